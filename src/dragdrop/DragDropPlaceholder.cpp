@@ -1,0 +1,2 @@
+// Drag sources and drop targets live in this folder.
+namespace dragdrop_unit {}

@@ -1,0 +1,55 @@
+// The abstract picture class: every kind of picture the program holds (bitmap, metafile,
+// icon, JPEG, GIF) derives from Graphic and shares these verbs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <QRect>
+
+class Canvas;
+class QPainter;
+class QRectF;
+
+class Graphic {
+public:
+    virtual ~Graphic() = default;
+
+    // Natural size in pixels; 0 × 0 when empty.
+    virtual int width() const = 0;
+    virtual int height() const = 0;
+    virtual bool empty() const { return width() <= 0 || height() <= 0; }
+
+    // Resizing. Bitmaps keep their top-left content; metafiles change their natural size;
+    // classes that cannot be resized throw EInvalidGraphicOperation.
+    virtual void setWidth(int width) = 0;
+    virtual void setHeight(int height) = 0;
+
+    // Whether parts of the picture are see-through (icons, GIF frames with transparency).
+    virtual bool transparent() const { return false; }
+
+    // Paints the picture stretched into dest on a painter (screen, printer, image).
+    virtual void paint(QPainter& painter, const QRectF& dest) const = 0;
+
+    // Draws the picture stretched into dest on a canvas (a bitmap or a metafile recording).
+    void draw(Canvas& canvas, const QRect& dest) const;
+
+    // A deep copy of the same class.
+    virtual std::unique_ptr<Graphic> clone() const = 0;
+
+    // Makes this graphic a copy of source, converting where the class can (for example a
+    // bitmap takes any graphic by drawing it); throws EConvertError
+    // ("<source class> を <this class> に代入できません") otherwise.
+    virtual void assign(const Graphic& source) = 0;
+
+    // Reading and writing the class's own file format. Readers refuse malformed data with
+    // EInvalidGraphic (or their format's own exception) and never read outside bytes.
+    virtual void loadFromBytes(std::span<const uint8_t> bytes) = 0;
+    virtual std::vector<uint8_t> saveToBytes() const = 0;
+
+    // The framework's class name: "TBitmap", "TMetafile", "TIcon", "TJPEGImage", "TGIFImage".
+    virtual const char* className() const = 0;
+};

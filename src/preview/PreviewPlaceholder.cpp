@@ -1,0 +1,2 @@
+// The print preview component lives in this folder.
+namespace preview_unit {}

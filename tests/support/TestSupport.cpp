@@ -1,0 +1,89 @@
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+
+#include "platform/Bitmap.h"
+#include "platform/Picture.h"
+#include "platform/Screen.h"
+
+namespace pwtest {
+
+void initTestEnvironment() {
+    setScreenInfo(ScreenInfo{});
+    registerPlatformFileFormats();
+}
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "pwtest-XXXXXX").string();
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+    if (!::mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = name.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path dataPath(const std::string& name) {
+    const char* root = std::getenv("PW_TEST_DATA");
+    return std::filesystem::path(root ? root : "tests/data") / name;
+}
+
+std::vector<uint8_t> readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bitmap makeTestBitmap(int width, int height, uint32_t seed) {
+    Bitmap bmp(width, height, pf24bit);
+    std::mt19937 rng(seed);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = bmp.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            int noise = static_cast<int>(rng() % 17) - 8;
+            auto clamp = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
+            row[3 * x] = clamp(x * 255 / std::max(1, width - 1) + noise);
+            row[3 * x + 1] = clamp(y * 255 / std::max(1, height - 1) + noise);
+            row[3 * x + 2] = clamp(((x + y) * 7) % 256 + noise);
+        }
+    }
+    return bmp;
+}
+
+::testing::AssertionResult sameBitmap(const Bitmap& a, const Bitmap& b) {
+    if (a.width() != b.width() || a.height() != b.height())
+        return ::testing::AssertionFailure() << "size " << a.width() << "x" << a.height() << " vs "
+                                             << b.width() << "x" << b.height();
+    if (a.pixelFormat() != b.pixelFormat())
+        return ::testing::AssertionFailure() << "pixel format " << int(a.pixelFormat()) << " vs "
+                                             << int(b.pixelFormat());
+    if (!(a.palette() == b.palette())) return ::testing::AssertionFailure() << "palettes differ";
+    size_t rowBits = static_cast<size_t>(a.width()) * static_cast<size_t>(a.bitsPerPixel());
+    size_t fullBytes = rowBits / 8;
+    int restBits = static_cast<int>(rowBits % 8);
+    for (int y = 0; y < a.height(); ++y) {
+        const uint8_t* ra = a.scanLine(y);
+        const uint8_t* rb = b.scanLine(y);
+        for (size_t i = 0; i < fullBytes; ++i)
+            if (ra[i] != rb[i])
+                return ::testing::AssertionFailure() << "row " << y << " byte " << i << ": "
+                                                     << int(ra[i]) << " vs " << int(rb[i]);
+        if (restBits) {
+            uint8_t mask = static_cast<uint8_t>(0xFF << (8 - restBits));
+            if ((ra[fullBytes] & mask) != (rb[fullBytes] & mask))
+                return ::testing::AssertionFailure() << "row " << y << " last bits differ";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+} // namespace pwtest
