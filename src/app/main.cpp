@@ -1,6 +1,11 @@
-#include <QApplication>
+#include "app/Application.h"
+#include "app/Frame.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    return 0;
+    TApplication app(argc, argv);
+    InitializePlatform();
+    TFrameForm frame;
+    frame.CommandLine = app.arguments().mid(1);
+    frame.show();
+    return app.exec();
 }

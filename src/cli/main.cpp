@@ -1,1 +1,6 @@
-int main() { return 0; }
+// pwtool: runs the picture engine from the command line (see cli/Cli.h).
+#include "cli/Cli.h"
+
+int main(int argc, char** argv) {
+    return cli::main(argc, argv);
+}

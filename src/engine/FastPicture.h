@@ -10,7 +10,13 @@
 #include "platform/Bitmap.h"
 #include "platform/Picture.h"
 
-enum TPictureType : uint8_t { picNil = 0, picBitmap = 1, picMetafile = 2, picIcon = 3, picUnknown = 4 };
+enum TPictureType : uint8_t {
+    picNil = 0,
+    picBitmap = 1,
+    picMetafile = 2,
+    picIcon = 3,
+    picUnknown = 4
+};
 
 class TFastPicture;
 using TNotifyAmendEvent = std::function<void(TFastPicture* Sender, std::string Kind)>;
@@ -68,6 +74,19 @@ public:
     void Spread(int Low, int High, int OutLow, int OutHigh);
     void FindLevels(int& Low, int& High, unsigned Percent, int Step);
     void Reduce(uint8_t Method);
+
+    // The tone sliders re-applied from a base picture in one pass over the pixels. The
+    // picture and the OnAmend/OnAmended sequence are the same as those of
+    //     picture().assign(&Base); Light(Delta); Gamma(GammaValue);
+    //     Contrast(ContrastPercent); Bright(BrightPercent);
+    // (every operation announces itself, and the ones whose arguments are valid also raise
+    // OnAmended). The four tables are composed into one, and the base's pixels are read
+    // once and written once into the held bitmap, whose buffer is reused when it already
+    // has the result's size and format. The pixels are final from the first OnAmended on,
+    // and the view is invalidated once. An 8-bit base goes through the four operations one
+    // by one, because each of them re-maps the picture onto the halftone palette.
+    void ApplyToneFromBase(const Graphic& Base, int Delta, long double GammaValue,
+                           int ContrastPercent, int BrightPercent);
 
     // ----- histogram -----
     void DrawHistogram(Graphic& Target, int Scale, int Shift, int VMax);

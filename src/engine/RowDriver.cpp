@@ -9,11 +9,15 @@
 namespace engine {
 
 namespace {
-std::atomic<int> g_threads{std::max(1u, std::thread::hardware_concurrency())};
+std::atomic<int> g_threads{static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))};
 }
 
-int threadCount() { return g_threads.load(); }
-void setThreadCount(int threads) { g_threads.store(std::max(1, threads)); }
+int threadCount() {
+    return g_threads.load();
+}
+void setThreadCount(int threads) {
+    g_threads.store(std::max(1, threads));
+}
 
 void forEachRowRange(int rows, const std::function<void(int, int)>& kernel, int minRowsPerTask) {
     if (rows <= 0) return;
@@ -34,9 +38,11 @@ void forEachRowRange(int rows, const std::function<void(int, int)>& kernel, int 
             errors[static_cast<size_t>(t)] = std::current_exception();
         }
     };
-    for (int t = 1; t < tasks; ++t) workers.emplace_back(run, t);
+    for (int t = 1; t < tasks; ++t)
+        workers.emplace_back(run, t);
     run(0);
-    for (auto& w : workers) w.join();
+    for (auto& w : workers)
+        w.join();
     for (auto& e : errors)
         if (e) std::rethrow_exception(e);
 }

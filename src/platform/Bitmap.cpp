@@ -1,12 +1,16 @@
 #include "platform/Bitmap.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <utility>
 
 #include <QPainter>
 #include <sys/mman.h>
 
+#include "platform/Color.h"
 #include "platform/Exceptions.h"
 #include "platform/Limits.h"
 
@@ -37,15 +41,22 @@ struct Bitmap::Buffer {
 
 int bitsPerPixelOf(PixelFormat format) {
     switch (format) {
-    case pf1bit: return 1;
-    case pf4bit: return 4;
-    case pf8bit: return 8;
+    case pf1bit:
+        return 1;
+    case pf4bit:
+        return 4;
+    case pf8bit:
+        return 8;
     case pf15bit:
-    case pf16bit: return 16;
-    case pf24bit: return 24;
+    case pf16bit:
+        return 16;
+    case pf24bit:
+        return 24;
     case pf32bit:
-    case pfDevice: return 32;
-    case pfCustom: return 0;
+    case pfDevice:
+        return 32;
+    case pfCustom:
+        return 0;
     }
     return 0;
 }
@@ -58,105 +69,245 @@ int strideFor(int width, int bpp) {
 
 const Palette& defaultPaletteFor(PixelFormat format) {
     switch (format) {
-    case pf1bit: return Palette::monochrome();
-    case pf4bit: return Palette::vga16();
-    default: return Palette::halftone();
+    case pf1bit:
+        return Palette::monochrome();
+    case pf4bit:
+        return Palette::vga16();
+    default:
+        return Palette::halftone();
     }
 }
 
-// Expands one row of any format into 24-bit B,G,R.
-void unpackRow(const uint8_t* src, PixelFormat format, const Palette& pal, int width, uint8_t* dst) {
-    auto putIndex = [&](int x, int index) {
-        Rgb c = index < pal.size() ? pal[index] : Rgb{};
-        dst[3 * x] = c.b;
-        dst[3 * x + 1] = c.g;
-        dst[3 * x + 2] = c.r;
-    };
+bool isIndexed(PixelFormat format) {
+    return format == pf1bit || format == pf4bit || format == pf8bit;
+}
+
+// Palette entries as blue, green, red, 0 for every possible index; indices the palette
+// does not have read as black.
+using ColorTable = std::array<uint8_t, 256 * 4>;
+
+ColorTable colorTableOf(const Palette& pal) {
+    ColorTable t{};
+    for (int i = 0; i < pal.size() && i < 256; ++i) {
+        t[4 * i] = pal[i].b;
+        t[4 * i + 1] = pal[i].g;
+        t[4 * i + 2] = pal[i].r;
+    }
+    return t;
+}
+
+// 5- and 6-bit channel values widened to 8 bits by repeating their high bits, so that 0
+// stays 0 and the largest value becomes 255.
+inline uint8_t widen5(unsigned v) {
+    return static_cast<uint8_t>((v << 3) | (v >> 2));
+}
+inline uint8_t widen6(unsigned v) {
+    return static_cast<uint8_t>((v << 2) | (v >> 4));
+}
+
+// ----- rows of any format to 24-bit blue, green, red -----
+
+void unpack1(const uint8_t* src, const ColorTable& t, int width, uint8_t* dst) {
+    for (int x = 0; x < width; ++x, dst += 3) {
+        const uint8_t* c = &t[4 * ((src[x >> 3] >> (7 - (x & 7))) & 1)];
+        dst[0] = c[0];
+        dst[1] = c[1];
+        dst[2] = c[2];
+    }
+}
+
+void unpack4(const uint8_t* src, const ColorTable& t, int width, uint8_t* dst) {
+    for (int x = 0; x < width; ++x, dst += 3) {
+        unsigned i = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
+        const uint8_t* c = &t[4 * i];
+        dst[0] = c[0];
+        dst[1] = c[1];
+        dst[2] = c[2];
+    }
+}
+
+void unpack8(const uint8_t* src, const ColorTable& t, int width, uint8_t* dst) {
+    for (int x = 0; x < width; ++x, dst += 3) {
+        const uint8_t* c = &t[4 * src[x]];
+        dst[0] = c[0];
+        dst[1] = c[1];
+        dst[2] = c[2];
+    }
+}
+
+void unpack15(const uint8_t* src, int width, uint8_t* dst) {
+    for (int x = 0; x < width; ++x, dst += 3, src += 2) {
+        unsigned v = src[0] | (src[1] << 8);
+        dst[0] = widen5(v & 31);
+        dst[1] = widen5((v >> 5) & 31);
+        dst[2] = widen5((v >> 10) & 31);
+    }
+}
+
+void unpack16(const uint8_t* src, int width, uint8_t* dst) {
+    for (int x = 0; x < width; ++x, dst += 3, src += 2) {
+        unsigned v = src[0] | (src[1] << 8);
+        dst[0] = widen5(v & 31);
+        dst[1] = widen6((v >> 5) & 63);
+        dst[2] = widen5(v >> 11);
+    }
+}
+
+void unpack32(const uint8_t* src, int width, uint8_t* dst) {
+    for (int x = 0; x < width; ++x, dst += 3, src += 4) {
+        dst[0] = src[0];
+        dst[1] = src[1];
+        dst[2] = src[2];
+    }
+}
+
+void unpackRow(const uint8_t* src, PixelFormat format, const ColorTable& t, int width,
+               uint8_t* dst) {
     switch (format) {
     case pf1bit:
-        for (int x = 0; x < width; ++x) putIndex(x, (src[x >> 3] >> (7 - (x & 7))) & 1);
+        unpack1(src, t, width, dst);
         break;
     case pf4bit:
-        for (int x = 0; x < width; ++x) putIndex(x, (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4));
+        unpack4(src, t, width, dst);
         break;
     case pf8bit:
-        for (int x = 0; x < width; ++x) putIndex(x, src[x]);
+        unpack8(src, t, width, dst);
         break;
     case pf15bit:
-        for (int x = 0; x < width; ++x) {
-            unsigned v = src[2 * x] | (src[2 * x + 1] << 8);
-            unsigned r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
-            dst[3 * x] = static_cast<uint8_t>((b << 3) | (b >> 2));
-            dst[3 * x + 1] = static_cast<uint8_t>((g << 3) | (g >> 2));
-            dst[3 * x + 2] = static_cast<uint8_t>((r << 3) | (r >> 2));
-        }
+        unpack15(src, width, dst);
         break;
     case pf16bit:
-        for (int x = 0; x < width; ++x) {
-            unsigned v = src[2 * x] | (src[2 * x + 1] << 8);
-            unsigned r = (v >> 11) & 31, g = (v >> 5) & 63, b = v & 31;
-            dst[3 * x] = static_cast<uint8_t>((b << 3) | (b >> 2));
-            dst[3 * x + 1] = static_cast<uint8_t>((g << 2) | (g >> 4));
-            dst[3 * x + 2] = static_cast<uint8_t>((r << 3) | (r >> 2));
-        }
+        unpack16(src, width, dst);
         break;
-    case pf24bit: std::memcpy(dst, src, static_cast<size_t>(width) * 3); break;
+    case pf24bit:
+        std::memcpy(dst, src, static_cast<size_t>(width) * 3);
+        break;
     case pf32bit:
     case pfDevice:
-        for (int x = 0; x < width; ++x) {
-            dst[3 * x] = src[4 * x];
-            dst[3 * x + 1] = src[4 * x + 1];
-            dst[3 * x + 2] = src[4 * x + 2];
-        }
+        unpack32(src, width, dst);
         break;
-    case pfCustom: break;
+    case pfCustom:
+        break;
     }
 }
 
-// Packs one 24-bit row into another format (palette formats by nearest entry).
-void packRow(const uint8_t* src, PixelFormat format, const Palette& pal, int width, uint8_t* dst) {
+// ----- 24-bit rows to any format -----
+
+// indices: scratch of width bytes for the palette formats.
+void packRow(const uint8_t* src, PixelFormat format, const Palette& pal, int width, uint8_t* dst,
+             uint8_t* indices) {
     switch (format) {
-    case pf1bit:
+    case pf1bit: {
+        pal.nearestRow(src, width, indices);
+        std::memset(dst, 0, static_cast<size_t>((width + 7) / 8));
+        for (int x = 0; x < width; ++x)
+            dst[x >> 3] |= static_cast<uint8_t>((indices[x] & 1) << (7 - (x & 7)));
+        break;
+    }
     case pf4bit: {
-        int bpp = format == pf1bit ? 1 : 4;
-        std::memset(dst, 0, static_cast<size_t>((width * bpp + 7) / 8));
-        for (int x = 0; x < width; ++x) {
-            int i = pal.nearest(src[3 * x + 2], src[3 * x + 1], src[3 * x]);
-            if (bpp == 1) dst[x >> 3] |= static_cast<uint8_t>((i & 1) << (7 - (x & 7)));
-            else dst[x >> 1] |= static_cast<uint8_t>((i & 15) << ((x & 1) ? 0 : 4));
-        }
+        pal.nearestRow(src, width, indices);
+        std::memset(dst, 0, static_cast<size_t>((width + 1) / 2));
+        for (int x = 0; x < width; ++x)
+            dst[x >> 1] |= static_cast<uint8_t>((indices[x] & 15) << ((x & 1) ? 0 : 4));
         break;
     }
     case pf8bit:
-        for (int x = 0; x < width; ++x)
-            dst[x] = static_cast<uint8_t>(pal.nearest(src[3 * x + 2], src[3 * x + 1], src[3 * x]));
+        pal.nearestRow(src, width, dst);
         break;
     case pf15bit:
-        for (int x = 0; x < width; ++x) {
-            unsigned v = ((src[3 * x + 2] >> 3) << 10) | ((src[3 * x + 1] >> 3) << 5) | (src[3 * x] >> 3);
-            dst[2 * x] = static_cast<uint8_t>(v);
-            dst[2 * x + 1] = static_cast<uint8_t>(v >> 8);
+        for (int x = 0; x < width; ++x, src += 3, dst += 2) {
+            unsigned v = ((src[2] >> 3) << 10) | ((src[1] >> 3) << 5) | (src[0] >> 3);
+            dst[0] = static_cast<uint8_t>(v);
+            dst[1] = static_cast<uint8_t>(v >> 8);
         }
         break;
     case pf16bit:
-        for (int x = 0; x < width; ++x) {
-            unsigned v = ((src[3 * x + 2] >> 3) << 11) | ((src[3 * x + 1] >> 2) << 5) | (src[3 * x] >> 3);
-            dst[2 * x] = static_cast<uint8_t>(v);
-            dst[2 * x + 1] = static_cast<uint8_t>(v >> 8);
+        for (int x = 0; x < width; ++x, src += 3, dst += 2) {
+            unsigned v = ((src[2] >> 3) << 11) | ((src[1] >> 2) << 5) | (src[0] >> 3);
+            dst[0] = static_cast<uint8_t>(v);
+            dst[1] = static_cast<uint8_t>(v >> 8);
         }
         break;
-    case pf24bit: std::memcpy(dst, src, static_cast<size_t>(width) * 3); break;
+    case pf24bit:
+        std::memcpy(dst, src, static_cast<size_t>(width) * 3);
+        break;
     case pf32bit:
     case pfDevice:
-        for (int x = 0; x < width; ++x) {
-            dst[4 * x] = src[3 * x];
-            dst[4 * x + 1] = src[3 * x + 1];
-            dst[4 * x + 2] = src[3 * x + 2];
-            dst[4 * x + 3] = 255;
+        for (int x = 0; x < width; ++x, src += 3, dst += 4) {
+            dst[0] = src[0];
+            dst[1] = src[1];
+            dst[2] = src[2];
+            dst[3] = 255;
         }
         break;
-    case pfCustom: break;
+    case pfCustom:
+        break;
     }
+}
+
+// Any format to the opaque 32-bit layout (blue, green, red, 255).
+void displayRow(const uint8_t* src, PixelFormat format, const ColorTable& t, int width,
+                uint8_t* dst, uint8_t* scratch) {
+    switch (format) {
+    case pf8bit:
+        for (int x = 0; x < width; ++x, dst += 4) {
+            std::memcpy(dst, &t[4 * src[x]], 4);
+            dst[3] = 255;
+        }
+        break;
+    case pf32bit:
+    case pfDevice:
+        for (int x = 0; x < width; ++x, dst += 4, src += 4) {
+            dst[0] = src[0];
+            dst[1] = src[1];
+            dst[2] = src[2];
+            dst[3] = 255;
+        }
+        break;
+    case pf24bit:
+        packRow(src, pf32bit, Palette(), width, dst, nullptr);
+        break;
+    default:
+        unpackRow(src, format, t, width, scratch);
+        packRow(scratch, pf32bit, Palette(), width, dst, nullptr);
+        break;
+    }
+}
+
+// Runs fn(y0, y1) over row ranges covering [0, rows). Large pictures are split across the
+// cores; every row is computed alone, so the result does not depend on the split.
+template <class Fn> void forRowRanges(int rows, uint64_t pixels, Fn fn) {
+    constexpr uint64_t kMinPixelsPerThread = uint64_t(1) << 19;
+    unsigned threads = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+    threads = static_cast<unsigned>(
+        std::min<uint64_t>(threads, std::max<uint64_t>(1, pixels / kMinPixelsPerThread)));
+    threads = std::min<unsigned>(threads, static_cast<unsigned>(std::max(rows, 1)));
+    if (threads <= 1) {
+        fn(0, rows);
+        return;
+    }
+    std::vector<std::thread> workers;
+    workers.reserve(threads - 1);
+    int per = rows / static_cast<int>(threads);
+    int extra = rows % static_cast<int>(threads);
+    int y = 0;
+    std::vector<std::pair<int, int>> ranges;
+    for (unsigned i = 0; i < threads; ++i) {
+        int n = per + (static_cast<int>(i) < extra ? 1 : 0);
+        ranges.emplace_back(y, y + n);
+        y += n;
+    }
+    try {
+        for (unsigned i = 1; i < threads; ++i)
+            workers.emplace_back([&, i] { fn(ranges[i].first, ranges[i].second); });
+    } catch (...) {
+        // Could not start a thread: finish the remaining ranges here.
+        for (unsigned i = static_cast<unsigned>(workers.size()) + 1; i < threads; ++i)
+            fn(ranges[i].first, ranges[i].second);
+    }
+    fn(ranges[0].first, ranges[0].second);
+    for (auto& w : workers)
+        w.join();
 }
 
 } // namespace
@@ -171,11 +322,14 @@ Bitmap::Bitmap(int width, int height, PixelFormat format) {
     } else {
         format_ = format;
     }
-    if (format_ == pf1bit || format_ == pf4bit || format_ == pf8bit) palette_ = defaultPaletteFor(format_);
+    if (format_ == pf1bit || format_ == pf4bit || format_ == pf8bit)
+        palette_ = defaultPaletteFor(format_);
     allocate(width, height, bitsPerPixelOf(format_));
 }
 
-Bitmap::Bitmap(const Bitmap& other) : Graphic(other) { *this = other; }
+Bitmap::Bitmap(const Bitmap& other) : Graphic(other) {
+    *this = other;
+}
 
 Bitmap& Bitmap::operator=(const Bitmap& other) {
     if (this == &other) return *this;
@@ -189,7 +343,9 @@ Bitmap& Bitmap::operator=(const Bitmap& other) {
     return *this;
 }
 
-Bitmap::Bitmap(Bitmap&& other) noexcept { *this = std::move(other); }
+Bitmap::Bitmap(Bitmap&& other) noexcept {
+    *this = std::move(other);
+}
 
 Bitmap& Bitmap::operator=(Bitmap&& other) noexcept {
     if (this == &other) return *this;
@@ -215,7 +371,8 @@ void Bitmap::allocate(int width, int height, int bpp) {
     }
     limits::checkPictureSize(width, height);
     int stride = strideFor(width, bpp);
-    auto buffer = std::make_unique<Buffer>(limits::checkedMul(static_cast<uint64_t>(stride), height));
+    auto buffer =
+        std::make_unique<Buffer>(limits::checkedMul(static_cast<uint64_t>(stride), height));
     std::memset(buffer->data, 0, buffer->size);
     width_ = width;
     height_ = height;
@@ -224,8 +381,12 @@ void Bitmap::allocate(int width, int height, int bpp) {
     data_ = buffer_->data;
 }
 
-void Bitmap::setWidth(int width) { setSize(width, height_); }
-void Bitmap::setHeight(int height) { setSize(width_, height); }
+void Bitmap::setWidth(int width) {
+    setSize(width, height_);
+}
+void Bitmap::setHeight(int height) {
+    setSize(width_, height);
+}
 
 void Bitmap::setSize(int width, int height) {
     if (width == width_ && height == height_) return;
@@ -236,12 +397,16 @@ void Bitmap::setSize(int width, int height) {
     resized.palette_ = palette_;
     resized.allocate(width, height, bitsPerPixelOf(format_));
     int rows = std::min(height, height_);
-    size_t bytes = static_cast<size_t>((static_cast<int64_t>(std::min(width, width_)) * bitsPerPixelOf(format_) + 7) / 8);
-    for (int y = 0; y < rows; ++y) std::memcpy(resized.scanLine(y), scanLine(y), bytes);
+    size_t bytes = static_cast<size_t>(
+        (static_cast<int64_t>(std::min(width, width_)) * bitsPerPixelOf(format_) + 7) / 8);
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(resized.scanLine(y), scanLine(y), bytes);
     *this = std::move(resized);
 }
 
-PixelFormat Bitmap::pixelFormat() const { return handleType_ == bmDDB ? pfDevice : format_; }
+PixelFormat Bitmap::pixelFormat() const {
+    return handleType_ == bmDDB ? pfDevice : format_;
+}
 
 void Bitmap::setPixelFormat(PixelFormat format) {
     if (format == pfCustom) throw EInvalidGraphic("画像フォーマットが不正です");
@@ -250,61 +415,104 @@ void Bitmap::setPixelFormat(PixelFormat format) {
     if (target != format_) {
         Bitmap converted;
         converted.format_ = target;
-        if (target == pf1bit || target == pf4bit || target == pf8bit) converted.palette_ = defaultPaletteFor(target);
+        if (isIndexed(target)) converted.palette_ = defaultPaletteFor(target);
         converted.allocate(width_, height_, bitsPerPixelOf(target));
-        std::vector<uint8_t> row(static_cast<size_t>(width_) * 3);
-        for (int y = 0; y < height_; ++y) {
-            unpackRow(scanLine(y), format_, palette_, width_, row.data());
-            packRow(row.data(), target, converted.palette_, width_, converted.scanLine(y));
-        }
+        convertPixels(*this, converted);
         converted.handleType_ = handleType_;
         *this = std::move(converted);
     }
     handleType_ = format == pfDevice ? bmDDB : bmDIB;
 }
 
-void Bitmap::setHandleType(HandleType type) {
-    if (type == handleType_) return;
-    if (type == bmDDB) setPixelFormat(pfDevice);
-    else handleType_ = bmDIB;
+void Bitmap::convertPixels(const Bitmap& from, Bitmap& to) {
+    const int width = from.width_;
+    const PixelFormat sf = from.format_, df = to.format_;
+    const ColorTable table = colorTableOf(from.palette_);
+    const Palette& pal = to.palette_;
+    forRowRanges(from.height_, uint64_t(width) * uint64_t(from.height_), [&](int y0, int y1) {
+        std::vector<uint8_t> row(sf == pf24bit ? 0 : static_cast<size_t>(width) * 3);
+        std::vector<uint8_t> indices(isIndexed(df) ? static_cast<size_t>(width) : 0);
+        for (int y = y0; y < y1; ++y) {
+            const uint8_t* src = from.scanLine(y);
+            uint8_t* dst = to.scanLine(y);
+            if (df == pf24bit) {
+                unpackRow(src, sf, table, width, dst);
+            } else if (sf == pf24bit) {
+                packRow(src, df, pal, width, dst, indices.data());
+            } else {
+                unpackRow(src, sf, table, width, row.data());
+                packRow(row.data(), df, pal, width, dst, indices.data());
+            }
+        }
+    });
 }
 
-int Bitmap::bitsPerPixel() const { return empty() ? 0 : bitsPerPixelOf(format_); }
+void Bitmap::setHandleType(HandleType type) {
+    if (type == handleType_) return;
+    if (type == bmDDB)
+        setPixelFormat(pfDevice);
+    else
+        handleType_ = bmDIB;
+}
 
-void Bitmap::setPalette(Palette palette) { palette_ = std::move(palette); }
+int Bitmap::bitsPerPixel() const {
+    return empty() ? 0 : bitsPerPixelOf(format_);
+}
+
+void Bitmap::setPalette(Palette palette) {
+    palette_ = std::move(palette);
+}
 
 QImage Bitmap::asQImage() const {
     if (empty()) return QImage();
     QImage::Format qf = QImage::Format_Invalid;
     switch (format_) {
-    case pf1bit: qf = QImage::Format_Mono; break;
-    case pf8bit: qf = QImage::Format_Indexed8; break;
-    case pf15bit: qf = QImage::Format_RGB555; break;
-    case pf16bit: qf = QImage::Format_RGB16; break;
-    case pf24bit: qf = QImage::Format_BGR888; break;
+    case pf1bit:
+        qf = QImage::Format_Mono;
+        break;
+    case pf8bit:
+        qf = QImage::Format_Indexed8;
+        break;
+    case pf15bit:
+        qf = QImage::Format_RGB555;
+        break;
+    case pf16bit:
+        qf = QImage::Format_RGB16;
+        break;
+    case pf24bit:
+        qf = QImage::Format_BGR888;
+        break;
     case pf32bit:
-    case pfDevice: qf = QImage::Format_RGB32; break;
+    case pfDevice:
+        qf = QImage::Format_RGB32;
+        break;
     case pf4bit: {
         QImage img(width_, height_, QImage::Format_Indexed8);
         for (int y = 0; y < height_; ++y) {
             const uint8_t* src = scanLine(y);
             uchar* dst = img.scanLine(y);
-            for (int x = 0; x < width_; ++x) dst[x] = (x & 1) ? (src[x >> 1] & 15) : (src[x >> 1] >> 4);
+            for (int x = 0; x < width_; ++x)
+                dst[x] = (x & 1) ? (src[x >> 1] & 15) : (src[x >> 1] >> 4);
         }
         QList<QRgb> table;
-        for (const Rgb& c : palette_.entries()) table.push_back(qRgb(c.r, c.g, c.b));
-        while (table.size() < 16) table.push_back(qRgb(0, 0, 0));
+        for (const Rgb& c : palette_.entries())
+            table.push_back(qRgb(c.r, c.g, c.b));
+        while (table.size() < 16)
+            table.push_back(qRgb(0, 0, 0));
         img.setColorTable(table);
         return img;
     }
-    case pfCustom: return QImage();
+    case pfCustom:
+        return QImage();
     }
     QImage img(data_, width_, height_, stride_, qf);
     if (format_ == pf1bit || format_ == pf8bit) {
         QList<QRgb> table;
-        for (const Rgb& c : palette_.entries()) table.push_back(qRgb(c.r, c.g, c.b));
+        for (const Rgb& c : palette_.entries())
+            table.push_back(qRgb(c.r, c.g, c.b));
         int need = format_ == pf1bit ? 2 : 256;
-        while (table.size() < need) table.push_back(qRgb(0, 0, 0));
+        while (table.size() < need)
+            table.push_back(qRgb(0, 0, 0));
         img.setColorTable(table);
     }
     return img;
@@ -313,44 +521,106 @@ QImage Bitmap::asQImage() const {
 QImage Bitmap::toDisplayImage() const {
     if (empty()) return QImage();
     QImage out(width_, height_, QImage::Format_RGB32);
-    std::vector<uint8_t> row(static_cast<size_t>(width_) * 3);
-    for (int y = 0; y < height_; ++y) {
-        unpackRow(scanLine(y), format_, palette_, width_, row.data());
-        packRow(row.data(), pf32bit, palette_, width_, out.scanLine(y));
-    }
+    if (out.isNull()) throw EInvalidGraphic("画像のメモリを確保できません");
+    const ColorTable table = colorTableOf(palette_);
+    forRowRanges(height_, uint64_t(width_) * uint64_t(height_), [&](int y0, int y1) {
+        std::vector<uint8_t> scratch(static_cast<size_t>(width_) * 3);
+        for (int y = y0; y < y1; ++y)
+            displayRow(scanLine(y), format_, table, width_, out.scanLine(y), scratch.data());
+    });
     return out;
+}
+
+bool Bitmap::opaqueRows() const {
+    if (format_ != pf32bit) return true;
+    for (int y = 0; y < height_; ++y) {
+        const uint8_t* row = scanLine(y);
+        for (int x = 0; x < width_; ++x)
+            if (row[4 * x + 3] != 255) return false;
+    }
+    return true;
 }
 
 Bitmap Bitmap::fromQImage(const QImage& image) {
     if (image.isNull()) return Bitmap();
+    limits::checkPictureSize(image.width(), image.height());
+    if (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono ||
+        image.format() == QImage::Format_MonoLSB) {
+        QImage src = image.convertToFormat(QImage::Format_Indexed8);
+        QList<QRgb> colors = src.colorTable();
+        bool opaque = true;
+        for (QRgb c : colors)
+            opaque = opaque && qAlpha(c) == 255;
+        if (opaque && !colors.isEmpty() && colors.size() <= 256) {
+            Bitmap bmp(src.width(), src.height(), pf8bit);
+            std::vector<Rgb> entries;
+            for (QRgb c : colors)
+                entries.push_back({static_cast<uint8_t>(qRed(c)), static_cast<uint8_t>(qGreen(c)),
+                                   static_cast<uint8_t>(qBlue(c))});
+            bmp.setPalette(Palette(std::move(entries)));
+            for (int y = 0; y < src.height(); ++y)
+                std::memcpy(bmp.scanLine(y), src.constScanLine(y),
+                            static_cast<size_t>(src.width()));
+            return bmp;
+        }
+    }
     QImage src = image.convertToFormat(QImage::Format_BGR888);
     Bitmap bmp(src.width(), src.height(), pf24bit);
     size_t bytes = static_cast<size_t>(src.width()) * 3;
-    for (int y = 0; y < src.height(); ++y) std::memcpy(bmp.scanLine(y), src.constScanLine(y), bytes);
+    for (int y = 0; y < src.height(); ++y)
+        std::memcpy(bmp.scanLine(y), src.constScanLine(y), bytes);
     return bmp;
 }
 
 uint32_t Bitmap::pixelColor(int x, int y) const {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
-    uint8_t px[3];
-    // Unpack just the one pixel: shift the row start so x lands at index 0 where the
-    // format is byte-aligned; sub-byte formats unpack from the row start.
-    std::vector<uint8_t> row(static_cast<size_t>(x + 1) * 3);
-    unpackRow(scanLine(y), format_, palette_, x + 1, row.data());
-    std::memcpy(px, row.data() + 3 * x, 3);
-    return static_cast<uint32_t>(px[2]) | (static_cast<uint32_t>(px[1]) << 8) | (static_cast<uint32_t>(px[0]) << 16);
+    const uint8_t* row = scanLine(y);
+    auto entry = [&](int i) -> uint32_t {
+        if (i >= palette_.size()) return 0;
+        const Rgb& c = palette_[i];
+        return RGBColor(c.r, c.g, c.b);
+    };
+    uint8_t bgr[3] = {0, 0, 0};
+    switch (format_) {
+    case pf1bit:
+        return entry((row[x >> 3] >> (7 - (x & 7))) & 1);
+    case pf4bit:
+        return entry((x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4));
+    case pf8bit:
+        return entry(row[x]);
+    case pf15bit:
+        unpack15(row + 2 * x, 1, bgr);
+        break;
+    case pf16bit:
+        unpack16(row + 2 * x, 1, bgr);
+        break;
+    case pf24bit:
+        std::memcpy(bgr, row + 3 * x, 3);
+        break;
+    case pf32bit:
+    case pfDevice:
+        std::memcpy(bgr, row + 4 * x, 3);
+        break;
+    case pfCustom:
+        break;
+    }
+    return RGBColor(bgr[2], bgr[1], bgr[0]);
 }
 
 void Bitmap::paint(QPainter& painter, const QRectF& dest) const {
     if (empty()) return;
-    QImage img = (format_ == pf32bit) ? toDisplayImage() : asQImage();
+    // A 32-bit picture whose fourth bytes are not all 255 (as a file may bring) would be
+    // painted see-through: it goes through an opaque copy.
+    QImage img = opaqueRows() ? asQImage() : toDisplayImage();
     bool smooth = painter.testRenderHint(QPainter::SmoothPixmapTransform);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(dest, img, QRectF(0, 0, width_, height_));
     painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
 }
 
-std::unique_ptr<Graphic> Bitmap::clone() const { return std::make_unique<Bitmap>(*this); }
+std::unique_ptr<Graphic> Bitmap::clone() const {
+    return std::make_unique<Bitmap>(*this);
+}
 
 void Bitmap::assign(const Graphic& source) {
     if (auto* bmp = dynamic_cast<const Bitmap*>(&source)) {

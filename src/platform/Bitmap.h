@@ -22,7 +22,17 @@
 #include "platform/Graphic.h"
 #include "platform/Palette.h"
 
-enum PixelFormat : uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+enum PixelFormat : uint8_t {
+    pfDevice,
+    pf1bit,
+    pf4bit,
+    pf8bit,
+    pf15bit,
+    pf16bit,
+    pf24bit,
+    pf32bit,
+    pfCustom
+};
 enum HandleType : uint8_t { bmDIB, bmDDB };
 
 // Bits per pixel of a format as stored (pfDevice: 32, pf15bit: 16, pfCustom: 0).
@@ -77,7 +87,8 @@ public:
     QImage asQImage() const;
     // A copy of the picture as an opaque Format_RGB32 image (the 4th byte forced to 255).
     QImage toDisplayImage() const;
-    // Makes a bitmap from any QImage (24-bit, or 8-bit when the image is indexed).
+    // Makes a bitmap from any QImage: 8-bit with the image's colours when it is indexed
+    // (or 1-bit) with an opaque colour table, 24-bit otherwise.
     static Bitmap fromQImage(const QImage& image);
 
     // Colour of one pixel as 0x00BBGGRR.
@@ -94,11 +105,24 @@ public:
     std::vector<uint8_t> saveToBytes() const override;
     const char* className() const override { return "TBitmap"; }
 
+    // Packed device-independent bitmaps (header, colour table, pixels, no file header), as
+    // the clipboard and icon files carry them. Same variants as the file reader.
+    void loadFromDib(std::span<const uint8_t> dib);
+    std::vector<uint8_t> saveToDib() const;
+    // Decodes the packed DIB in dib whose pixels start at pixelOffset bytes from its start
+    // (0: right after the colour table). Throws EInvalidGraphic for malformed data.
+    static Bitmap decodeDib(std::span<const uint8_t> dib, size_t pixelOffset = 0);
+
     // Empties the bitmap (0 × 0, keeps the format).
     void clear();
 
+    // Whether every fourth byte of a 32-bit picture is 255 (always true for other formats).
+    bool opaqueRows() const;
+
 private:
     struct Buffer;
+    // Fills to (allocated, same size, its own format and palette) from from's pixels.
+    static void convertPixels(const Bitmap& from, Bitmap& to);
     void allocate(int width, int height, int bitsPerPixel);
 
     int width_ = 0;

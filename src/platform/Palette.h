@@ -25,6 +25,9 @@ public:
     // the lowest index wins. Exact, and fast on repeated calls (a lazily built per-cell
     // candidate table). Returns 0 for an empty palette.
     int nearest(uint8_t r, uint8_t g, uint8_t b) const;
+    // nearest() for count pixels of bytes blue, green, red; writes one index per pixel.
+    // Safe to call from several threads on the same palette.
+    void nearestRow(const uint8_t* bgr, int count, uint8_t* indices) const;
 
     friend bool operator==(const Palette& a, const Palette& b) { return a.entries_ == b.entries_; }
 
@@ -40,6 +43,6 @@ public:
 private:
     struct Accelerator;
     std::vector<Rgb> entries_;
-    // Shared by copies (same entries); rebuilt after setEntries.
-    mutable std::shared_ptr<Accelerator> accel_;
+    // Shared by copies (same entries); replaced by setEntries.
+    std::shared_ptr<Accelerator> accel_;
 };

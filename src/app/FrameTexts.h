@@ -1,0 +1,23 @@
+// The main window's own texts, each written once.
+#pragma once
+
+namespace texts {
+
+inline constexpr const char* kTitle = "Pixelwright Version 0.8";
+inline constexpr const char* kAboutText = "\nPixelwright  Version 0.8";
+inline constexpr const char* kFontName = "ＭＳ Ｐゴシック";
+inline constexpr const char* kSubstituteFont = "IPAPGothic";
+inline constexpr const char* kCannotOpen = " は開けません。";
+
+inline constexpr const char* kOpenFilter =
+    "JPEG (*.jpg *jpeg);;GIF (*.gif);;Bitmap (*.bmp);;Metafile (*.emf *.wmf);;Icon (*.ico);;*.* (*)";
+inline constexpr const char* kSaveFilter =
+    "JPEG (*.jpg *.jpeg);;GIF (*.gif);;Bitmap (*.bmp);;Metafile (*.emf *.wmf);;Icon (*.ico);;*.* (*)";
+// Filter index 6 of the dialogs: the "*.*" entry (1-based, as the dialogs count).
+inline constexpr int kFilterIndex = 6;
+inline constexpr const char* kSaveTitle = "画像ファイルの保存";
+
+inline constexpr const char* kSettingsHeader =
+    "Pixelwright 環境設定ファイル --- このファイルは、編集しないで下さい。";
+
+} // namespace texts

@@ -1,0 +1,87 @@
+#include "app/Histgram.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QPainter>
+
+#include "app/Frame.h"
+#include "platform/Graphic.h"
+#include "settings/Param.h"
+#include "settings/SettingsKeys.h"
+
+THistgramForm::THistgramForm(TFrameForm* owner)
+    : QWidget(owner, Qt::Tool | Qt::WindowStaysOnTopHint), owner_(owner) {
+    setWindowTitle(QStringLiteral("Histgram"));
+    setFont(owner->font());
+    resize(294 - 8, 209 - 27);
+    move(491, 355);
+}
+
+THistgramForm::~THistgramForm() = default;
+
+void THistgramForm::SetImage(std::unique_ptr<Graphic> picture) {
+    image_ = std::move(picture);
+    update();
+}
+
+void THistgramForm::FormShow() {
+    TParameter& p = *owner_->Parameter1;
+    using namespace SettingsKeys;
+    int left = p.ReadInteger(HLeft);
+    int top = p.ReadInteger(HTop);
+    int width = p.ReadInteger(HClientWidth);
+    int height = p.ReadInteger(HClientHeight);
+    int state = p.ReadInteger(HWindowState);
+    move(left, top);
+    resize(std::max(width, 1), std::max(height, 1));
+    show();
+    if (state == 2)
+        setWindowState(Qt::WindowMaximized);
+    else if (state == 1)
+        setWindowState(Qt::WindowMinimized);
+    owner_->RefreshHistogram();
+    owner_->H1->setChecked(true);
+}
+
+void THistgramForm::WriteBounds() {
+    TParameter& p = *owner_->Parameter1;
+    using namespace SettingsKeys;
+    Qt::WindowStates states = windowState();
+    int state = (states & Qt::WindowMinimized) ? 1 : (states & Qt::WindowMaximized) ? 2 : 0;
+    if (state != 2) {
+        p.WriteInteger(HLeft, x());
+        p.WriteInteger(HTop, y());
+        p.WriteInteger(HClientWidth, width());
+        p.WriteInteger(HClientHeight, height());
+    }
+    p.WriteInteger(HWindowState, state);
+}
+
+void THistgramForm::closeEvent(QCloseEvent* event) {
+    WriteBounds();
+    owner_->H1->setChecked(false);
+    event->accept();
+}
+
+void THistgramForm::paintEvent(QPaintEvent*) {
+    if (!image_ || image_->empty()) return;
+    QPainter painter(this);
+    image_->paint(painter, QRectF(rect()));
+}
+
+// ----- the main window's side -----
+
+void TFrameForm::H1Click() {
+    if (H1->isChecked()) {
+        if (HistgramForm) HistgramForm->close();
+        H1->setChecked(false);
+        return;
+    }
+    // A new window each time; a closed one stays hidden until the main window goes.
+    HistgramForm = new THistgramForm(this);
+    HistgramForm->FormShow();
+}
+
+void TFrameForm::RefreshHistogram() {
+    if (!H1->isChecked() || !HistgramForm) return;
+}

@@ -1,0 +1,477 @@
+// Neighbourhood and effect filters of TFastPicture: Blur, Edge, Median, Sobel (copy-based:
+// they read the working bitmap and write a second one) and Mosaic, Framing (in place).
+//
+// Every filter is a row kernel run by the shared row driver; a kernel writes only the rows
+// of its own range and reads only source rows, so the result does not depend on how the
+// rows are split between threads.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "engine/FastPicture.h"
+#include "engine/RowDriver.h"
+
+// The row kernels are written as plain loops over bytes; the dynamic cost model lets the
+// compiler vectorise the ones whose trip count it cannot prove a multiple of the vector
+// width (every row loop here).
+#pragma GCC optimize("vect-cost-model=dynamic", "tree-vectorize")
+
+namespace {
+
+// ----- exact division of small sums by constants, by multiplication and shift -----
+
+// (s * mul) >> 16 equals s / div for every s in 0..maxSum; checked at compile time.
+constexpr bool divisionByShiftIsExact(uint32_t div, uint32_t mul, uint32_t maxSum) {
+    for (uint32_t s = 0; s <= maxSum; ++s)
+        if ((s * mul) >> 16 != s / div) return false;
+    return true;
+}
+constexpr uint32_t kDiv9 = 7282, kDiv6 = 10923, kDiv3 = 21846;
+static_assert(divisionByShiftIsExact(9, kDiv9, 9 * 255));
+static_assert(divisionByShiftIsExact(6, kDiv6, 6 * 255));
+static_assert(divisionByShiftIsExact(3, kDiv3, 3 * 255));
+
+// A 24-bit result bitmap of the source's size that carries a copy of its palette.
+Bitmap makeResultLike(const Bitmap& source) {
+    Bitmap result(source.width(), source.height(), pf24bit);
+    result.setPalette(source.palette());
+    return result;
+}
+
+// ----- Blur -----
+
+// One result row of the 3 × 3 box mean. vsum receives the column sums of the rows inside
+// the window (3 × width entries); the division counts only positions inside the bitmap.
+void blurRow(const Bitmap& src, Bitmap& dst, int y, std::vector<uint16_t>& vsum) {
+    const int w = src.width(), h = src.height();
+    const int n = 3 * w;
+    const int ya = std::max(y - 1, 0), yb = std::min(y + 1, h - 1);
+    const int rowsIn = yb - ya + 1;
+    uint16_t* vs = vsum.data();
+    {
+        const uint8_t* r0 = src.scanLine(ya);
+        if (rowsIn == 3) {
+            const uint8_t* r1 = src.scanLine(ya + 1);
+            const uint8_t* r2 = src.scanLine(yb);
+            for (int i = 0; i < n; ++i)
+                vs[i] = uint16_t(r0[i] + r1[i] + r2[i]);
+        } else if (rowsIn == 2) {
+            const uint8_t* r1 = src.scanLine(yb);
+            for (int i = 0; i < n; ++i)
+                vs[i] = uint16_t(r0[i] + r1[i]);
+        } else {
+            for (int i = 0; i < n; ++i)
+                vs[i] = r0[i];
+        }
+    }
+    uint8_t* out = dst.scanLine(y);
+    if (w >= 3) {
+        // Interior columns: three columns inside the window.
+        const uint32_t mul = rowsIn == 3 ? kDiv9 : rowsIn == 2 ? kDiv6 : kDiv3;
+        for (int i = 3; i < n - 3; ++i)
+            out[i] = uint8_t((uint32_t(vs[i - 3] + vs[i] + vs[i + 3]) * mul) >> 16);
+    }
+    // The first and last columns (and every column of a picture narrower than 3).
+    auto edgeColumn = [&](int x) {
+        const int xa = std::max(x - 1, 0), xb = std::min(x + 1, w - 1);
+        const int count = rowsIn * (xb - xa + 1);
+        for (int c = 0; c < 3; ++c) {
+            int sum = 0;
+            for (int xx = xa; xx <= xb; ++xx)
+                sum += vs[3 * xx + c];
+            out[3 * x + c] = uint8_t(sum / count);
+        }
+    };
+    if (w >= 3) {
+        edgeColumn(0);
+        edgeColumn(w - 1);
+    } else {
+        for (int x = 0; x < w; ++x)
+            edgeColumn(x);
+    }
+}
+
+// ----- Edge -----
+
+// One result row of the Laplacian sharpening blended by level; border pixels are copied.
+void edgeRow(const Bitmap& src, Bitmap& dst, int y, int level, std::vector<int32_t>& diff) {
+    const int w = src.width(), h = src.height();
+    const int n = 3 * w;
+    const uint8_t* s = src.scanLine(y);
+    uint8_t* out = dst.scanLine(y);
+    if (y == 0 || y == h - 1 || w < 3) {
+        std::memcpy(out, s, size_t(n));
+        return;
+    }
+    const uint8_t* up = src.scanLine(y - 1);
+    const uint8_t* dn = src.scanLine(y + 1);
+    int32_t* d = diff.data();
+    // (sharpened − c) × level = (4c − n − s − w − e) × level; its quotient by 100 truncates
+    // toward zero. The product stays within ±102000, so a single-precision quotient is
+    // never off by enough to cross an integer: truncating it gives the integer quotient.
+    for (int i = 3; i < n - 3; ++i) {
+        const int32_t c = s[i];
+        const int32_t lap = 4 * c - up[i] - dn[i] - s[i - 3] - s[i + 3];
+        d[i] = int32_t(float(lap * level) / 100.0f);
+    }
+    for (int i = 3; i < n - 3; ++i) {
+        const int32_t v = int32_t(s[i]) + d[i];
+        out[i] = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+    }
+    std::memcpy(out, s, 3);
+    std::memcpy(out + n - 3, s + n - 3, 3);
+}
+
+// ----- Median -----
+
+struct MedianEntry {
+    uint32_t key;
+    const uint8_t* pixel;
+};
+
+// Partial selection sort of entries 0..n/2 by ascending key; equal keys are never
+// swapped, so among equal keys the gathering order decides which entry lands in the
+// middle. Returns the middle entry.
+const MedianEntry& selectMiddle(MedianEntry* e, int n) {
+    const int m = n / 2;
+    for (int p = 0; p <= m; ++p)
+        for (int q = p + 1; q < n; ++q)
+            if (e[q].key < e[p].key) std::swap(e[p], e[q]);
+    return e[m];
+}
+
+inline uint32_t keyOf(const uint8_t* p) {
+    return uint32_t(p[0]) + p[1] + p[2];
+}
+
+// Gathers the window of (x, y) in row-major order, positions inside the bitmap only.
+int gatherWindow(const Bitmap& src, int x, int y, MedianEntry* e) {
+    const int w = src.width(), h = src.height();
+    int n = 0;
+    for (int yy = y - 1; yy <= y + 1; ++yy) {
+        if (yy < 0 || yy >= h) continue;
+        const uint8_t* row = src.scanLine(yy);
+        for (int xx = x - 1; xx <= x + 1; ++xx) {
+            if (xx < 0 || xx >= w) continue;
+            e[n++] = {keyOf(row + 3 * xx), row + 3 * xx};
+        }
+    }
+    return n;
+}
+
+// The general rule for one pixel: used on the picture's border and wherever the window
+// holds several entries with the median key but different colours.
+void medianPixelGeneral(const Bitmap& src, uint8_t* out, int x, int y, uint32_t threshold) {
+    MedianEntry e[9];
+    const int n = gatherWindow(src, x, y, e);
+    const uint8_t* centre = src.scanLine(y) + 3 * x;
+    const MedianEntry& mid = selectMiddle(e, n);
+    const uint32_t kc = keyOf(centre);
+    const uint32_t dist = kc > mid.key ? kc - mid.key : mid.key - kc;
+    std::memcpy(out + 3 * x, dist >= threshold ? mid.pixel : centre, 3);
+}
+
+inline uint16_t min16(uint16_t a, uint16_t b) {
+    return a < b ? a : b;
+}
+inline uint16_t max16(uint16_t a, uint16_t b) {
+    return a < b ? b : a;
+}
+inline uint16_t med3(uint16_t a, uint16_t b, uint16_t c) {
+    return max16(min16(a, b), min16(max16(a, b), c));
+}
+
+struct MedianScratch {
+    std::vector<uint16_t> key[3]; // keys of rows y − 1, y, y + 1 (rolling)
+    std::vector<uint16_t> lo, mi, hi, med;
+    explicit MedianScratch(int w)
+        : key{std::vector<uint16_t>(size_t(w)), std::vector<uint16_t>(size_t(w)),
+              std::vector<uint16_t>(size_t(w))},
+          lo(size_t(w)), mi(size_t(w)), hi(size_t(w)), med(size_t(w)) {}
+};
+
+void computeKeys(const Bitmap& src, int y, uint16_t* key) {
+    const uint8_t* row = src.scanLine(y);
+    for (int x = 0, w = src.width(); x < w; ++x)
+        key[x] = uint16_t(row[3 * x] + row[3 * x + 1] + row[3 * x + 2]);
+}
+
+// Median of the interior pixels of row y (1 ≤ y ≤ h − 2, width ≥ 3). The median key of
+// each 3 × 3 window comes from sorting each column's three keys and combining the sorted
+// columns; only the pixels that are to be replaced then look for the entry that holds it.
+void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshold,
+                       const uint16_t* ku, const uint16_t* km, const uint16_t* kd,
+                       MedianScratch& s) {
+    const int w = src.width();
+    uint16_t *lo = s.lo.data(), *mi = s.mi.data(), *hi = s.hi.data(), *med = s.med.data();
+    for (int x = 0; x < w; ++x) {
+        const uint16_t a = ku[x], b = km[x], c = kd[x];
+        const uint16_t l = min16(a, b), u = max16(a, b);
+        lo[x] = min16(l, c);
+        hi[x] = max16(u, c);
+        mi[x] = max16(l, min16(u, c));
+    }
+    for (int x = 1; x < w - 1; ++x) {
+        const uint16_t maxLo = max16(max16(lo[x - 1], lo[x]), lo[x + 1]);
+        const uint16_t medMi = med3(mi[x - 1], mi[x], mi[x + 1]);
+        const uint16_t minHi = min16(min16(hi[x - 1], hi[x]), hi[x + 1]);
+        med[x] = med3(maxLo, medMi, minHi);
+    }
+    const uint8_t* rows[3] = {src.scanLine(y - 1), src.scanLine(y), src.scanLine(y + 1)};
+    const uint16_t* keys[3] = {ku, km, kd};
+    for (int x = 1; x < w - 1; ++x) {
+        const uint32_t m = med[x], kc = km[x];
+        const uint32_t dist = kc > m ? kc - m : m - kc;
+        if (dist < threshold) continue; // the centre stays, as copied with the row
+        // When every window entry with the median key has the same colour, that colour is
+        // the answer whichever of them the selection leaves in the middle.
+        const uint8_t* found = nullptr;
+        bool ambiguous = false;
+        for (int r = 0; r < 3 && !ambiguous; ++r)
+            for (int xx = x - 1; xx <= x + 1; ++xx) {
+                if (keys[r][xx] != m) continue;
+                const uint8_t* p = rows[r] + 3 * xx;
+                if (!found)
+                    found = p;
+                else if (std::memcmp(found, p, 3) != 0) {
+                    ambiguous = true;
+                    break;
+                }
+            }
+        if (ambiguous)
+            medianPixelGeneral(src, out, x, y, threshold);
+        else
+            std::memcpy(out + 3 * x, found, 3);
+    }
+}
+
+// ----- Sobel -----
+
+// round(sqrt(m)) for m in 0..65280, and 255 for every larger m: k is the rounded root of
+// m exactly when k² − k < m ≤ k² + k (a square root of an integer never ends in .5).
+const std::array<uint8_t, 65282>& sobelRootTable() {
+    static const std::array<uint8_t, 65282> table = [] {
+        std::array<uint8_t, 65282> t{};
+        for (int k = 0; k <= 255; ++k) {
+            const int lowest = k == 0 ? 0 : k * k - k + 1;
+            const int highest = std::min(k * k + k, 65281);
+            for (int m = lowest; m <= highest; ++m)
+                t[size_t(m)] = uint8_t(k);
+        }
+        t[65281] = 255;
+        return t;
+    }();
+    return table;
+}
+
+// One interior row (1 ≤ y ≤ h − 2) of the gradient magnitude, plus its two border columns.
+void sobelRow(const Bitmap& src, Bitmap& dst, int y, int level, bool overlay,
+              std::vector<int32_t>& mag, const uint8_t* root) {
+    const int w = src.width();
+    const int n = 3 * w;
+    const uint8_t* a = src.scanLine(y - 1);
+    const uint8_t* m = src.scanLine(y);
+    const uint8_t* b = src.scanLine(y + 1);
+    int32_t* g = mag.data();
+    for (int i = 3; i < n - 3; ++i) {
+        const int32_t gx =
+            (a[i - 3] + 2 * m[i - 3] + b[i - 3]) - (a[i + 3] + 2 * m[i + 3] + b[i + 3]);
+        const int32_t gy = (a[i - 3] + 2 * a[i] + a[i + 3]) - (b[i - 3] + 2 * b[i] + b[i + 3]);
+        const int32_t sq = ((gx * gx + gy * gy) * level) / 100;
+        g[i] = sq < 65281 ? sq : 65281;
+    }
+    uint8_t* out = dst.scanLine(y);
+    for (int x = 1; x < w - 1; ++x) {
+        const int i = 3 * x;
+        const uint8_t e = uint8_t(255 - (root[g[i]] | root[g[i + 1]] | root[g[i + 2]]));
+        if (overlay) {
+            out[i] = m[i] & e;
+            out[i + 1] = m[i + 1] & e;
+            out[i + 2] = m[i + 2] & e;
+        } else {
+            out[i] = out[i + 1] = out[i + 2] = e;
+        }
+    }
+    std::memcpy(out, out + 3, 3);
+    std::memcpy(out + n - 3, out + n - 6, 3);
+}
+
+// ----- Framing -----
+
+struct FrameTables {
+    uint8_t lighten[256];
+    uint8_t darken[256];
+    FrameTables(int factor) {
+        for (int v = 0; v < 256; ++v) {
+            lighten[v] = uint8_t(std::min(v * factor / 100, 255));
+            darken[v] = uint8_t(v * 100 / factor);
+        }
+    }
+};
+
+inline void applyTable(uint8_t* row, int x0, int x1, const uint8_t* table) {
+    for (int i = 3 * x0; i < 3 * (x1 + 1); ++i)
+        row[i] = table[row[i]];
+}
+
+} // namespace
+
+void TFastPicture::Blur() {
+    Frame f = BeginFrame("Blur", true);
+    if (!f) return;
+    const Bitmap& src = *f.bitmap;
+    Bitmap result = makeResultLike(src);
+    engine::forEachRowRange(src.height(), [&](int y0, int y1) {
+        std::vector<uint16_t> vsum(size_t(3) * size_t(src.width()));
+        for (int y = y0; y < y1; ++y)
+            blurRow(src, result, y, vsum);
+    });
+    EndFrame(f, &result);
+}
+
+void TFastPicture::Edge(int Level) {
+    Frame f = BeginFrame("Edge", Level >= 1 && Level <= 100);
+    if (!f) return;
+    const Bitmap& src = *f.bitmap;
+    Bitmap result = makeResultLike(src);
+    engine::forEachRowRange(src.height(), [&](int y0, int y1) {
+        std::vector<int32_t> diff(size_t(3) * size_t(src.width()));
+        for (int y = y0; y < y1; ++y)
+            edgeRow(src, result, y, Level, diff);
+    });
+    EndFrame(f, &result);
+}
+
+void TFastPicture::Median(int Level) {
+    Frame f = BeginFrame("Median", Level >= 0 && Level <= 100);
+    if (!f) return;
+    const Bitmap& src = *f.bitmap;
+    Bitmap result = makeResultLike(src);
+    const uint32_t threshold = uint32_t((100 - Level) * 255 / 100);
+    const int w = src.width(), h = src.height();
+    engine::forEachRowRange(h, [&](int y0, int y1) {
+        MedianScratch s(w);
+        // Rolling key rows: slot (y mod 3) holds the keys of row y.
+        auto slot = [&](int y) { return s.key[size_t(y % 3)].data(); };
+        if (y0 > 0) computeKeys(src, y0 - 1, slot(y0 - 1));
+        computeKeys(src, y0, slot(y0));
+        for (int y = y0; y < y1; ++y) {
+            if (y + 1 < h) computeKeys(src, y + 1, slot(y + 1));
+            uint8_t* out = result.scanLine(y);
+            std::memcpy(out, src.scanLine(y), size_t(3) * size_t(w));
+            if (y > 0 && y < h - 1 && w >= 3) {
+                medianInteriorRow(src, out, y, threshold, slot(y - 1), slot(y), slot(y + 1), s);
+                medianPixelGeneral(src, out, 0, y, threshold);
+                medianPixelGeneral(src, out, w - 1, y, threshold);
+            } else {
+                for (int x = 0; x < w; ++x)
+                    medianPixelGeneral(src, out, x, y, threshold);
+            }
+        }
+    });
+    EndFrame(f, &result);
+}
+
+void TFastPicture::Sobel(int Level, bool Overlay) {
+    Frame f = BeginFrame("Sobel", Level >= 1 && Level <= 100);
+    if (!f) return;
+    const Bitmap& src = *f.bitmap;
+    const int w = src.width(), h = src.height();
+    Bitmap result = makeResultLike(src);
+    if (w < 3 || h < 3) {
+        // No pixel has a whole 3 × 3 window, so no contour is found anywhere: the picture
+        // is what an edge-free picture gives, unchanged under an overlay, white otherwise.
+        for (int y = 0; y < h; ++y) {
+            if (Overlay)
+                std::memcpy(result.scanLine(y), src.scanLine(y), size_t(3) * size_t(w));
+            else
+                std::memset(result.scanLine(y), 255, size_t(3) * size_t(w));
+        }
+        EndFrame(f, &result);
+        return;
+    }
+    const uint8_t* root = sobelRootTable().data();
+    engine::forEachRowRange(h - 2, [&](int r0, int r1) {
+        std::vector<int32_t> mag(size_t(3) * size_t(w));
+        for (int y = r0 + 1; y < r1 + 1; ++y)
+            sobelRow(src, result, y, Level, Overlay, mag, root);
+    });
+    // The outermost rows repeat their inner neighbours (whose border columns are filled).
+    std::memcpy(result.scanLine(0), result.scanLine(1), size_t(3) * size_t(w));
+    std::memcpy(result.scanLine(h - 1), result.scanLine(h - 2), size_t(3) * size_t(w));
+    EndFrame(f, &result);
+}
+
+void TFastPicture::Mosaic(int BlockSize) {
+    Frame f = BeginFrame("Mosaic", BlockSize >= 2 && BlockSize <= 50);
+    if (!f) return;
+    Bitmap& bmp = *f.bitmap;
+    const int w = bmp.width(), h = bmp.height();
+    const int half = BlockSize / 2;
+    const int cellRows = (h + BlockSize - 1) / BlockSize;
+    // Each task takes whole rows of cells: a cell's sample lies inside the cell, so the
+    // samples of a row of cells are read into one pattern row before any pixel is written.
+    engine::forEachRowRange(
+        cellRows,
+        [&](int c0, int c1) {
+            std::vector<uint8_t> pattern(size_t(3) * size_t(w));
+            for (int cr = c0; cr < c1; ++cr) {
+                const int cy = cr * BlockSize;
+                const int rows = std::min(BlockSize, h - cy);
+                for (int cx = 0; cx < w; cx += BlockSize) {
+                    const uint8_t* sample = (cy + half < h && cx + half < w)
+                                                ? bmp.scanLine(cy + half) + 3 * (cx + half)
+                                                : bmp.scanLine(cy) + 3 * cx;
+                    const int cols = std::min(BlockSize, w - cx);
+                    uint8_t* p = pattern.data() + 3 * cx;
+                    for (int k = 0; k < cols; ++k)
+                        std::memcpy(p + 3 * k, sample, 3);
+                }
+                for (int r = 0; r < rows; ++r)
+                    std::memcpy(bmp.scanLine(cy + r), pattern.data(), pattern.size());
+            }
+        },
+        1);
+    EndFrame(f, &bmp);
+}
+
+void TFastPicture::Framing(int FrameWidth, int FrameContrast, bool LightFromLeft) {
+    Frame f =
+        BeginFrame("Framing", FrameWidth >= 1 && FrameContrast >= 105 && FrameContrast <= 300);
+    if (!f) return;
+    Bitmap& bmp = *f.bitmap;
+    const int w = bmp.width(), h = bmp.height();
+    const FrameTables full(FrameContrast);
+    const FrameTables weak(100 + (FrameContrast - 100) / 2);
+    // Top and left bands take the light from the left; bottom and right bands the shadow.
+    const uint8_t* topTable = LightFromLeft ? weak.lighten : weak.darken;
+    const uint8_t* bottomTable = LightFromLeft ? weak.darken : weak.lighten;
+    const uint8_t* leftTable = LightFromLeft ? full.lighten : full.darken;
+    const uint8_t* rightTable = LightFromLeft ? full.darken : full.lighten;
+    // Band depths: each band stops at the picture's middle; an odd middle row or column
+    // belongs to the bottom or right band.
+    const int topBand = std::min(FrameWidth, h / 2);
+    const int bottomBand = std::min(FrameWidth, h - h / 2);
+    const int leftBand = std::min(FrameWidth, w / 2);
+    const int rightBand = std::min(FrameWidth, w - w / 2);
+    // The four bands never overlap, so each row can take its pieces of all four at once.
+    //   top row k: columns k..w−1−k          left column k: rows k+1..h−1−k
+    //   bottom row h−1−k: columns k+1..w−1−k right column w−1−k: rows k+1..h−2−k
+    engine::forEachRowRange(h, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            uint8_t* row = bmp.scanLine(y);
+            if (y < topBand && y <= w - 1 - y) applyTable(row, y, w - 1 - y, topTable);
+            const int kb = h - 1 - y;
+            if (kb < bottomBand && y >= h / 2 && kb + 1 <= w - 1 - kb)
+                applyTable(row, kb + 1, w - 1 - kb, bottomTable);
+            const int left = std::min({leftBand, y, h - y});
+            if (left > 0) applyTable(row, 0, left - 1, leftTable);
+            const int right = std::min({rightBand, y, h - 1 - y});
+            if (right > 0) applyTable(row, w - right, w - 1, rightTable);
+        }
+    });
+    EndFrame(f, &bmp);
+}

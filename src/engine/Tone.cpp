@@ -1,0 +1,467 @@
+// Tone and colour operations: per-pixel rewrites through 256-entry tables, the two-level
+// black and white, the automatic level correction and the hand-over to the quantizers.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "engine/FastPicture.h"
+#include "engine/RowDriver.h"
+#include "engine/ToneTables.h"
+#include "reduce/Reduce.h"
+
+namespace {
+
+using engine::ToneTable;
+
+uint8_t clampByte(int64_t v) {
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// Applies one table to every byte of the working bitmap, split over the row driver.
+void applyTable(Bitmap& bmp, const ToneTable& table) {
+    const int width = bmp.width();
+    engine::forEachRowRange(
+        bmp.height(),
+        [&](int y0, int y1) {
+            for (int y = y0; y < y1; ++y) {
+                uint8_t* row = bmp.scanLine(y);
+                engine::lookupBytes(row, row, static_cast<size_t>(width) * 3, table.data());
+            }
+        },
+        64);
+}
+
+} // namespace
+
+namespace engine {
+
+ToneTable identityTable() {
+    ToneTable t{};
+    for (int i = 0; i < 256; ++i)
+        t[i] = static_cast<uint8_t>(i);
+    return t;
+}
+
+ToneTable brightTable(int Percent) {
+    ToneTable t{};
+    const int64_t k = static_cast<int64_t>(Percent) * 1024 / 100;
+    for (int i = 0; i < 256; ++i)
+        t[i] = static_cast<uint8_t>(std::min<int64_t>(255, (i * k) >> 10));
+    return t;
+}
+
+ToneTable contrastTable(int Percent) {
+    ToneTable t{};
+    for (int i = 0; i < 256; ++i)
+        t[i] = clampByte(static_cast<int64_t>(i - 128) * Percent / 100 + 128);
+    return t;
+}
+
+ToneTable gammaTable(long double Value) {
+    ToneTable t{};
+    const long double e = 1.0L / Value;
+    for (int i = 0; i < 256; ++i) {
+        const long double base = static_cast<long double>(i) / 255.0L;
+        const long double p = i == 0 ? 0.0L : std::pow(base, e);
+        // nearbyint rounds to nearest with ties to even in the default rounding mode.
+        t[i] = clampByte(static_cast<int64_t>(std::nearbyint(255.0L * p)));
+    }
+    return t;
+}
+
+ToneTable lightTable(int Delta) {
+    ToneTable t{};
+    for (int i = 0; i < 256; ++i)
+        t[i] = clampByte(static_cast<int64_t>(i) + Delta);
+    return t;
+}
+
+ToneTable linearTable(int Gain, int Offset) {
+    ToneTable t{};
+    const int64_t k = static_cast<int64_t>(Gain) * 1024 / 100;
+    // A negative gain shifts arithmetically (rounding toward minus infinity) and clamps.
+    for (int i = 0; i < 256; ++i)
+        t[i] = clampByte(((i * k) >> 10) + Offset);
+    return t;
+}
+
+ToneTable negativeTable() {
+    ToneTable t{};
+    for (int i = 0; i < 256; ++i)
+        t[i] = static_cast<uint8_t>(255 - i);
+    return t;
+}
+
+ToneTable posterizationTable(int Levels) {
+    ToneTable t{};
+    const int width = 256 / Levels;
+    const int unit = 255 / (Levels - 1);
+    for (int i = 0; i < 256; ++i) {
+        const int c = i / width;
+        t[i] = c == 0 ? 0 : (c < Levels - 1 ? static_cast<uint8_t>(unit * c) : 255);
+    }
+    return t;
+}
+
+bool brightValid(int Percent) {
+    return Percent >= 0 && Percent != 100;
+}
+bool contrastValid(int Percent) {
+    return Percent >= 0 && Percent != 100;
+}
+bool gammaValid(long double Value) {
+    return Value >= 0.1L && Value <= 10.0L && Value != 1.0L;
+}
+bool lightValid(int Delta) {
+    return Delta >= -255 && Delta <= 255 && Delta != 0;
+}
+bool linearValid(int Gain, int Offset) {
+    return !(Gain == 100 && Offset == 0);
+}
+bool posterizationValid(int Levels) {
+    return Levels >= 2 && Levels <= 128;
+}
+
+} // namespace engine
+
+void TFastPicture::Bright(int Percent) {
+    Frame f = BeginFrame("Bright", engine::brightValid(Percent));
+    if (!f) return;
+    applyTable(*f.bitmap, engine::brightTable(Percent));
+    EndFrame(f);
+}
+
+void TFastPicture::Contrast(int Percent) {
+    Frame f = BeginFrame("Contrast", engine::contrastValid(Percent));
+    if (!f) return;
+    applyTable(*f.bitmap, engine::contrastTable(Percent));
+    EndFrame(f);
+}
+
+void TFastPicture::Gamma(long double Value) {
+    Frame f = BeginFrame("Gamma", engine::gammaValid(Value));
+    if (!f) return;
+    applyTable(*f.bitmap, engine::gammaTable(Value));
+    EndFrame(f);
+}
+
+void TFastPicture::Light(int Delta) {
+    Frame f = BeginFrame("Light", engine::lightValid(Delta));
+    if (!f) return;
+    applyTable(*f.bitmap, engine::lightTable(Delta));
+    EndFrame(f);
+}
+
+void TFastPicture::Linear(int Gain, int Offset) {
+    Frame f = BeginFrame("Linear", engine::linearValid(Gain, Offset));
+    if (!f) return;
+    applyTable(*f.bitmap, engine::linearTable(Gain, Offset));
+    EndFrame(f);
+}
+
+void TFastPicture::Negative() {
+    Frame f = BeginFrame("Negative", true);
+    if (!f) return;
+    applyTable(*f.bitmap, engine::negativeTable());
+    EndFrame(f);
+}
+
+void TFastPicture::Posterization(int Levels) {
+    Frame f = BeginFrame("Posterization", engine::posterizationValid(Levels));
+    if (!f) return;
+    applyTable(*f.bitmap, engine::posterizationTable(Levels));
+    EndFrame(f);
+}
+
+namespace {
+
+// The three luminance weight tables (0.114, 0.587 and 0.299 scaled by 1024), each term
+// truncated by itself.
+struct LumaTables {
+    std::array<uint8_t, 256> wb, wg, wr;
+    LumaTables() {
+        for (int i = 0; i < 256; ++i) {
+            wb[i] = static_cast<uint8_t>((i * 117) >> 10);
+            wg[i] = static_cast<uint8_t>((i * 601) >> 10);
+            wr[i] = static_cast<uint8_t>((i * 306) >> 10);
+        }
+    }
+};
+
+// Y = WB[b] + WG[g] + WR[r] never exceeds 254, so every Y indexes a 256-entry table.
+// The output is written through three tables indexed by Y (blue, green, red).
+void mapLuma(Bitmap& bmp, const LumaTables& luma, const ToneTable& outB, const ToneTable& outG,
+             const ToneTable& outR) {
+    const int width = bmp.width();
+    engine::forEachRowRange(
+        bmp.height(),
+        [&](int y0, int y1) {
+            for (int y = y0; y < y1; ++y) {
+                uint8_t* p = bmp.scanLine(y);
+                for (int x = 0; x < width; ++x, p += 3) {
+                    const unsigned v = luma.wb[p[0]] + luma.wg[p[1]] + luma.wr[p[2]];
+                    p[0] = outB[v];
+                    p[1] = outG[v];
+                    p[2] = outR[v];
+                }
+            }
+        },
+        64);
+}
+
+} // namespace
+
+void TFastPicture::GrayScale() {
+    Frame f = BeginFrame("GrayScale", true);
+    if (!f) return;
+    const LumaTables luma;
+    const ToneTable same = engine::identityTable();
+    mapLuma(*f.bitmap, luma, same, same, same);
+    EndFrame(f);
+}
+
+void TFastPicture::Sepia() {
+    Frame f = BeginFrame("Sepia", true);
+    if (!f) return;
+    const LumaTables luma;
+    ToneTable blue{}, green{};
+    for (int y = 0; y < 256; ++y) {
+        blue[y] = static_cast<uint8_t>((y * 619) >> 10);
+        green[y] = static_cast<uint8_t>((y * 853) >> 10);
+    }
+    mapLuma(*f.bitmap, luma, blue, green, engine::identityTable());
+    EndFrame(f);
+}
+
+void TFastPicture::BlackAndWhite(int Threshold, int& Used) {
+    Frame f = BeginFrame("BlackAndWhite", Threshold >= -1 && Threshold <= 256);
+    if (!f) return;
+    int t = Threshold;
+    if (Threshold == -1) {
+        int low = 0, high = 0;
+        FindLevels(low, high, 40, 1);
+        if (low > high) {
+            // The levels cannot be measured: put the format back and leave quietly.
+            if (f.restore == pf8bit || f.restore == pf32bit) f.bitmap->setPixelFormat(f.restore);
+            return;
+        }
+        t = (low + high) / 2;
+    }
+    Used = t;
+    const int limit = 3 * t;
+    Bitmap& bmp = *f.bitmap;
+    const int width = bmp.width();
+    engine::forEachRowRange(
+        bmp.height(),
+        [&](int y0, int y1) {
+            for (int y = y0; y < y1; ++y) {
+                uint8_t* p = bmp.scanLine(y);
+                for (int x = 0; x < width; ++x, p += 3) {
+                    const uint8_t v = (p[0] + p[1] + p[2] >= limit) ? 255 : 0;
+                    p[0] = p[1] = p[2] = v;
+                }
+            }
+        },
+        64);
+    EndFrame(f);
+}
+
+void TFastPicture::FindLevels(int& Low, int& High, unsigned Percent, int Step) {
+    Low = 255;
+    High = 0;
+    if (Percent > 49 || Step < 1 || Step > 8 || GetBitsPerPixel() < 8) return;
+
+    // Working format, as the frame brings it, without the frame's events.
+    Bitmap& bmp = *Picture_.as<Bitmap>();
+    PixelFormat start = bmp.pixelFormat();
+    if (start == pfDevice || start == pfCustom) start = pf24bit;
+    if (bmp.pixelFormat() != pf24bit) bmp.setPixelFormat(pf24bit);
+
+    std::array<int64_t, 256> hb{}, hg{}, hr{};
+    int64_t n = 0;
+    for (int y = 0; y < bmp.height(); y += Step) {
+        const uint8_t* row = bmp.scanLine(y);
+        for (int x = 0; x < bmp.width(); x += Step) {
+            const uint8_t* p = row + static_cast<ptrdiff_t>(x) * 3;
+            ++hb[p[0]];
+            ++hg[p[1]];
+            ++hr[p[2]];
+            ++n;
+        }
+    }
+
+    if (n > 0) {
+        const int64_t percent = Percent;
+        // Dark end: the first level at which one channel's share, counted from level 0,
+        // exceeds Percent; channels are tried blue, green, red at each level.
+        int64_t sb = 0, sg = 0, sr = 0;
+        int i = 0;
+        for (; i < 256; ++i) {
+            sb += hb[i];
+            if (sb * 100 / n > percent) break;
+            sg += hg[i];
+            if (sg * 100 / n > percent) break;
+            sr += hr[i];
+            if (sr * 100 / n > percent) break;
+        }
+        Low = std::max(0, i - 1);
+
+        sb = sg = sr = 0;
+        i = 255;
+        for (; i >= 0; --i) {
+            sb += hb[i];
+            if (sb * 100 / n > percent) break;
+            sg += hg[i];
+            if (sg * 100 / n > percent) break;
+            sr += hr[i];
+            if (sr * 100 / n > percent) break;
+        }
+        High = std::min(255, i + 1);
+    }
+
+    if (start == pf8bit || start == pf32bit) bmp.setPixelFormat(start);
+}
+
+void TFastPicture::Spread(int Low, int High, int OutLow, int OutHigh) {
+    Kind = "Spread";
+    DoAmend();
+    auto inRange = [](int v) { return v >= 0 && v <= 255; };
+    if (!inRange(Low) || !inRange(High) || !inRange(OutLow) || !inRange(OutHigh)) return;
+    if (Low >= High || OutLow >= OutHigh) return;
+    const int gain = (OutHigh - OutLow) * 100 / (High - Low);
+    const int offset = OutHigh - High * gain / 100;
+    Linear(gain, offset);
+    DoAmended();
+}
+
+void TFastPicture::Automatic(unsigned Percent) {
+    Kind = "Automatic";
+    DoAmend();
+    if (Percent > 49) return;
+    int low = 0, high = 0;
+    FindLevels(low, high, Percent, 1);
+    if (low > high) return;
+    Spread(low, high, 0, 255);
+    DoAmended();
+}
+
+void TFastPicture::Reduce(uint8_t Method) {
+    Kind = "Reduce";
+    DoAmend();
+    if (Method > 5 || GetBitsPerPixel() <= 8) return;
+    Bitmap& bmp = *Picture_.as<Bitmap>();
+    bmp.setPixelFormat(pf24bit);
+    Bitmap reduced;
+    switch (Method) {
+    case 0:
+        reduced = ReduceByOctree(bmp, 256);
+        break;
+    case 1:
+        reduced = ReduceByMedianCut(bmp, 8);
+        break;
+    case 2:
+        reduced = ReduceByMedianCutVariance(bmp, 8);
+        break;
+    case 3:
+        reduced = ReduceByMedianCutDiffusion(bmp, 8);
+        break;
+    case 4:
+        reduced = ReduceByMedianCutVarianceDiffusion(bmp, 8);
+        break;
+    default:
+        reduced = ReduceByFixedPalette(bmp);
+        break;
+    }
+    bmp = std::move(reduced);
+    // Replacing the picture repaints the control.
+    Invalidate();
+    DoAmended();
+}
+
+void TFastPicture::ApplyToneFromBase(const Graphic& Base, int Delta, long double GammaValue,
+                                     int ContrastPercent, int BrightPercent) {
+    const Bitmap* base = dynamic_cast<const Bitmap*>(&Base);
+    if (!base || base->bitsPerPixel() < 8 || base->pixelFormat() == pf8bit) {
+        Picture_.assign(&Base);
+        Light(Delta);
+        Gamma(GammaValue);
+        Contrast(ContrastPercent);
+        Bright(BrightPercent);
+        return;
+    }
+
+    struct Step {
+        const char* kind;
+        bool valid;
+    };
+    const Step steps[4] = {{"Light", engine::lightValid(Delta)},
+                           {"Gamma", engine::gammaValid(GammaValue)},
+                           {"Contrast", engine::contrastValid(ContrastPercent)},
+                           {"Bright", engine::brightValid(BrightPercent)}};
+    const bool anyValid = steps[0].valid || steps[1].valid || steps[2].valid || steps[3].valid;
+
+    auto pass = [&] {
+        engine::ToneTable table = engine::identityTable();
+        if (steps[0].valid) table = engine::lightTable(Delta);
+        if (steps[1].valid) table = engine::composeTables(table, engine::gammaTable(GammaValue));
+        if (steps[2].valid)
+            table = engine::composeTables(table, engine::contrastTable(ContrastPercent));
+        if (steps[3].valid)
+            table = engine::composeTables(table, engine::brightTable(BrightPercent));
+
+        // The first operation brings a 15- or 16-bit picture to 24 bits for good; 32-bit
+        // and device pictures come back as 32-bit ones.
+        const PixelFormat source = base->pixelFormat();
+        const PixelFormat target = (source == pf32bit || source == pfDevice) ? pf32bit : pf24bit;
+        Bitmap widened;
+        const Bitmap* src = base;
+        if (source != pf24bit && target == pf24bit) {
+            widened = *base;
+            widened.setPixelFormat(pf24bit);
+            src = &widened;
+        }
+        const int w = src->width(), h = src->height();
+        Bitmap* held = Picture_.as<Bitmap>();
+        const bool reuse = held && held->width() == w && held->height() == h &&
+                           held->pixelFormat() == target && (held != base || src == base);
+        std::unique_ptr<Bitmap> fresh;
+        Bitmap* dst = held;
+        if (!reuse) {
+            fresh = std::make_unique<Bitmap>(w, h, target);
+            dst = fresh.get();
+        }
+        engine::forEachRowRange(
+            h,
+            [&](int y0, int y1) {
+                for (int y = y0; y < y1; ++y) {
+                    if (target == pf24bit)
+                        engine::lookupBytes(src->scanLine(y), dst->scanLine(y),
+                                            static_cast<size_t>(w) * 3, table.data());
+                    else
+                        engine::lookupBgrx(src->scanLine(y), dst->scanLine(y),
+                                           static_cast<size_t>(w), table.data());
+                }
+            },
+            64);
+        if (fresh) Picture_.setGraphic(std::move(fresh));
+        Invalidate();
+    };
+
+    if (!anyValid) {
+        if (Picture_.graphic() != &Base) Picture_.assign(&Base);
+        Invalidate();
+    }
+    bool done = false;
+    for (const Step& step : steps) {
+        Kind = step.kind;
+        DoAmend();
+        if (!step.valid) continue;
+        if (!done) {
+            pass();
+            done = true;
+        }
+        DoAmended();
+    }
+}

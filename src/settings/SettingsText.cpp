@@ -1,0 +1,281 @@
+#include "settings/SettingsText.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "platform/Exceptions.h"
+
+namespace settings_text {
+
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool IsContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+
+std::string Reason(int error) {
+    return std::strerror(error);
+}
+
+[[noreturn]] void FailOpen(const std::string& path, const std::string& reason) {
+    throw EFileError("ファイル " + path + " を開けません。(" + reason + ")");
+}
+
+[[noreturn]] void FailCreate(const std::string& path, const std::string& reason) {
+    throw EFileError("ファイル " + path + " を作成できません。(" + reason + ")");
+}
+
+struct IconvCloser {
+    void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
+};
+
+// Owns a file descriptor and, until committed, the temporary file it was opened on.
+class TemporaryFile {
+public:
+    TemporaryFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~TemporaryFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_) ::unlink(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+    // Closes the descriptor; returns the error of close, 0 on success.
+    int close() {
+        int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0 ? 0 : errno;
+    }
+    void commit() { committed_ = true; }
+
+private:
+    int fd_;
+    std::string path_;
+    bool committed_ = false;
+};
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+bool IsValidUtf8(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t extra;
+        unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            if (c == 0xE0) low = 0xA0;  // overlong
+            if (c == 0xED) high = 0x9F; // surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            if (c == 0xF0) low = 0x90;  // overlong
+            if (c == 0xF4) high = 0x8F; // above U+10FFFF
+        } else {
+            return false;
+        }
+        if (n - i <= extra) return false;
+        if (p[i + 1] < low || p[i + 1] > high) return false;
+        for (size_t k = 2; k <= extra; ++k)
+            if (!IsContinuation(p[i + k])) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::string Cp932ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    iconv_t raw = iconv_open("UTF-8", "CP932");
+    if (raw == reinterpret_cast<iconv_t>(-1)) raw = iconv_open("UTF-8", "SHIFT_JIS");
+    if (raw == reinterpret_cast<iconv_t>(-1)) {
+        // Without a converter keep the ASCII part and mark everything else.
+        for (char c : bytes) {
+            if (static_cast<unsigned char>(c) < 0x80)
+                out += c;
+            else
+                out += kReplacement;
+        }
+        return out;
+    }
+    std::unique_ptr<void, IconvCloser> cd(raw);
+
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    char buffer[4096];
+    while (inLeft > 0) {
+        char* o = buffer;
+        size_t oLeft = sizeof buffer;
+        const size_t result = iconv(static_cast<iconv_t>(cd.get()), &in, &inLeft, &o, &oLeft);
+        const int error = errno;
+        out.append(buffer, static_cast<size_t>(o - buffer));
+        if (result != static_cast<size_t>(-1)) continue;
+        if (error == E2BIG && o != buffer) continue;
+        // An invalid or truncated sequence: mark its first byte and go on after it.
+        out += kReplacement;
+        ++in;
+        --inLeft;
+        iconv(static_cast<iconv_t>(cd.get()), nullptr, nullptr, nullptr, nullptr);
+    }
+    return out;
+}
+
+std::string DecodeSettingsBytes(std::string_view bytes) {
+    if (IsValidUtf8(bytes)) {
+        while (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+            bytes.remove_prefix(kByteOrderMark.size());
+        return std::string(bytes);
+    }
+    return Cp932ToUtf8(bytes);
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c != '\r' && c != '\n') {
+            ++i;
+            continue;
+        }
+        lines.emplace_back(text.substr(start, i - start));
+        ++i;
+        if (c == '\r' && i < text.size() && text[i] == '\n') ++i;
+        start = i;
+    }
+    if (start < text.size()) lines.emplace_back(text.substr(start));
+    return lines;
+}
+
+std::string ReadFileBounded(const std::string& path, long long maxSize) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) FailOpen(path, Reason(errno));
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) FailOpen(path, Reason(errno));
+    if (!S_ISREG(st.st_mode)) FailOpen(path, "not a regular file");
+    if (st.st_size > maxSize) FailOpen(path, "larger than " + std::to_string(maxSize) + " bytes");
+
+    std::string bytes;
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    // The size may change while reading: read until the end, never past the limit.
+    for (;;) {
+        if (got == bytes.size()) {
+            if (static_cast<long long>(bytes.size()) > maxSize)
+                FailOpen(path, "larger than " + std::to_string(maxSize) + " bytes");
+            bytes.resize(bytes.size() + 4096);
+        }
+        const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            FailOpen(path, Reason(errno));
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
+    if (static_cast<long long>(got) > maxSize)
+        FailOpen(path, "larger than " + std::to_string(maxSize) + " bytes");
+    return bytes;
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view bytes, unsigned newMode) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path target(path);
+    if (fs::is_symlink(target, ec)) {
+        fs::path link = fs::read_symlink(target, ec);
+        if (!ec) target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    const std::string targetName = target.string();
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+
+    struct stat st;
+    const bool exists = ::stat(targetName.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) FailCreate(path, Reason(EISDIR));
+
+    static std::atomic<unsigned> counter{0};
+    int fd = -1;
+    std::string temporary;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = (folder / ("." + target.filename().string() + ".tmp" +
+                               std::to_string(::getpid()) + "-" + std::to_string(counter++)))
+                        .string();
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    exists ? 0600 : newMode);
+        if (fd < 0 && errno != EEXIST) FailCreate(path, Reason(errno));
+    }
+    if (fd < 0) FailCreate(path, Reason(EEXIST));
+    TemporaryFile file(fd, temporary);
+
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(file.fd(), bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            FailCreate(path, Reason(errno));
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (exists) {
+        // Keep the replaced file's permissions; a failure here (someone else's file)
+        // leaves the private mode of the temporary file, which is safe.
+        (void)::fchmod(file.fd(), st.st_mode & 07777);
+    }
+    if (::fsync(file.fd()) != 0) FailCreate(path, Reason(errno));
+    if (int error = file.close()) FailCreate(path, Reason(error));
+    if (::rename(file.path().c_str(), targetName.c_str()) != 0) FailCreate(path, Reason(errno));
+    file.commit();
+
+    // Make the rename itself durable; a failure only weakens the crash guarantee.
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) (void)::fsync(dir.get());
+}
+
+bool CanCreateFileIn(const std::string& folder) {
+    if (folder.empty()) return false;
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return false;
+    struct statvfs fs;
+    if (::statvfs(folder.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY)) return false;
+    return true;
+}
+
+} // namespace settings_text
