@@ -452,10 +452,10 @@ void TJPEGImage::decode() const {
     // have no conversion here.
     if (d->cinfo.out_color_space != JCS_EXT_BGR && d->cinfo.out_color_space != JCS_GRAYSCALE)
         throw EJPEG(static_cast<int>(JERR_CONVERSION_NOTIMPL));
-    JpegCodec::reportProgress(*this, psStarting, 0);
 
     bool aborted = false;
     try {
+        JpegCodec::reportProgress(*this, psStarting, 0);
         if (!startDecompress(*d)) throwCodecError(d->err);
         const j_decompress_ptr c = &d->cinfo;
         Bitmap pixels(static_cast<int>(c->output_width), static_cast<int>(c->output_height),
@@ -528,7 +528,12 @@ void TJPEGImage::encode() const {
     auto* self = const_cast<TJPEGImage*>(this);
     k->progress.owner = self;
     EncodeSettings s{std::clamp<int>(Quality, 1, 100), GrayOutput, ProgressiveSave};
-    JpegCodec::reportProgress(*this, psStarting, 0);
+    try {
+        JpegCodec::reportProgress(*this, psStarting, 0);
+    } catch (const EAbort&) {
+        newData();
+        return;
+    }
     bool ok = compressRows(*k, source, s, true);
     if (!ok) {
         bool abort = false;
@@ -549,7 +554,11 @@ void TJPEGImage::encode() const {
     image_->Height = source.height();
     image_->Grayscale = GrayOutput;
     image_->Data->assign(k->out, k->out + k->outSize);
-    JpegCodec::reportProgress(*this, psEnding, 100);
+    try {
+        JpegCodec::reportProgress(*this, psEnding, 100);
+    } catch (const EAbort&) {
+        newData();
+    }
 }
 
 void TJPEGImage::JPEGNeeded() const {
@@ -612,10 +621,16 @@ void TJPEGImage::loadFromBytes(std::span<const uint8_t> bytes) {
 
 std::vector<uint8_t> TJPEGImage::saveToBytes() const {
     JPEGNeeded();
+    // An encoding aborted by the user leaves nothing to write; say so rather than write
+    // an empty file.
+    if (!image_->Data) throw EAbort();
     return *image_->Data;
 }
 
 std::vector<uint8_t> TJPEGImage::writeData() const {
+    // A picture held only as a bitmap is compressed first, so that its pixels are not
+    // lost from the stored form.
+    if (!image_->Data && bitmap_ && !bitmap_->empty()) JPEGNeeded();
     std::vector<uint8_t> out;
     uint32_t size = image_->Data ? static_cast<uint32_t>(image_->Data->size()) : 0;
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(size >> (8 * i)));

@@ -88,7 +88,8 @@ public:
     // True when other is a TJPEGImage sharing the same compressed data.
     bool equals(const Graphic& other) const;
 
-    // Form data: a 32-bit little-endian length (0 without data) and the compressed bytes.
+    // Form data: a 32-bit little-endian length (0 without data) and the compressed bytes;
+    // a picture held only as a bitmap is compressed first.
     std::vector<uint8_t> writeData() const;
     // Reads form data starting at bytes[0]; returns the number of bytes consumed.
     size_t readData(std::span<const uint8_t> bytes);

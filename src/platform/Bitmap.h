@@ -112,6 +112,9 @@ public:
     // Decodes the packed DIB in dib whose pixels start at pixelOffset bytes from its start
     // (0: right after the colour table). Throws EInvalidGraphic for malformed data.
     static Bitmap decodeDib(std::span<const uint8_t> dib, size_t pixelOffset = 0);
+    // Decodes the colour image of an icon's packed DIB (its header height counts the AND
+    // mask too) and tells where the AND mask starts.
+    static Bitmap decodeIconDib(std::span<const uint8_t> dib, size_t* maskOffset);
 
     // Empties the bitmap (0 × 0, keeps the format).
     void clear();

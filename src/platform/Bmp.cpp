@@ -208,13 +208,11 @@ size_t tableBytes(const DibHeader& h) {
     return count * (h.core ? 3 : 4);
 }
 
-// Rows of an uncompressed DIB. The last row may lack its padding, which some writers drop.
+// Rows of an uncompressed DIB, whose size decode() has checked.
 void readUncompressed(std::span<const uint8_t> px, const DibHeader& h, Bitmap& bmp) {
     const int width = static_cast<int>(h.width), height = static_cast<int>(h.height);
     const uint64_t stride = ((uint64_t(h.width) * uint64_t(h.bitCount) + 31) / 32) * 4;
     const uint64_t rowBytes = (uint64_t(h.width) * uint64_t(h.bitCount) + 7) / 8;
-    if (height > 0 && uint64_t(px.size()) < stride * uint64_t(height - 1) + rowBytes)
-        fail("画素データが途中で切れています");
     auto fileRow = [&](int y) {
         size_t r = h.topDown ? size_t(y) : size_t(height - 1 - y);
         return px.data() + r * stride;
@@ -360,6 +358,14 @@ Bitmap decode(std::span<const uint8_t> dib, const DibHeader& h, size_t pixelOffs
 
     Bitmap bmp(0, 0, f);
     if (h.width == 0 || h.height == 0) return bmp;
+    if (h.compression != kBiRle8 && h.compression != kBiRle4) {
+        // Checked before any pixel memory is taken, so a short file cannot claim a huge
+        // picture. The last row may lack its padding, which some writers drop.
+        const uint64_t stride = ((uint64_t(h.width) * uint64_t(h.bitCount) + 31) / 32) * 4;
+        const uint64_t rowBytes = (uint64_t(h.width) * uint64_t(h.bitCount) + 7) / 8;
+        if (uint64_t(px.size()) < stride * uint64_t(h.height - 1) + rowBytes)
+            fail("画素データが途中で切れています");
+    }
     bmp = Bitmap(static_cast<int>(h.width), static_cast<int>(h.height), f);
     if (h.bitCount <= 8) bmp.setPalette(std::move(palette));
     if (h.compression == kBiRle8 || h.compression == kBiRle4)
@@ -425,6 +431,19 @@ void appendRows(const Bitmap& bmp, std::vector<uint8_t>& out) {
 Bitmap Bitmap::decodeDib(std::span<const uint8_t> dib, size_t pixelOffset) {
     DibHeader h = parseHeader(dib);
     if (pixelOffset == 0) pixelOffset = h.tableOffset + tableBytes(h);
+    return decode(dib, h, pixelOffset);
+}
+
+Bitmap Bitmap::decodeIconDib(std::span<const uint8_t> dib, size_t* maskOffset) {
+    DibHeader h = parseHeader(dib);
+    if (h.topDown) fail("アイコンの画像が上下逆です");
+    if (h.compression != kBiRgb && h.compression != kBiBitfields)
+        fail("圧縮されたアイコン画像は扱えません");
+    // The header's height covers the colour image and the AND mask below it.
+    h.height /= 2;
+    size_t pixelOffset = h.tableOffset + tableBytes(h);
+    uint64_t stride = ((uint64_t(h.width) * uint64_t(h.bitCount) + 31) / 32) * 4;
+    if (maskOffset) *maskOffset = static_cast<size_t>(pixelOffset + stride * uint64_t(h.height));
     return decode(dib, h, pixelOffset);
 }
 

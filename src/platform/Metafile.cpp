@@ -120,7 +120,13 @@ std::unique_ptr<Graphic> Metafile::clone() const { return std::make_unique<Metaf
 
 void Metafile::assign(const Graphic& source) {
     if (const auto* m = dynamic_cast<const Metafile*>(&source)) {
-        if (m != this) *this = *m;
+        // The save format stays this metafile's own: a metafile made for a .wmf name
+        // writes the old-style format whatever it was given.
+        if (m != this) {
+            bool enhanced = enhanced_;
+            *this = *m;
+            enhanced_ = enhanced;
+        }
         return;
     }
     throw EConvertError(std::string(source.className()) + " を " + className() +
@@ -186,6 +192,10 @@ void Metafile::loadEmf(std::span<const uint8_t> bytes) {
         mmh = bh * umY / (devY * 10);
     }
     double pw = std::round(frame.width()), ph = std::round(frame.height());
+    // Micrometre rounding in the header leaves frames a hair off whole pixels; snap them so
+    // that a file written here plays back exactly as the recording did.
+    auto snap = [](double v) { return std::fabs(v - std::round(v)) < 0.02 ? std::round(v) : v; };
+    frame = QRectF(snap(frame.x()), snap(frame.y()), snap(frame.width()), snap(frame.height()));
     if (!(pw >= 1 && ph >= 1 && pw <= kMaxNaturalSide && ph <= kMaxNaturalSide) ||
         mmw > INT32_MAX || mmh > INT32_MAX)
         throw EInvalidGraphic(kBadMetafile);

@@ -69,7 +69,8 @@ public:
     // Plays the recording stretched into dest.
     void paint(QPainter& painter, const QRectF& dest) const override;
     std::unique_ptr<Graphic> clone() const override;
-    // Takes another metafile; any other class throws EConvertError.
+    // Takes another metafile's drawing and sizes, keeping its own enhanced() choice; any
+    // other class throws EConvertError.
     void assign(const Graphic& source) override;
     // Reads an enhanced metafile, a placeable old-style metafile or a bare old-style
     // metafile; the kind is told by the content. Throws EInvalidGraphic on malformed data.

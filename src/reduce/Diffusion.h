@@ -94,7 +94,7 @@ template <class Proc, class Sink> void RunFilter(const Bitmap& bitmap, Proc& pro
         uint8_t* rows[kWindowRows];
         for (int k = 0; k < kWindowRows; ++k)
             rows[k] = window[k];
-        uint8_t pixel[3];
+        uint8_t pixel[3] = {0, 0, 0};
         for (int x = 0; x < width; ++x) {
             proc(x, y, static_cast<uint8_t* const*>(rows), pixel);
             sink(x, y, pixel);

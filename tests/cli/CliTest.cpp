@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/Cli.h"
+#include "engine/FastPicture.h"
 #include "formats/Formats.h"
 #include "platform/Bitmap.h"
 #include "platform/Picture.h"
