@@ -232,7 +232,7 @@ public:
     // Opens a file named by the shell (a file dropped from the file manager, or the
     // command-line argument) as the open command does after its dialog.
     void OpenFromShell(const QString& path);
-    void OpenPicture(const QString& path);
+    void OpenPicture(QString path); // by value: callers pass SourcePath, which it clears
     void Save1Click();
     void U1Click();
     void RestoreBase();

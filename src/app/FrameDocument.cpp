@@ -122,7 +122,7 @@ void TFrameForm::OpenFromShell(const QString& path) {
     TrackBar6->setFocus();
 }
 
-void TFrameForm::OpenPicture(const QString& path) {
+void TFrameForm::OpenPicture(QString path) {
     if (path.isEmpty()) return;
     FastPicture1.picture().clear();
     FastPicture1.Invalidate();

@@ -95,6 +95,12 @@ void TPictureView::paintEvent(QPaintEvent* event) {
     if (!g || g->empty()) return;
     QRect target = TargetRect();
     if (target.isEmpty()) return;
+    struct PaintedNotice {
+        TPictureView* view;
+        ~PaintedNotice() {
+            if (view->OnPainted) view->OnPainted();
+        }
+    } notice{this};
     QPainter p(this);
     p.setClipRegion(event->region());
     // Whole rows and columns are kept or repeated: no smoothing.

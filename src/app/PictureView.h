@@ -34,6 +34,9 @@ public:
     std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, int, int)> OnMouseDown;
     std::function<void(Qt::MouseButtons, Qt::KeyboardModifiers, int, int)> OnMouseMove;
 
+    // Called after every paint that drew a picture.
+    std::function<void()> OnPainted;
+
     // How many times a display copy was rebuilt (for benchmarks and tests).
     int RebuildCount() const { return rebuilds_; }
 

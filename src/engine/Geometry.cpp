@@ -134,6 +134,12 @@ void turnRows(const std::vector<const uint8_t*>& src, int sw, int sh, Bitmap& ds
 
 // ----- bilinear stretch -----
 
+// The nearest integer, ties to even, limited to 0..255.
+uint8_t roundToByte(double v) {
+    const double r = std::nearbyint(v);
+    return uint8_t(r < 0 ? 0 : r > 255 ? 255 : r);
+}
+
 // Near a rounding tie the double-precision value is not trusted; the value is then
 // recomputed from the bilinear formula in extended precision, left to right.
 constexpr double kTieMargin = 1e-9;
@@ -147,9 +153,18 @@ uint8_t bilinearExtended(int p00, int p10, int p01, int p11, double dx, double d
     return uint8_t(r < 0 ? 0 : r > 255 ? 255 : r);
 }
 
+// Whether a fraction is a multiple of 2^-20. When dx and dy both are, every step of the
+// bilinear formula on 8-bit values is exact in double precision (products keep at most
+// 50 significant bits), so the double value is the exact value and ties are true ties.
+bool shortFraction(double f) {
+    const double scaled = f * 1048576.0;
+    return scaled == std::floor(scaled);
+}
+
 struct StretchColumns {
     std::vector<int> a, b; // byte offsets of the left and right source pixels
     std::vector<double> dx;
+    std::vector<uint8_t> exact; // dx is a short fraction
 };
 
 // One source row interpolated horizontally at every destination column, per channel.
@@ -239,11 +254,6 @@ private:
     bool savedAutoSize_, savedStretch_;
 };
 
-uint8_t roundToByte(double v) {
-    const double r = std::nearbyint(v);
-    return uint8_t(r < 0 ? 0 : r > 255 ? 255 : r);
-}
-
 // Floor of a × b / c for c > 0, in 64-bit arithmetic.
 int scaledFloor(int a, int b, int c) {
     const int64_t p = int64_t(a) * b;
@@ -290,11 +300,13 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
     cols.a.resize(size_t(NewWidth));
     cols.b.resize(size_t(NewWidth));
     cols.dx.resize(size_t(NewWidth));
+    cols.exact.resize(size_t(NewWidth));
     for (int x = 0; x < NewWidth; ++x) {
         const double fx = (x + 0.5) * sx - 0.5;
         const double c = std::floor(fx);
         const int ci = int(c);
         cols.dx[size_t(x)] = fx - c;
+        cols.exact[size_t(x)] = shortFraction(fx - c);
         cols.a[size_t(x)] = 3 * (ci < 0 ? 0 : ci);
         cols.b[size_t(x)] = 3 * (ci + 1 > w - 1 ? w - 1 : ci + 1);
     }
@@ -341,11 +353,16 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
             if (!nearTie) continue;
             const uint8_t* A = rows[size_t(ra)];
             const uint8_t* B = rows[size_t(rb)];
+            const bool rowExact = shortFraction(dy);
             for (size_t i = 0; i < n; ++i) {
-                const double v = h0[i] + dy * (h1[i] - h0[i]) + 0.5;
-                const double frac = v - int(v);
+                const double value = h0[i] + dy * (h1[i] - h0[i]);
+                const double frac = (value + 0.5) - int(value + 0.5);
                 if (frac >= kTieMargin && frac <= 1 - kTieMargin) continue;
                 const size_t x = i / 3, c = i % 3;
+                if (rowExact && cols.exact[x]) {
+                    out[i] = roundToByte(value); // an exact value: a tie goes to even
+                    continue;
+                }
                 const int a = cols.a[x] + int(c), b = cols.b[x] + int(c);
                 out[i] = bilinearExtended(A[a], A[b], B[a], B[b], cols.dx[x], dy);
             }

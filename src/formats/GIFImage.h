@@ -231,6 +231,7 @@ public:
 
 private:
     void decodeData(GifReader& in);
+    void renderInto(Bitmap& out, const std::function<void(int)>& report) const;
     void encodeData(GifWriter& out) const;
     void linkGraphicControl();
     mutable std::unique_ptr<Bitmap> bitmap_;
@@ -332,8 +333,10 @@ private:
 const Palette& webSafePalette();
 // Reduces a bitmap to 8 bits per pixel with the given method, ditherer and octree depth;
 // an empty bitmap for a method above 9 or a ditherer above 6.
+// rowsDone, when given, is called every 32 rows with the percentage done.
 Bitmap ReduceColors(const Bitmap& source, int reductionMethod, int ditherKind, int quantizeBits,
-                    const Palette& customPalette = Palette());
+                    const Palette& customPalette = Palette(),
+                    const std::function<void(int percent)>& rowsDone = nullptr);
 
 // Draws one frame as the image would (at its position, with transparency) on a 24-bit bitmap.
 void DrawFrameOn(const TGIFSubImage& frame, Bitmap& target, bool transparent);

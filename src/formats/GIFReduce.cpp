@@ -301,7 +301,7 @@ Palette reductionPalette(const Bitmap& source, int method, int quantizeBits,
 }
 
 Bitmap ReduceColors(const Bitmap& source, int reductionMethod, int ditherKind, int quantizeBits,
-                    const Palette& customPalette) {
+                    const Palette& customPalette, const std::function<void(int)>& rowsDone) {
     if (reductionMethod < 1 || reductionMethod > 9 || ditherKind < 0 || ditherKind > 6 ||
         source.empty())
         return Bitmap();
@@ -343,6 +343,7 @@ Bitmap ReduceColors(const Bitmap& source, int reductionMethod, int ditherKind, i
             }
         }
         ditherer->nextLine();
+        if (rowsDone && (y + 1) % 32 == 0) rowsDone((y + 1) * 100 / h);
     }
     return result;
 }

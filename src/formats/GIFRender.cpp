@@ -89,9 +89,20 @@ void TGIFSubImage::assignBitmap(const Bitmap& source) {
         if (method == 0) {
             keep24 = true;
         } else {
-            reduced = ReduceColors(source, method, Image ? Image->DitherKind : 0,
-                                   Image ? Image->QuantizeBits : 8,
-                                   Image ? Image->CustomPalette : Palette());
+            TGIFImage* owner = Image;
+            auto report = [owner](int percent) {
+                if (owner) owner->progress(psRunning, percent, "Converting...");
+            };
+            if (owner) owner->progress(psStarting, 0, "Converting...");
+            try {
+                reduced = ReduceColors(source, method, owner ? owner->DitherKind : 0,
+                                       owner ? owner->QuantizeBits : 8,
+                                       owner ? owner->CustomPalette : Palette(), report);
+            } catch (...) {
+                if (owner) owner->progress(psEnding, 0, "Converting...");
+                throw;
+            }
+            if (owner) owner->progress(psEnding, 100, "Converting...");
             if (reduced.empty()) return; // an unknown method or ditherer gives no frame
             pixels = &reduced;
         }
@@ -198,6 +209,27 @@ const Bitmap& TGIFSubImage::bitmap() const {
     if (bitmap_) return *bitmap_;
     auto bmp = std::make_unique<Bitmap>();
     if (!empty()) {
+        TGIFImage* owner = Image;
+        auto report = [owner](int percent) {
+            if (owner) owner->progress(psRunning, percent, "Rendering...");
+        };
+        try {
+            if (owner) owner->progress(psStarting, 0, "Rendering...");
+            renderInto(*bmp, report);
+            if (owner) owner->progress(psEnding, 100, "Rendering...");
+        } catch (const EAbort&) {
+            // A user abort leaves the frame without a bitmap.
+            if (owner) owner->progress(psEnding, 0, "Rendering...");
+            static const Bitmap kNone;
+            return kNone;
+        }
+    }
+    bitmap_ = std::move(bmp);
+    return *bitmap_;
+}
+
+void TGIFSubImage::renderInto(Bitmap& out, const std::function<void(int)>& report) const {
+    {
         Bitmap indexed(Width, Height, pf8bit);
         indexed.setPalette(activeColorMap().toPalette());
         for (int y = 0; y < Height; ++y)
@@ -205,14 +237,13 @@ const Bitmap& TGIFSubImage::bitmap() const {
         if (Image && Image->doDither()) {
             Bitmap rgb(indexed);
             rgb.setPixelFormat(pf24bit);
-            Bitmap dithered = ReduceColors(rgb, 6, 1, 8);
-            *bmp = dithered.empty() ? std::move(indexed) : std::move(dithered);
+            Bitmap dithered = ReduceColors(rgb, 6, 1, 8, Palette(), report);
+            out = dithered.empty() ? std::move(indexed) : std::move(dithered);
         } else {
-            *bmp = std::move(indexed);
+            for (int y = 31; y < Height; y += 32) report((y + 1) * 100 / Height);
+            out = std::move(indexed);
         }
     }
-    bitmap_ = std::move(bmp);
-    return *bitmap_;
 }
 
 const std::vector<uint8_t>& TGIFSubImage::mask() const {

@@ -522,8 +522,13 @@ void TJPEGImage::encode() const {
     if (image_->Data) newData();
     image_->Data.emplace();
     if (!bitmap_ || bitmap_->width() == 0 || bitmap_->height() == 0) return;
-    Bitmap source(*bitmap_);
-    source.setPixelFormat(pf24bit);
+    // The codec reads 24-bit rows; other formats go through a converted copy.
+    std::optional<Bitmap> converted;
+    if (bitmap_->pixelFormat() != pf24bit) {
+        converted.emplace(*bitmap_);
+        converted->setPixelFormat(pf24bit);
+    }
+    const Bitmap& source = converted ? *converted : *bitmap_;
     auto k = std::make_unique<Compressor>();
     auto* self = const_cast<TJPEGImage*>(this);
     k->progress.owner = self;

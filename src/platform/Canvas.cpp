@@ -497,7 +497,11 @@ private:
         mf::RecordWriter w(records_);
         w.begin(U_EMR_CREATEPEN);
         w.u32(h);
-        w.u32(pen.style == psDot ? U_PS_DOT : pen.style == psDash ? U_PS_DASH : U_PS_SOLID);
+        // A solid pen wider than one pixel is a geometric pen, as the classic device makes it.
+        w.u32((pen.style == psDot    ? U_PS_DOT
+               : pen.style == psDash ? U_PS_DASH
+                                     : U_PS_SOLID) |
+              (pen.width > 1 && pen.style == psSolid ? U_PS_GEOMETRIC : 0));
         w.i32(std::max(1, pen.width));
         w.i32(0);
         w.u32(pen.color);

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include "reduce/Octree.h"
 
 #include <algorithm>
@@ -218,12 +219,6 @@ template <class Fn> void TOctree::forEachNode(Fn&& fn) {
     }
 }
 
-void TOctree::trim(int32_t threshold) {
-    Threshold = threshold;
-    TTrimNodeVisitor visitor;
-    Root->Traverse(visitor, 0);
-}
-
 void TOctree::prune() {
     // Trim passes with the threshold 1, 2, 3, ... until at most 99000 nodes remain. After the
     // passes up to t, exactly the non-leaf nodes of at most t pixels have been merged (a
@@ -246,6 +241,7 @@ void TOctree::prune() {
         removed += pruneHistogram_[static_cast<size_t>(t)];
         if (removed >= need) last = std::max(t, 1);
     }
+    static int prunes = 0, fallbacks = 0; ++prunes; if (last < 0) ++fallbacks; if (prunes % 50 == 0 || last < 0) fprintf(stderr, "prunes %d fallbacks %d last %d\n", prunes, fallbacks, last);
     if (last < 0) {
         std::sort(pruneLarge_.begin(), pruneLarge_.end());
         for (const auto& [pixels, children] : pruneLarge_) {
@@ -257,7 +253,13 @@ void TOctree::prune() {
         }
     }
     if (last < 0) last = Root->PixelCount; // unreachable: merging the root leaves one node
-    trim(last);
+    // Merge the topmost nodes within the threshold; their subtrees go with them.
+    forEachNode([last](TOctreeNode& node) {
+        if (node.IsLeaf || node.PixelCount > last) return;
+        if (node.Parent && node.Parent->PixelCount <= last) return;
+        node.DestroyChildren();
+        node.SetLeaf();
+    });
     Threshold = last + 1;
 }
 
@@ -341,8 +343,57 @@ void TOctree::AddBitmap(const Bitmap& bitmap) {
 }
 
 void TOctree::Reduce(int MaxColors) {
-    // Below one colour the loop would never end; above 256 the palette record overflows.
-    if (MaxColors < 1 || MaxColors > 256) throw ERangeError("MaxColors must lie between 1 and 256");
+    checkMaxColors(MaxColors);
+    flushPending();
+    Threshold = 1;
+    if (LeafCount > MaxColors) {
+        // Pixel counts do not change while merging, so the non-leaf nodes are sorted by count
+        // once. A trim pass with threshold t merges exactly the non-leaf nodes of at most t
+        // pixels (children are trimmed before their parent, and no child has more pixels than
+        // its parent); the smallest fork then has the smallest count of all non-leaf nodes
+        // left, and the small-fork sums take the nodes in a short window of the sorted list.
+        std::vector<TOctreeNode*> nodes;
+        nodes.reserve(static_cast<size_t>(NodeCount - LeafCount));
+        forEachNode([&nodes](TOctreeNode& node) {
+            if (!node.IsLeaf) nodes.push_back(&node);
+        });
+        std::sort(nodes.begin(), nodes.end(), [](const TOctreeNode* a, const TOctreeNode* b) {
+            return a->PixelCount < b->PixelCount;
+        });
+        size_t next = 0;
+        while (LeafCount > MaxColors) {
+            for (; next < nodes.size() && nodes[next]->PixelCount <= Threshold; ++next) {
+                TOctreeNode* node = nodes[next];
+                if (!node->alive_ || node->IsLeaf) continue;
+                node->DestroyChildren();
+                node->SetLeaf();
+            }
+            Threshold = 999999999;
+            SmallForkSums = {0, 0, 0, 0};
+            size_t first = next;
+            while (first < nodes.size() && (!nodes[first]->alive_ || nodes[first]->IsLeaf))
+                ++first;
+            if (first < nodes.size()) Threshold = nodes[first]->PixelCount;
+            for (size_t i = first; i < nodes.size(); ++i) {
+                const TOctreeNode* node = nodes[i];
+                const int64_t p = node->PixelCount;
+                if (p > int64_t{Threshold} + 8) break;
+                if (!node->alive_ || node->IsLeaf) continue;
+                if (p <= Threshold) SmallForkSums[0] += p - 1;
+                if (p <= Threshold + 2) SmallForkSums[1] += p - 1;
+                if (p <= Threshold + 4) SmallForkSums[2] += p - 1;
+                SmallForkSums[3] += p - 1;
+            }
+            stepThreshold(MaxColors);
+        }
+    }
+    NextIndex = 0;
+    TColorIndexVisitor numbering;
+    Root->Traverse(numbering, 0);
+}
+
+void TOctree::ReduceStepwise(int MaxColors) {
+    checkMaxColors(MaxColors);
     flushPending();
     Threshold = 1;
     TTrimNodeVisitor trimmer;
@@ -354,17 +405,28 @@ void TOctree::Reduce(int MaxColors) {
         Root->Traverse(minFork, 0);
         SmallForkSums = {0, 0, 0, 0};
         Root->Traverse(smallForks, 0);
-        const int64_t need = int64_t{NodeCount} - MaxColors;
-        if (SmallForkSums[3] < need)
-            Threshold += 8;
-        else if (SmallForkSums[2] < need)
-            Threshold += 4;
-        else if (SmallForkSums[1] < need)
-            Threshold += 2;
+        stepThreshold(MaxColors);
     }
     NextIndex = 0;
     TColorIndexVisitor numbering;
     Root->Traverse(numbering, 0);
+}
+
+void TOctree::stepThreshold(int MaxColors) {
+    // The larger steps are taken while even the wider windows hold too few pixels to merge
+    // away the excess of nodes; the first sum takes no part.
+    const int64_t need = int64_t{NodeCount} - MaxColors;
+    if (SmallForkSums[3] < need)
+        Threshold += 8;
+    else if (SmallForkSums[2] < need)
+        Threshold += 4;
+    else if (SmallForkSums[1] < need)
+        Threshold += 2;
+}
+
+void TOctree::checkMaxColors(int MaxColors) {
+    // Below one colour the loop would never end; above 256 the palette record overflows.
+    if (MaxColors < 1 || MaxColors > 256) throw ERangeError("MaxColors must lie between 1 and 256");
 }
 
 int TOctree::GetColorIndex(uint32_t Color) const {
@@ -397,7 +459,7 @@ std::vector<uint8_t> TOctree::BuildLookup() const {
 Bitmap ReduceByOctree(const Bitmap& bitmap, int MaxColors) {
     if (bitmap.pixelFormat() != pf24bit)
         throw EInvalidGraphic("ReduceByOctree accepts only 24Bit DIB");
-    if (MaxColors < 1 || MaxColors > 256) throw ERangeError("MaxColors must lie between 1 and 256");
+    TOctree::checkMaxColors(MaxColors);
     TOctree tree;
     tree.AddBitmap(bitmap);
     tree.Reduce(MaxColors);

@@ -118,6 +118,11 @@ public:
     void AddBitmap(const Bitmap& bitmap);
     // Merges until LeafCount ≤ MaxColors (1..256), then numbers the leaves.
     void Reduce(int MaxColors);
+    // The same reduction by literal trim passes and visitor walks over the whole tree (one
+    // pass per threshold step); slower, kept as the definition Reduce must agree with.
+    void ReduceStepwise(int MaxColors);
+    // Throws ERangeError unless 1 ≤ MaxColors ≤ 256.
+    static void checkMaxColors(int MaxColors);
     int GetColorIndex(uint32_t Color) const;
     // LeafCount entries, entry i belonging to the leaf numbered i.
     Palette GetPalette();
@@ -150,7 +155,7 @@ private:
     TOctreeNode* newNode(TOctreeNode* parent);
     void destroyNode(TOctreeNode* node);
     void prune();
-    void trim(int32_t threshold);
+    void stepThreshold(int MaxColors);
     void flushPending();
     // Walks (and completes) the path of a colour whose path was never walked.
     void walkNewPath(uint32_t key);

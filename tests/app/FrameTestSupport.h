@@ -13,6 +13,9 @@
 #include "settings/Param.h"
 #include "support/TestSupport.h"
 
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
 class FakeDialogs : public TFrameDialogs {
 public:
     QStringList openAnswers;

@@ -80,7 +80,8 @@ TEST_F(Cli, BadCommandLinesFailWithAMessage) {
     };
     for (const auto& args : bad) {
         std::string joined;
-        for (const auto& a : args) joined += a + " ";
+        for (const auto& a : args)
+            joined += a + " ";
         SCOPED_TRACE(joined);
         Result r = pwtool(args);
         EXPECT_NE(r.status, 0);
@@ -129,7 +130,8 @@ TEST_F(Cli, OperationsMatchTheEngineCalledDirectly) {
 TEST_F(Cli, LevelsAndHistogramPrintTheirLines) {
     Bitmap grey(4, 4, pf24bit);
     for (int y = 0; y < 4; ++y)
-        for (int i = 0; i < 12; ++i) grey.scanLine(y)[i] = 100;
+        for (int i = 0; i < 12; ++i)
+            grey.scanLine(y)[i] = 100;
     const std::string in = write(grey, "grey.bmp");
     Result levels = pwtool({"--levels", in, "10", "1"});
     EXPECT_EQ(levels.status, 0);
@@ -139,7 +141,8 @@ TEST_F(Cli, LevelsAndHistogramPrintTheirLines) {
     EXPECT_EQ(histogram.status, 0);
     // 32 bins; level 100 falls into bin 12, which holds every pixel: VMax 100.
     std::string bins;
-    for (int i = 0; i < 32; ++i) bins += i == 12 ? " 100" : " 0";
+    for (int i = 0; i < 32; ++i)
+        bins += i == 12 ? " 100" : " 0";
     EXPECT_EQ(histogram.out, "VMax=100\nB:" + bins + "\nG:" + bins + "\nR:" + bins + "\n");
 }
 
@@ -177,7 +180,8 @@ TEST_F(Cli, TheExecutableReportsErrorsThroughItsExitStatus) {
         if (!pipe) return -1;
         char buffer[256];
         output.clear();
-        while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+        while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+            output.append(buffer, n);
         int status = ::pclose(pipe);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };

@@ -189,3 +189,23 @@ TEST(Octree, DISABLED_LargePhotoMatchesReference) {
     EXPECT_TRUE(
         pwtest::sameBitmap(ReduceByOctree(source, 256), octree_reference::reduce(source, 256)));
 }
+
+TEST(Octree, SortedMergingAgreesWithVisitorPasses) {
+    const Bitmap sources[] = {pwtest::makeTestBitmap(400, 300, 12), noise(200, 200, 13),
+                              noise(30, 30, 14)};
+    for (const Bitmap& source : sources)
+        for (int target : {256, 100, 7, 1}) {
+            SCOPED_TRACE(testing::Message()
+                         << source.width() << "x" << source.height() << " to " << target);
+            TOctree fast, stepwise;
+            fast.AddBitmap(source);
+            stepwise.AddBitmap(source);
+            fast.Reduce(target);
+            stepwise.ReduceStepwise(target);
+            EXPECT_EQ(fast.NodeCount, stepwise.NodeCount);
+            EXPECT_EQ(fast.LeafCount, stepwise.LeafCount);
+            EXPECT_EQ(fast.Threshold, stepwise.Threshold);
+            EXPECT_EQ(fast.SmallForkSums, stepwise.SmallForkSums);
+            EXPECT_EQ(fast.GetPalette(), stepwise.GetPalette());
+        }
+}
