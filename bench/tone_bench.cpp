@@ -22,7 +22,9 @@ Bitmap makePicture(int width, int height) {
         for (int x = 0; x < width; ++x, p += 3) {
             noise = noise * 1664525u + 1013904223u;
             const int n = static_cast<int>((noise >> 24) & 15) - 8;
-            auto clamp = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); };
+            auto clamp = [](int v) {
+                return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+            };
             p[0] = clamp(40 + x * 180 / width + n);
             p[1] = clamp(30 + y * 190 / height + n);
             p[2] = clamp(20 + (x + y) * 200 / (width + height) + n);
@@ -60,10 +62,11 @@ void runOperation(benchmark::State& state, const std::function<void(TFastPicture
     state.SetBytesProcessed(state.iterations() * int64_t(bigPicture().byteSize()));
 }
 
-#define POINT_BENCH(name, restore, body)                                                      \
-    void BM_##name(benchmark::State& state) {                                               \
-        runOperation(state, [](TFastPicture& f) { body; }, restore);                          \
-    }                                                                                         \
+#define POINT_BENCH(name, restore, ...)                                                            \
+    void BM_##name(benchmark::State& state) {                                                      \
+        runOperation(                                                                              \
+            state, [](TFastPicture& f) { __VA_ARGS__; }, restore);                                 \
+    }                                                                                              \
     BENCHMARK(BM_##name)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()
 
 POINT_BENCH(Bright, false, f.Bright(120));

@@ -20,7 +20,10 @@ trap 'rm -f "$ours"' EXIT
 "$dir/bench/bench_tone" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
     --benchmark_format=json >"$ours" 2>/dev/null
 
-python3 - "$ours" "$reps" <<'EOF'
+# Debian's python3-opencv lives beside the system interpreter.
+py=python3
+[ -x /usr/bin/python3 ] && py=/usr/bin/python3
+"$py" - "$ours" "$reps" <<'EOF'
 import json, statistics, sys, time
 import numpy as np
 try:

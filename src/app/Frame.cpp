@@ -622,16 +622,7 @@ void TFrameForm::ComboBox1Change() {
     }
     TrimFrameOff();
     const Graphic* current = FastPicture1.picture().graphic();
-    Bitmap intermediate;
-    if (a == 1 || a == 2 || a == 3) {
-        intermediate.assign(*current);
-    } else {
-        intermediate = Bitmap(current->width(), current->height());
-        Canvas canvas(intermediate);
-        canvas.brush().color = clWhite;
-        canvas.fillRect(QRect(0, 0, intermediate.width(), intermediate.height()));
-        canvas.draw(0, 0, *current);
-    }
+    Bitmap intermediate = DecodedBitmap(*current);
     std::unique_ptr<Graphic> converted;
     if (s == 1 || s == 2) {
         converted = Picture::createForExtension(s == 1 ? "jpg" : "gif");

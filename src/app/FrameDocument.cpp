@@ -19,6 +19,7 @@
 #include "app/FrameDialogs.h"
 #include "app/FrameTexts.h"
 #include "app/PictureView.h"
+#include "formats/GIFImage.h"
 #include "formats/Jpeg.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
@@ -264,26 +265,23 @@ void TFrameForm::Exit1Click() {
 // Base image and temporary copies
 // ======================================================================================
 
+Bitmap DecodedBitmap(const Graphic& graphic) {
+    if (auto* bmp = dynamic_cast<const Bitmap*>(&graphic)) return *bmp;
+    if (auto* jpeg = dynamic_cast<const TJPEGImage*>(&graphic)) return jpeg->bitmap();
+    if (auto* gif = dynamic_cast<const TGIFImage*>(&graphic)) return gif->bitmap();
+    limits::checkPictureSize(graphic.width(), graphic.height());
+    Bitmap drawn(graphic.width(), graphic.height());
+    Canvas canvas(drawn);
+    canvas.brush().color = clWhite;
+    canvas.fillRect(QRect(0, 0, drawn.width(), drawn.height()));
+    canvas.draw(0, 0, graphic);
+    return drawn;
+}
+
 void TFrameForm::TakeBase() {
     const Graphic* graphic = FastPicture1.picture().graphic();
     if (!graphic) return;
-    if (auto* bmp = dynamic_cast<const Bitmap*>(graphic)) {
-        *BaseBitmap = *bmp;
-    } else if (auto* jpeg = dynamic_cast<const TJPEGImage*>(graphic)) {
-        *BaseBitmap = jpeg->bitmap();
-    } else if (std::string(graphic->className()) == "TGIFImage") {
-        BaseBitmap->assign(*graphic);
-    } else {
-        limits::checkPictureSize(graphic->width(), graphic->height());
-        Bitmap drawn(graphic->width(), graphic->height());
-        {
-            Canvas canvas(drawn);
-            canvas.brush().color = clWhite;
-            canvas.fillRect(QRect(0, 0, drawn.width(), drawn.height()));
-            canvas.draw(0, 0, *graphic);
-        }
-        *BaseBitmap = std::move(drawn);
-    }
+    *BaseBitmap = DecodedBitmap(*graphic);
 }
 
 std::filesystem::path TFrameForm::TemporaryFolder() const {

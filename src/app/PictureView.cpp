@@ -7,6 +7,9 @@
 #include <QPainter>
 
 #include "engine/FastPicture.h"
+#include "engine/RowDriver.h"
+#include "formats/GIFImage.h"
+#include "formats/GIFPainter.h"
 #include "platform/Bitmap.h"
 
 namespace {
@@ -17,6 +20,54 @@ constexpr qint64 kMaxCachedMetafilePixels = qint64(32) << 20;
 
 bool isMetafile(const Graphic& g) { return std::strcmp(g.className(), "TMetafile") == 0; }
 
+// A GIF picture that plays as an animation: its own painter keeps the current frame, so
+// the view paints it straight through at every step.
+TGIFImage* animatedGif(Graphic* g) {
+    auto* gif = dynamic_cast<TGIFImage*>(g);
+    if (!gif || gif->Images.size() <= 1 || !(gif->PaintOptions & (1 << 2))) return nullptr;
+    return gif;
+}
+
+// An opaque RGB32 copy of a bitmap into out. The 24-bit layout, the one every operation
+// leaves behind, is converted row by row into out's existing buffer when the size is
+// unchanged (a re-applied tone slider then costs no fresh allocation). Qt's converters
+// handle the 16-bit and indexed layouts; 32-bit layouts go through the bitmap's copy,
+// which forces the unused fourth byte to 255 (Qt would otherwise take it for alpha).
+void DisplayCopy(const Bitmap& bmp, QImage& out) {
+    switch (bmp.pixelFormat()) {
+    case pf24bit: {
+        const int width = bmp.width();
+        if (out.size() != QSize(width, bmp.height()) || out.format() != QImage::Format_RGB32)
+            out = QImage(width, bmp.height(), QImage::Format_RGB32);
+        if (out.isNull()) return;
+        uchar* bits = out.bits(); // detaches now, not inside the worker threads
+        const qsizetype stride = out.bytesPerLine();
+        engine::forEachRowRange(bmp.height(), [&](int y0, int y1) {
+            for (int y = y0; y < y1; ++y) {
+                const uint8_t* src = bmp.scanLine(y);
+                auto* dst = reinterpret_cast<QRgb*>(bits + y * stride);
+                for (int x = 0; x < width; ++x, src += 3)
+                    dst[x] = 0xFF000000u | (QRgb(src[2]) << 16) | (QRgb(src[1]) << 8) | src[0];
+            }
+        });
+        return;
+    }
+    case pf16bit:
+    case pf15bit:
+    case pf8bit:
+    case pf1bit: {
+        QImage wrapped = bmp.asQImage();
+        if (!wrapped.isNull()) {
+            out = wrapped.convertToFormat(QImage::Format_RGB32);
+            return;
+        }
+        break;
+    }
+    default: break;
+    }
+    out = bmp.toDisplayImage();
+}
+
 } // namespace
 
 TPictureView::TPictureView(TFastPicture& picture, QWidget* parent)
@@ -26,10 +77,12 @@ TPictureView::TPictureView(TFastPicture& picture, QWidget* parent)
 }
 
 void TPictureView::PictureChanged() {
+    // The display copy keeps its buffer for the next rebuild.
     naturalValid_ = false;
     scaledValid_ = false;
-    natural_ = QImage();
     scaled_ = QImage();
+    if (TGIFImage* gif = animatedGif(picture_.picture().graphic()))
+        gif->OnPaint = [this](TGIFPainter&) { update(); };
     SyncSize();
     update();
 }
@@ -62,11 +115,13 @@ const QImage& TPictureView::NaturalCopy() {
     if (naturalValid_) return natural_;
     naturalValid_ = true;
     ++rebuilds_;
-    natural_ = QImage();
     const Graphic* g = picture_.picture().graphic();
-    if (!g || g->empty()) return natural_;
+    if (!g || g->empty()) {
+        natural_ = QImage();
+        return natural_;
+    }
     if (auto* bmp = dynamic_cast<const Bitmap*>(g)) {
-        natural_ = bmp->toDisplayImage();
+        DisplayCopy(*bmp, natural_);
     } else {
         // Icons and GIF frames may be see-through: keep their alpha.
         natural_ = QImage(g->width(), g->height(), QImage::Format_ARGB32_Premultiplied);
@@ -107,6 +162,10 @@ void TPictureView::paintEvent(QPaintEvent* event) {
     p.setRenderHint(QPainter::SmoothPixmapTransform, false);
     if (!overlay_.isNull()) {
         p.drawImage(target, overlay_);
+        return;
+    }
+    if (animatedGif(picture_.picture().graphic())) {
+        g->paint(p, QRectF(target));
         return;
     }
     if (isMetafile(*g)) {

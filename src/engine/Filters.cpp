@@ -184,28 +184,40 @@ inline uint16_t med3(uint16_t a, uint16_t b, uint16_t c) {
     return max16(min16(a, b), min16(max16(a, b), c));
 }
 
-struct MedianScratch {
-    std::vector<uint16_t> key[3]; // keys of rows y − 1, y, y + 1 (rolling)
-    std::vector<uint16_t> lo, mi, hi, med;
-    explicit MedianScratch(int w)
-        : key{std::vector<uint16_t>(size_t(w)), std::vector<uint16_t>(size_t(w)),
-              std::vector<uint16_t>(size_t(w))},
-          lo(size_t(w)), mi(size_t(w)), hi(size_t(w)), med(size_t(w)) {}
+// Per row: the keys and the colours packed into one word each.
+struct MedianRow {
+    std::vector<uint16_t> key;
+    std::vector<uint32_t> colour;
+    explicit MedianRow(int w) : key(size_t(w)), colour(size_t(w)) {}
 };
 
-void computeKeys(const Bitmap& src, int y, uint16_t* key) {
+struct MedianScratch {
+    MedianRow rows[3]; // rows y − 1, y, y + 1, rolling: slot y mod 3 holds row y
+    std::vector<uint16_t> lo, mi, hi, med;
+    explicit MedianScratch(int w)
+        : rows{MedianRow(w), MedianRow(w), MedianRow(w)}, lo(size_t(w)), mi(size_t(w)),
+          hi(size_t(w)), med(size_t(w)) {}
+};
+
+void computeKeys(const Bitmap& src, int y, MedianRow& out) {
     const uint8_t* row = src.scanLine(y);
-    for (int x = 0, w = src.width(); x < w; ++x)
-        key[x] = uint16_t(row[3 * x] + row[3 * x + 1] + row[3 * x + 2]);
+    uint16_t* key = out.key.data();
+    uint32_t* colour = out.colour.data();
+    for (int x = 0, w = src.width(); x < w; ++x) {
+        const uint8_t* p = row + 3 * x;
+        key[x] = uint16_t(p[0] + p[1] + p[2]);
+        colour[x] = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+    }
 }
 
 // Median of the interior pixels of row y (1 ≤ y ≤ h − 2, width ≥ 3). The median key of
 // each 3 × 3 window comes from sorting each column's three keys and combining the sorted
 // columns; only the pixels that are to be replaced then look for the entry that holds it.
 void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshold,
-                       const uint16_t* ku, const uint16_t* km, const uint16_t* kd,
+                       const MedianRow& above, const MedianRow& centre, const MedianRow& below,
                        MedianScratch& s) {
     const int w = src.width();
+    const uint16_t *ku = above.key.data(), *km = centre.key.data(), *kd = below.key.data();
     uint16_t *lo = s.lo.data(), *mi = s.mi.data(), *hi = s.hi.data(), *med = s.med.data();
     for (int x = 0; x < w; ++x) {
         const uint16_t a = ku[x], b = km[x], c = kd[x];
@@ -220,31 +232,32 @@ void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshol
         const uint16_t minHi = min16(min16(hi[x - 1], hi[x]), hi[x + 1]);
         med[x] = med3(maxLo, medMi, minHi);
     }
-    const uint8_t* rows[3] = {src.scanLine(y - 1), src.scanLine(y), src.scanLine(y + 1)};
     const uint16_t* keys[3] = {ku, km, kd};
+    const uint32_t* colours[3] = {above.colour.data(), centre.colour.data(), below.colour.data()};
     for (int x = 1; x < w - 1; ++x) {
         const uint32_t m = med[x], kc = km[x];
         const uint32_t dist = kc > m ? kc - m : m - kc;
         if (dist < threshold) continue; // the centre stays, as copied with the row
         // When every window entry with the median key has the same colour, that colour is
         // the answer whichever of them the selection leaves in the middle.
-        const uint8_t* found = nullptr;
-        bool ambiguous = false;
-        for (int r = 0; r < 3 && !ambiguous; ++r)
+        uint32_t found = 0;
+        bool seen = false, ambiguous = false;
+        for (int r = 0; r < 3; ++r)
             for (int xx = x - 1; xx <= x + 1; ++xx) {
                 if (keys[r][xx] != m) continue;
-                const uint8_t* p = rows[r] + 3 * xx;
-                if (!found)
-                    found = p;
-                else if (std::memcmp(found, p, 3) != 0) {
-                    ambiguous = true;
-                    break;
-                }
+                const uint32_t c = colours[r][xx];
+                ambiguous |= seen && c != found;
+                found = c;
+                seen = true;
             }
-        if (ambiguous)
+        if (ambiguous) {
             medianPixelGeneral(src, out, x, y, threshold);
-        else
-            std::memcpy(out + 3 * x, found, 3);
+        } else {
+            uint8_t* o = out + 3 * x;
+            o[0] = uint8_t(found);
+            o[1] = uint8_t(found >> 8);
+            o[2] = uint8_t(found >> 16);
+        }
     }
 }
 
@@ -354,8 +367,7 @@ void TFastPicture::Median(int Level) {
     const int w = src.width(), h = src.height();
     engine::forEachRowRange(h, [&](int y0, int y1) {
         MedianScratch s(w);
-        // Rolling key rows: slot (y mod 3) holds the keys of row y.
-        auto slot = [&](int y) { return s.key[size_t(y % 3)].data(); };
+        auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 3)]; };
         if (y0 > 0) computeKeys(src, y0 - 1, slot(y0 - 1));
         computeKeys(src, y0, slot(y0));
         for (int y = y0; y < y1; ++y) {

@@ -312,6 +312,10 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
     }
     const std::vector<const uint8_t*> rows = rowTable(src);
     const size_t n = size_t(3) * size_t(NewWidth);
+    // Per byte of a destination row: whether its column's dx is a short fraction.
+    std::vector<uint8_t> exactMask(n), noneExact(n, 0);
+    for (size_t i = 0; i < n; ++i)
+        exactMask[i] = cols.exact[i / 3];
 
     engine::forEachRowRange(NewHeight, [&](int y0, int y1) {
         // Horizontally interpolated upper and lower source rows, kept while they serve.
@@ -340,29 +344,32 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
             uint8_t* out = result.scanLine(y);
             const double* h0 = upper.data();
             const double* h1 = lower.data();
-            // h0 + dy × (h1 − h0) equals the bilinear formula; it differs from the
-            // extended-precision evaluation by far less than the tie margin.
+            // h0 + dy × (h1 − h0) equals the bilinear formula and differs from its
+            // extended-precision evaluation by far less than the tie margin. Where dx and dy
+            // are short fractions the value is exact: an exact tie (v + 0.5 an integer t)
+            // goes to the even neighbour, t & ~1. Elsewhere a value near a tie is marked
+            // and recomputed in extended precision below.
+            const bool rowExact = shortFraction(dy);
+            const uint8_t* exact = rowExact ? exactMask.data() : noneExact.data();
             int nearTie = 0;
             for (size_t i = 0; i < n; ++i) {
                 const double v = h0[i] + dy * (h1[i] - h0[i]) + 0.5;
-                const int t = int(v);
+                int t = int(v);
                 const double frac = v - t;
-                nearTie |= (frac < kTieMargin) | (frac > 1 - kTieMargin);
+                const int tie = (frac < kTieMargin) | (frac > 1 - kTieMargin);
+                nearTie |= tie & (exact[i] ^ 1);
+                t = (exact[i] & (frac == 0)) ? (t & ~1) : t;
                 out[i] = uint8_t(t < 0 ? 0 : t > 255 ? 255 : t);
             }
             if (!nearTie) continue;
             const uint8_t* A = rows[size_t(ra)];
             const uint8_t* B = rows[size_t(rb)];
-            const bool rowExact = shortFraction(dy);
             for (size_t i = 0; i < n; ++i) {
-                const double value = h0[i] + dy * (h1[i] - h0[i]);
-                const double frac = (value + 0.5) - int(value + 0.5);
+                if (exact[i]) continue;
+                const double v = h0[i] + dy * (h1[i] - h0[i]) + 0.5;
+                const double frac = v - int(v);
                 if (frac >= kTieMargin && frac <= 1 - kTieMargin) continue;
                 const size_t x = i / 3, c = i % 3;
-                if (rowExact && cols.exact[x]) {
-                    out[i] = roundToByte(value); // an exact value: a tie goes to even
-                    continue;
-                }
                 const int a = cols.a[x] + int(c), b = cols.b[x] + int(c);
                 out[i] = bilinearExtended(A[a], A[b], B[a], B[b], cols.dx[x], dy);
             }

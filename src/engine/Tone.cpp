@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 
 #include "engine/FastPicture.h"
 #include "engine/RowDriver.h"
@@ -27,7 +28,7 @@ void applyTable(Bitmap& bmp, const ToneTable& table) {
         [&](int y0, int y1) {
             for (int y = y0; y < y1; ++y) {
                 uint8_t* row = bmp.scanLine(y);
-                engine::lookupBytes(row, row, static_cast<size_t>(width) * 3, table.data());
+                engine::lookupRow(row, row, static_cast<size_t>(width) * 3, table);
             }
         },
         64);
@@ -177,61 +178,35 @@ void TFastPicture::Posterization(int Levels) {
 
 namespace {
 
-// The three luminance weight tables (0.114, 0.587 and 0.299 scaled by 1024), each term
-// truncated by itself.
-struct LumaTables {
-    std::array<uint8_t, 256> wb, wg, wr;
-    LumaTables() {
-        for (int i = 0; i < 256; ++i) {
-            wb[i] = static_cast<uint8_t>((i * 117) >> 10);
-            wg[i] = static_cast<uint8_t>((i * 601) >> 10);
-            wr[i] = static_cast<uint8_t>((i * 306) >> 10);
-        }
-    }
-};
-
-// Y = WB[b] + WG[g] + WR[r] never exceeds 254, so every Y indexes a 256-entry table.
-// The output is written through three tables indexed by Y (blue, green, red).
-void mapLuma(Bitmap& bmp, const LumaTables& luma, const ToneTable& outB, const ToneTable& outG,
-             const ToneTable& outR) {
-    const int width = bmp.width();
+// Runs a row kernel over the working bitmap's rows on the row driver.
+template <class Kernel> void forEachRow(Bitmap& bmp, Kernel kernel) {
+    const auto width = static_cast<size_t>(bmp.width());
     engine::forEachRowRange(
         bmp.height(),
         [&](int y0, int y1) {
-            for (int y = y0; y < y1; ++y) {
-                uint8_t* p = bmp.scanLine(y);
-                for (int x = 0; x < width; ++x, p += 3) {
-                    const unsigned v = luma.wb[p[0]] + luma.wg[p[1]] + luma.wr[p[2]];
-                    p[0] = outB[v];
-                    p[1] = outG[v];
-                    p[2] = outR[v];
-                }
-            }
+            for (int y = y0; y < y1; ++y)
+                kernel(bmp.scanLine(y), width);
         },
         64);
 }
 
 } // namespace
 
+// GrayScale and Sepia: the luminance is the sum of three weight tables (0.114, 0.587 and
+// 0.299 scaled by 1024, each term truncated by itself), so white becomes 254; Sepia then
+// scales it by 619 / 1024 for blue and 853 / 1024 for green. The row kernels compute the
+// same truncated terms directly.
 void TFastPicture::GrayScale() {
     Frame f = BeginFrame("GrayScale", true);
     if (!f) return;
-    const LumaTables luma;
-    const ToneTable same = engine::identityTable();
-    mapLuma(*f.bitmap, luma, same, same, same);
+    forEachRow(*f.bitmap, [](uint8_t* row, size_t width) { engine::grayRow(row, width); });
     EndFrame(f);
 }
 
 void TFastPicture::Sepia() {
     Frame f = BeginFrame("Sepia", true);
     if (!f) return;
-    const LumaTables luma;
-    ToneTable blue{}, green{};
-    for (int y = 0; y < 256; ++y) {
-        blue[y] = static_cast<uint8_t>((y * 619) >> 10);
-        green[y] = static_cast<uint8_t>((y * 853) >> 10);
-    }
-    mapLuma(*f.bitmap, luma, blue, green, engine::identityTable());
+    forEachRow(*f.bitmap, [](uint8_t* row, size_t width) { engine::sepiaRow(row, width); });
     EndFrame(f);
 }
 
@@ -251,20 +226,8 @@ void TFastPicture::BlackAndWhite(int Threshold, int& Used) {
     }
     Used = t;
     const int limit = 3 * t;
-    Bitmap& bmp = *f.bitmap;
-    const int width = bmp.width();
-    engine::forEachRowRange(
-        bmp.height(),
-        [&](int y0, int y1) {
-            for (int y = y0; y < y1; ++y) {
-                uint8_t* p = bmp.scanLine(y);
-                for (int x = 0; x < width; ++x, p += 3) {
-                    const uint8_t v = (p[0] + p[1] + p[2] >= limit) ? 255 : 0;
-                    p[0] = p[1] = p[2] = v;
-                }
-            }
-        },
-        64);
+    forEachRow(*f.bitmap,
+               [limit](uint8_t* row, size_t width) { engine::thresholdRow(row, width, limit); });
     EndFrame(f);
 }
 
@@ -279,18 +242,35 @@ void TFastPicture::FindLevels(int& Low, int& High, unsigned Percent, int Step) {
     if (start == pfDevice || start == pfCustom) start = pf24bit;
     if (bmp.pixelFormat() != pf24bit) bmp.setPixelFormat(pf24bit);
 
+    // Sampled rows are split over the row driver; each range counts into its own
+    // histograms, which are then added up (the sums do not depend on the split).
     std::array<int64_t, 256> hb{}, hg{}, hr{};
-    int64_t n = 0;
-    for (int y = 0; y < bmp.height(); y += Step) {
-        const uint8_t* row = bmp.scanLine(y);
-        for (int x = 0; x < bmp.width(); x += Step) {
-            const uint8_t* p = row + static_cast<ptrdiff_t>(x) * 3;
-            ++hb[p[0]];
-            ++hg[p[1]];
-            ++hr[p[2]];
-            ++n;
-        }
-    }
+    const int width = bmp.width();
+    const int sampledRows = (bmp.height() + Step - 1) / Step;
+    const int64_t sampledColumns = (width + Step - 1) / Step;
+    const int64_t n = static_cast<int64_t>(sampledRows) * sampledColumns;
+    std::mutex merge;
+    engine::forEachRowRange(
+        sampledRows,
+        [&](int r0, int r1) {
+            std::array<int64_t, 256> b{}, g{}, r{};
+            const ptrdiff_t stride = static_cast<ptrdiff_t>(Step) * 3;
+            for (int s = r0; s < r1; ++s) {
+                const uint8_t* p = bmp.scanLine(s * Step);
+                for (int x = 0; x < width; x += Step, p += stride) {
+                    ++b[p[0]];
+                    ++g[p[1]];
+                    ++r[p[2]];
+                }
+            }
+            std::lock_guard lock(merge);
+            for (int i = 0; i < 256; ++i) {
+                hb[i] += b[i];
+                hg[i] += g[i];
+                hr[i] += r[i];
+            }
+        },
+        64);
 
     if (n > 0) {
         const int64_t percent = Percent;
@@ -437,8 +417,8 @@ void TFastPicture::ApplyToneFromBase(const Graphic& Base, int Delta, long double
             [&](int y0, int y1) {
                 for (int y = y0; y < y1; ++y) {
                     if (target == pf24bit)
-                        engine::lookupBytes(src->scanLine(y), dst->scanLine(y),
-                                            static_cast<size_t>(w) * 3, table.data());
+                        engine::lookupRow(src->scanLine(y), dst->scanLine(y),
+                                          static_cast<size_t>(w) * 3, table);
                     else
                         engine::lookupBgrx(src->scanLine(y), dst->scanLine(y),
                                            static_cast<size_t>(w), table.data());

@@ -80,4 +80,22 @@ inline void lookupBgrx(const uint8_t* src, uint8_t* dst, size_t pixels, const ui
     }
 }
 
+// Row kernels, vectorised where the processor allows (chosen once, same bytes as the
+// portable versions below).
+//   lookupRow:    dst[i] = table[src[i]] for n bytes (src may equal dst).
+//   grayRow:      Y = (b × 117) shr 10 + (g × 601) shr 10 + (r × 306) shr 10 into all three.
+//   sepiaRow:     Y as above; blue (Y × 619) shr 10, green (Y × 853) shr 10, red Y.
+//   thresholdRow: all three bytes 255 when b + g + r >= limit, else 0.
+void lookupRow(const uint8_t* src, uint8_t* dst, size_t n, const ToneTable& table);
+void grayRow(uint8_t* pixels, size_t count);
+void sepiaRow(uint8_t* pixels, size_t count);
+void thresholdRow(uint8_t* pixels, size_t count, int limit);
+
+namespace portable {
+void lookupRow(const uint8_t* src, uint8_t* dst, size_t n, const uint8_t* table);
+void grayRow(uint8_t* pixels, size_t count);
+void sepiaRow(uint8_t* pixels, size_t count);
+void thresholdRow(uint8_t* pixels, size_t count, int limit);
+} // namespace portable
+
 } // namespace engine

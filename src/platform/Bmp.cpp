@@ -101,7 +101,7 @@ Channel channelOf(uint32_t mask) {
     c.shift = std::countr_zero(mask);
     uint32_t m = mask >> c.shift;
     c.bits = std::countr_one(m);
-    if ((m >> c.bits) != 0) fail("ビット マスクが連続していません");
+    if (c.bits < 32 && (m >> c.bits) != 0) fail("ビット マスクが連続していません");
     return c;
 }
 

@@ -23,6 +23,7 @@ TMedianCut::TMedianCut() : Cells(kCellCount), Lookup(kCellCount, 0) {
 }
 
 void TMedianCut::AddBitmap(const Bitmap& bitmap) {
+    requireWorkingFormat(bitmap, "TMedianCut");
     const int width = bitmap.width();
     for (int y = 0; y < bitmap.height(); ++y) {
         const uint8_t* p = bitmap.scanLine(y);

@@ -1,4 +1,3 @@
-#include <cstdio>
 #include "reduce/Octree.h"
 
 #include <algorithm>
@@ -241,7 +240,6 @@ void TOctree::prune() {
         removed += pruneHistogram_[static_cast<size_t>(t)];
         if (removed >= need) last = std::max(t, 1);
     }
-    static int prunes = 0, fallbacks = 0; ++prunes; if (last < 0) ++fallbacks; if (prunes % 50 == 0 || last < 0) fprintf(stderr, "prunes %d fallbacks %d last %d\n", prunes, fallbacks, last);
     if (last < 0) {
         std::sort(pruneLarge_.begin(), pruneLarge_.end());
         for (const auto& [pixels, children] : pruneLarge_) {
@@ -315,6 +313,7 @@ void TOctree::flushPending() {
 }
 
 void TOctree::AddBitmap(const Bitmap& bitmap) {
+    if (bitmap.pixelFormat() != pf24bit) throw EInvalidGraphic("ReduceByOctree accepts only 24Bit DIB");
     if (pending_.empty()) {
         pending_.assign(kPathCount, PendingPath{0, 0, 0, 0});
         knownPath_.assign(kPathCount, 0);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/Exceptions.h"
+#include "settings/SettingsKeys.h"
 
 namespace settings_text {
 
@@ -156,11 +157,19 @@ std::string Cp932ToUtf8(std::string_view bytes) {
 }
 
 std::string DecodeSettingsBytes(std::string_view bytes) {
-    if (IsValidUtf8(bytes)) {
-        while (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark)
-            bytes.remove_prefix(kByteOrderMark.size());
-        return std::string(bytes);
-    }
+    std::string_view text = bytes;
+    while (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+        text.remove_prefix(kByteOrderMark.size());
+    if (IsValidUtf8(bytes)) return std::string(text);
+    // A file that starts with this program's own header was written here in UTF-8; its
+    // stray bytes come from values such as file names, which are arbitrary bytes on
+    // this platform. Decoding it as Shift-JIS would garble every Japanese key, so its
+    // bytes are kept as they are.
+    const std::string_view header = SettingsKeys::Header;
+    if (text.substr(0, header.size()) == header &&
+        (text.size() == header.size() || text[header.size()] == '\r' ||
+         text[header.size()] == '\n'))
+        return std::string(text);
     return Cp932ToUtf8(bytes);
 }
 

@@ -16,8 +16,9 @@ bool IsValidUtf8(std::string_view bytes);
 // U+FFFD and decoding goes on after it, so any input decodes in linear time.
 std::string Cp932ToUtf8(std::string_view bytes);
 
-// A settings file's bytes as UTF-8 text: leading UTF-8 byte-order marks are dropped,
-// bytes that are not valid UTF-8 are taken as Shift-JIS.
+// A settings file's bytes as text: leading UTF-8 byte-order marks are dropped; a file
+// that is not valid UTF-8 is taken as Shift-JIS, unless its first line is this
+// program's header in UTF-8, in which case its bytes are kept as they are.
 std::string DecodeSettingsBytes(std::string_view bytes);
 
 // Splits text into lines: CR LF, a lone CR and a lone LF each end a line. A final line

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "settings/Param.h"
+#include "settings/SettingsKeys.h"
 #include "settings/SettingsTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -170,20 +171,16 @@ TEST(Parameter, ReadBoolAcceptsExactlyTrueAndFalse) {
     }
 }
 
-TEST(Parameter, RawLineOperations) {
+TEST(Parameter, RawLineOperationsCheckTheirIndex) {
     TParameter p;
     EXPECT_EQ(p.Add("a"), 0);
-    EXPECT_EQ(p.Add("c"), 1);
+    p.Insert(1, "c");
     p.Insert(1, "b");
-    p.Insert(3, "d");
-    p.Insert(0, "head");
-    EXPECT_EQ(linesOf(p), (std::vector<std::string>{"head", "a", "b", "c", "d"}));
-    p.Delete(2);
-    p.Delete(3);
-    EXPECT_EQ(linesOf(p), (std::vector<std::string>{"head", "a", "c"}));
-    EXPECT_EQ(messageOf<ERangeError>([&] { p.Delete(3); }),
-              "リストのインデックスが範囲を超えています (3)");
-    EXPECT_THROW(p.Insert(4, "x"), ERangeError);
+    p.Delete(0);
+    EXPECT_EQ(linesOf(p), (std::vector<std::string>{"b", "c"}));
+    EXPECT_EQ(messageOf<ERangeError>([&] { p.Delete(2); }),
+              "リストのインデックスが範囲を超えています (2)");
+    EXPECT_THROW(p.Insert(3, "x"), ERangeError);
     EXPECT_THROW(p.Insert(-1, "x"), ERangeError);
     EXPECT_THROW(p.GetLine(-1), ERangeError);
     p.Clear();
@@ -280,6 +277,21 @@ TEST(Parameter, ReadsShiftJisFilesAndWritesUtf8) {
     // A byte-order mark from an editor does not become part of the first name.
     p.SetText("\xEF\xBB\xBFLeft=5\r\n");
     EXPECT_EQ(p.ReadInteger("Left"), 5);
+}
+
+TEST(Parameter, OwnFileKeepsFileNamesThatAreNotUtf8) {
+    // A folder name in another encoding is legal here. Written into our own UTF-8 file it
+    // must neither turn the file into "Shift-JIS" on reading (garbling every Japanese
+    // key) nor lose its bytes.
+    TParameter p;
+    SettingsKeys::WriteFirstRun(p, 0, 0);
+    p.WriteString(SettingsKeys::OpenDir, "/home/caf\xe9");
+    p.WriteInteger(SettingsKeys::EdgeLevel, 4);
+    TParameter q;
+    q.SetText(p.GetText());
+    EXPECT_EQ(q.ReadString(SettingsKeys::OpenDir), "/home/caf\xe9");
+    EXPECT_EQ(q.ReadInteger(SettingsKeys::EdgeLevel), 4);
+    EXPECT_EQ(q.GetText(), p.GetText());
 }
 
 TEST(Parameter, SaveNeverSplitsALineInTwo) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "settings/Param.h"
@@ -86,4 +87,19 @@ TEST(Shortcut, DesktopLauncherIsExecutableAndNeedsAnExistingDesktop) {
 
     ASSERT_TRUE(p.CreateShortcut(ShortcutFolder::Startup, "Pixelwright"));
     EXPECT_TRUE(fs::exists(home.dir / "config" / "autostart" / "Pixelwright.desktop"));
+}
+
+TEST(Shortcut, LaunchersPassTheIndependentValidator) {
+    if (std::system("command -v desktop-file-validate >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "desktop-file-validate (desktop-file-utils) is not installed";
+    FakeHome home;
+    TParameter p;
+    p.SetExeName("/opt/my tools/pixel$wright%1 \"q\"");
+    ASSERT_TRUE(p.CreateShortcut(ShortcutFolder::Programs, " 写真\tレタッチ"));
+    const fs::path made = home.dir / "data" / "applications" / " 写真\tレタッチ.desktop";
+    const fs::path installed = pwtest::dataPath("..") / ".." / "data" / "pixelwright.desktop";
+    for (const fs::path& file : {made, installed}) {
+        const std::string command = "desktop-file-validate '" + file.string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << file;
+    }
 }

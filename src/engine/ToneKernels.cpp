@@ -1,0 +1,247 @@
+// Row kernels of the point operations. Each has a portable version and, where the
+// processor offers it, a vector version chosen once at start; both give the same bytes
+// (the vector arithmetic is the same integer arithmetic, see each kernel).
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define PW_X86 1
+#endif
+
+#include "engine/ToneTables.h"
+
+namespace engine {
+
+namespace portable {
+
+void lookupRow(const uint8_t* src, uint8_t* dst, size_t n, const uint8_t* table) {
+    lookupBytes(src, dst, n, table);
+}
+
+void grayRow(uint8_t* p, size_t pixels) {
+    for (size_t i = 0; i < pixels; ++i, p += 3) {
+        const auto y = static_cast<uint8_t>(((p[0] * 117u) >> 10) + ((p[1] * 601u) >> 10) +
+                                            ((p[2] * 306u) >> 10));
+        p[0] = p[1] = p[2] = y;
+    }
+}
+
+void sepiaRow(uint8_t* p, size_t pixels) {
+    for (size_t i = 0; i < pixels; ++i, p += 3) {
+        const unsigned y = ((p[0] * 117u) >> 10) + ((p[1] * 601u) >> 10) + ((p[2] * 306u) >> 10);
+        p[0] = static_cast<uint8_t>((y * 619u) >> 10);
+        p[1] = static_cast<uint8_t>((y * 853u) >> 10);
+        p[2] = static_cast<uint8_t>(y);
+    }
+}
+
+void thresholdRow(uint8_t* p, size_t pixels, int limit) {
+    for (size_t i = 0; i < pixels; ++i, p += 3) {
+        const uint8_t v = static_cast<int>(p[0] + p[1] + p[2]) >= limit ? 255 : 0;
+        p[0] = p[1] = p[2] = v;
+    }
+}
+
+} // namespace portable
+
+#ifdef PW_X86
+namespace {
+
+// Shuffle masks between 48 bytes of 16 pixels (blue, green, red interleaved) and three
+// vectors of 16 bytes, one per channel. Entry 0x80 makes the shuffle write zero.
+using Mask = std::array<uint8_t, 16>;
+
+constexpr Mask gatherMask(int channel, int source) {
+    Mask m{};
+    for (int j = 0; j < 16; ++j) {
+        const int pos = 3 * j + channel;
+        m[static_cast<size_t>(j)] = pos / 16 == source ? static_cast<uint8_t>(pos % 16) : 0x80;
+    }
+    return m;
+}
+
+constexpr Mask scatterMask(int part, int channel) {
+    Mask m{};
+    for (int i = 0; i < 16; ++i) {
+        const int q = 16 * part + i;
+        m[static_cast<size_t>(i)] = q % 3 == channel ? static_cast<uint8_t>(q / 3) : 0x80;
+    }
+    return m;
+}
+
+constexpr std::array<std::array<Mask, 3>, 3> kGather = {{
+    {gatherMask(0, 0), gatherMask(0, 1), gatherMask(0, 2)},
+    {gatherMask(1, 0), gatherMask(1, 1), gatherMask(1, 2)},
+    {gatherMask(2, 0), gatherMask(2, 1), gatherMask(2, 2)},
+}};
+
+constexpr std::array<std::array<Mask, 3>, 3> kScatter = {{
+    {scatterMask(0, 0), scatterMask(0, 1), scatterMask(0, 2)},
+    {scatterMask(1, 0), scatterMask(1, 1), scatterMask(1, 2)},
+    {scatterMask(2, 0), scatterMask(2, 1), scatterMask(2, 2)},
+}};
+
+#define PW_SSSE3 __attribute__((target("ssse3")))
+
+PW_SSSE3 inline __m128i loadMask(const Mask& m) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(m.data()));
+}
+
+// Splits 16 pixels into their blue, green and red bytes.
+PW_SSSE3 inline void gather(const uint8_t* p, __m128i channels[3]) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+    for (int ch = 0; ch < 3; ++ch) {
+        const auto& m = kGather[static_cast<size_t>(ch)];
+        channels[ch] = _mm_or_si128(
+            _mm_or_si128(_mm_shuffle_epi8(a, loadMask(m[0])), _mm_shuffle_epi8(b, loadMask(m[1]))),
+            _mm_shuffle_epi8(c, loadMask(m[2])));
+    }
+}
+
+// Writes 16 pixels back from their three channel vectors.
+PW_SSSE3 inline void scatter(uint8_t* p, const __m128i channels[3]) {
+    for (int part = 0; part < 3; ++part) {
+        const auto& m = kScatter[static_cast<size_t>(part)];
+        const __m128i out =
+            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(channels[0], loadMask(m[0])),
+                                      _mm_shuffle_epi8(channels[1], loadMask(m[1]))),
+                         _mm_shuffle_epi8(channels[2], loadMask(m[2])));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16 * part), out);
+    }
+}
+
+// (v × k) shr 10 for bytes v held in 16-bit lanes: the high half of v × (k × 64), exactly.
+PW_SSSE3 inline __m128i mulShr10(__m128i v, int k) {
+    return _mm_mulhi_epu16(v, _mm_set1_epi16(static_cast<short>(k * 64)));
+}
+
+// Y = (b × 117) shr 10 + (g × 601) shr 10 + (r × 306) shr 10, in 16-bit lanes (low or high
+// eight pixels).
+PW_SSSE3 inline __m128i luma16(const __m128i ch[3], bool high) {
+    const __m128i zero = _mm_setzero_si128();
+    auto widen = [&](__m128i v) {
+        return high ? _mm_unpackhi_epi8(v, zero) : _mm_unpacklo_epi8(v, zero);
+    };
+    return _mm_add_epi16(_mm_add_epi16(mulShr10(widen(ch[0]), 117), mulShr10(widen(ch[1]), 601)),
+                         mulShr10(widen(ch[2]), 306));
+}
+
+PW_SSSE3 void grayRowSsse3(uint8_t* p, size_t pixels) {
+    size_t i = 0;
+    for (; i + 16 <= pixels; i += 16, p += 48) {
+        __m128i ch[3];
+        gather(p, ch);
+        const __m128i y = _mm_packus_epi16(luma16(ch, false), luma16(ch, true));
+        const __m128i out[3] = {y, y, y};
+        scatter(p, out);
+    }
+    portable::grayRow(p, pixels - i);
+}
+
+PW_SSSE3 void sepiaRowSsse3(uint8_t* p, size_t pixels) {
+    size_t i = 0;
+    for (; i + 16 <= pixels; i += 16, p += 48) {
+        __m128i ch[3];
+        gather(p, ch);
+        const __m128i lo = luma16(ch, false), hi = luma16(ch, true);
+        const __m128i out[3] = {
+            _mm_packus_epi16(mulShr10(lo, 619), mulShr10(hi, 619)),
+            _mm_packus_epi16(mulShr10(lo, 853), mulShr10(hi, 853)),
+            _mm_packus_epi16(lo, hi),
+        };
+        scatter(p, out);
+    }
+    portable::sepiaRow(p, pixels - i);
+}
+
+PW_SSSE3 void thresholdRowSsse3(uint8_t* p, size_t pixels, int limit) {
+    // b + g + r >= limit  <=>  b + g + r > limit - 1 (sums are at most 765, limit 0..768).
+    const __m128i below = _mm_set1_epi16(static_cast<short>(limit - 1));
+    const __m128i zero = _mm_setzero_si128();
+    size_t i = 0;
+    for (; i + 16 <= pixels; i += 16, p += 48) {
+        __m128i ch[3];
+        gather(p, ch);
+        auto sum = [&](bool high) {
+            auto widen = [&](__m128i v) {
+                return high ? _mm_unpackhi_epi8(v, zero) : _mm_unpacklo_epi8(v, zero);
+            };
+            return _mm_add_epi16(_mm_add_epi16(widen(ch[0]), widen(ch[1])), widen(ch[2]));
+        };
+        const __m128i v =
+            _mm_packs_epi16(_mm_cmpgt_epi16(sum(false), below), _mm_cmpgt_epi16(sum(true), below));
+        const __m128i out[3] = {v, v, v};
+        scatter(p, out);
+    }
+    portable::thresholdRow(p, pixels - i, limit);
+}
+
+#define PW_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+// 64 look-ups at once: two two-register permutes cover the table's lower and upper
+// halves, and each byte's top bit picks between them.
+PW_VBMI void lookupRowVbmi(const uint8_t* src, uint8_t* dst, size_t n, const uint8_t* table) {
+    const __m512i t0 = _mm512_loadu_si512(table);
+    const __m512i t1 = _mm512_loadu_si512(table + 64);
+    const __m512i t2 = _mm512_loadu_si512(table + 128);
+    const __m512i t3 = _mm512_loadu_si512(table + 192);
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        const __m512i v = _mm512_loadu_si512(src + i);
+        const __m512i lo = _mm512_permutex2var_epi8(t0, v, t1);
+        const __m512i hi = _mm512_permutex2var_epi8(t2, v, t3);
+        _mm512_storeu_si512(dst + i, _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), lo, hi));
+    }
+    lookupBytes(src + i, dst + i, n - i, table);
+}
+
+} // namespace
+#endif
+
+namespace {
+
+struct Kernels {
+    void (*lookup)(const uint8_t*, uint8_t*, size_t, const uint8_t*) = portable::lookupRow;
+    void (*gray)(uint8_t*, size_t) = portable::grayRow;
+    void (*sepia)(uint8_t*, size_t) = portable::sepiaRow;
+    void (*threshold)(uint8_t*, size_t, int) = portable::thresholdRow;
+    Kernels() {
+#ifdef PW_X86
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("ssse3")) {
+            gray = grayRowSsse3;
+            sepia = sepiaRowSsse3;
+            threshold = thresholdRowSsse3;
+        }
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+            __builtin_cpu_supports("avx512vbmi"))
+            lookup = lookupRowVbmi;
+#endif
+    }
+};
+
+const Kernels& kernels() {
+    static const Kernels k;
+    return k;
+}
+
+} // namespace
+
+void lookupRow(const uint8_t* src, uint8_t* dst, size_t n, const ToneTable& table) {
+    kernels().lookup(src, dst, n, table.data());
+}
+void grayRow(uint8_t* p, size_t pixels) {
+    kernels().gray(p, pixels);
+}
+void sepiaRow(uint8_t* p, size_t pixels) {
+    kernels().sepia(p, pixels);
+}
+void thresholdRow(uint8_t* p, size_t pixels, int limit) {
+    kernels().threshold(p, pixels, limit);
+}
+
+} // namespace engine
