@@ -80,6 +80,11 @@ POINT_BENCH(GrayScale, false, f.GrayScale());
 POINT_BENCH(Sepia, false, f.Sepia());
 POINT_BENCH(BlackAndWhite, true, {
     int used;
+    f.BlackAndWhite(128, used);
+});
+// With the automatic threshold: FindLevels, then the two-level pass.
+POINT_BENCH(BlackAndWhiteAuto, true, {
+    int used;
     f.BlackAndWhite(-1, used);
 });
 POINT_BENCH(Automatic, true, f.Automatic(1));

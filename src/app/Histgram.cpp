@@ -6,6 +6,7 @@
 
 #include "app/Frame.h"
 #include "platform/Graphic.h"
+#include "platform/Metafile.h"
 #include "settings/Param.h"
 #include "settings/SettingsKeys.h"
 
@@ -39,8 +40,22 @@ void THistgramForm::FormShow() {
         setWindowState(Qt::WindowMaximized);
     else if (state == 1)
         setWindowState(Qt::WindowMinimized);
-    owner_->RefreshHistogram();
+    DrawHistogram();
     owner_->H1->setChecked(true);
+}
+
+void THistgramForm::DrawHistogram() {
+    bool frameOn = owner_->A1->isChecked();
+    if (frameOn) owner_->DrawTrimFrame();
+    auto picture = std::make_unique<Metafile>();
+    try {
+        owner_->FastPicture1.DrawHistogram(*picture, 2, 2, 0);
+    } catch (...) {
+        if (frameOn) owner_->DrawTrimFrame();
+        throw;
+    }
+    if (frameOn) owner_->DrawTrimFrame();
+    SetImage(std::move(picture));
 }
 
 void THistgramForm::WriteBounds() {
@@ -84,4 +99,5 @@ void TFrameForm::H1Click() {
 
 void TFrameForm::RefreshHistogram() {
     if (!H1->isChecked() || !HistgramForm) return;
+    HistgramForm->DrawHistogram();
 }

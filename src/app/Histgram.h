@@ -20,8 +20,12 @@ public:
     void SetImage(std::unique_ptr<Graphic> picture);
     const Graphic* Image() const { return image_.get(); }
 
-    // Restores the bounds from the settings, then shows the window.
+    // Restores the bounds from the settings, shows the window, draws the histogram and
+    // checks the main window's menu item.
     void FormShow();
+    // Draws the histogram of the main window's picture (the trimming frame, drawn into
+    // the picture's pixels, is taken out while counting).
+    void DrawHistogram();
     // Writes the bounds (unless maximised) and the window state to the settings.
     void WriteBounds();
 

@@ -20,10 +20,9 @@ constexpr qint64 kMaxCachedMetafilePixels = qint64(32) << 20;
 
 bool isMetafile(const Graphic& g) { return std::strcmp(g.className(), "TMetafile") == 0; }
 
-// A GIF picture that plays as an animation: its own painter keeps the current frame, so
-// the view paints it straight through at every step.
-TGIFImage* animatedGif(Graphic* g) {
-    auto* gif = dynamic_cast<TGIFImage*>(g);
+// A GIF picture that plays as an animation (several frames, animation on).
+const TGIFImage* animatedGif(const Graphic* g) {
+    auto* gif = dynamic_cast<const TGIFImage*>(g);
     if (!gif || gif->Images.size() <= 1 || !(gif->PaintOptions & (1 << 2))) return nullptr;
     return gif;
 }
@@ -81,11 +80,33 @@ void TPictureView::PictureChanged() {
     naturalValid_ = false;
     scaledValid_ = false;
     scaled_ = QImage();
-    if (TGIFImage* gif = animatedGif(picture_.picture().graphic()))
-        gif->OnPaint = [this](TGIFPainter&) { update(); };
+    StartAnimation();
     SyncSize();
     update();
 }
+
+TPictureView::~TPictureView() { StopAnimation(); }
+
+void TPictureView::StopAnimation() {
+    // The painter stops and ends before its image goes.
+    animPainter_.reset();
+    animImage_.reset();
+}
+
+void TPictureView::StartAnimation() {
+    StopAnimation();
+    const TGIFImage* gif = animatedGif(picture_.picture().graphic());
+    if (!gif) return;
+    std::unique_ptr<Graphic> copy = gif->clone();
+    animImage_.reset(static_cast<TGIFImage*>(copy.release()));
+    animImage_->OnPaint = [this](TGIFPainter&) { update(); };
+    // Bit 0: the painter keeps time on a thread of its own and hands each step to this
+    // thread, so starting it does not block.
+    animPainter_ = std::make_unique<TGIFPainter>(*animImage_, static_cast<uint16_t>(animImage_->PaintOptions | 1));
+    animPainter_->start();
+}
+
+bool TPictureView::Animating() const { return animPainter_ && animPainter_->running(); }
 
 void TPictureView::SyncSize() {
     QSize want(std::max(0, picture_.Width), std::max(0, picture_.Height));
@@ -94,11 +115,6 @@ void TPictureView::SyncSize() {
         scaledValid_ = false;
         scaled_ = QImage();
     }
-}
-
-void TPictureView::SetOverlay(const QImage& frame) {
-    overlay_ = frame;
-    update();
 }
 
 QRect TPictureView::TargetRect() const {
@@ -160,12 +176,8 @@ void TPictureView::paintEvent(QPaintEvent* event) {
     p.setClipRegion(event->region());
     // Whole rows and columns are kept or repeated: no smoothing.
     p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    if (!overlay_.isNull()) {
-        p.drawImage(target, overlay_);
-        return;
-    }
-    if (animatedGif(picture_.picture().graphic())) {
-        g->paint(p, QRectF(target));
+    if (animPainter_) {
+        animPainter_->target().paint(p, QRectF(target));
         return;
     }
     if (isMetafile(*g)) {

@@ -5,29 +5,32 @@
 // picture (opaque RGB32 for bitmaps, premultiplied ARGB for pictures with transparency)
 // and rebuilds it only when the engine announces a change (PictureChanged), never per
 // paint. Metafiles are played once at the view's size and the result is kept until the
-// picture or the size changes.
+// picture or the size changes. An animated GIF picture plays through its painter.
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include <QImage>
 #include <QWidget>
 
 class TFastPicture;
+class TGIFImage;
+class TGIFPainter;
 
 class TPictureView : public QWidget {
     Q_OBJECT
 public:
     TPictureView(TFastPicture& picture, QWidget* parent);
+    ~TPictureView() override;
 
     // The held picture changed: drop the display copies and repaint.
     void PictureChanged();
     // Brings the widget's size to the engine's display size.
     void SyncSize();
 
-    // An image shown in place of the held picture (a running GIF animation's current
-    // frame); a null image returns to the held picture.
-    void SetOverlay(const QImage& frame);
+    // Whether a GIF animation is playing in the view.
+    bool Animating() const;
 
     // Mouse handlers of the main window: button (for presses), buttons held, modifiers
     // and the position in view coordinates.
@@ -49,12 +52,17 @@ private:
     QRect TargetRect() const;
     const QImage& NaturalCopy();
     const QImage& ScaledMetafile(const QSize& size);
+    void StopAnimation();
+    void StartAnimation();
 
     TFastPicture& picture_;
     QImage natural_;
     bool naturalValid_ = false;
     QImage scaled_;
     bool scaledValid_ = false;
-    QImage overlay_;
+    // A playing GIF animation runs on the view's own copy of the picture, so that the
+    // painter never outlives the image it reads, whatever happens to the held picture.
+    std::unique_ptr<TGIFImage> animImage_;
+    std::unique_ptr<TGIFPainter> animPainter_;
     int rebuilds_ = 0;
 };

@@ -313,13 +313,15 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
     const std::vector<const uint8_t*> rows = rowTable(src);
     const size_t n = size_t(3) * size_t(NewWidth);
     // Per byte of a destination row: whether its column's dx is a short fraction.
-    std::vector<uint8_t> exactMask(n), noneExact(n, 0);
+    // All ones where dx is a short fraction, so that masks combine without branches.
+    std::vector<int32_t> exactMask(n), noneExact(n, 0);
     for (size_t i = 0; i < n; ++i)
-        exactMask[i] = cols.exact[i / 3];
+        exactMask[i] = cols.exact[i / 3] ? -1 : 0;
 
     engine::forEachRowRange(NewHeight, [&](int y0, int y1) {
         // Horizontally interpolated upper and lower source rows, kept while they serve.
         std::vector<double> upper(n), lower(n);
+        std::vector<int32_t> rounded(n);
         int upperRow = -1, lowerRow = -1;
         for (int y = y0; y < y1; ++y) {
             const double fy = (y + 0.5) * sy - 0.5;
@@ -350,15 +352,20 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
             // goes to the even neighbour, t & ~1. Elsewhere a value near a tie is marked
             // and recomputed in extended precision below.
             const bool rowExact = shortFraction(dy);
-            const uint8_t* exact = rowExact ? exactMask.data() : noneExact.data();
-            int nearTie = 0;
-            for (size_t i = 0; i < n; ++i) {
+            const int32_t* exact = rowExact ? exactMask.data() : noneExact.data();
+            int32_t* value = rounded.data();
+            int32_t nearTie = 0;
+            const int count = int(n);
+            for (int i = 0; i < count; ++i) {
                 const double v = h0[i] + dy * (h1[i] - h0[i]) + 0.5;
-                int t = int(v);
+                const int32_t t = int32_t(v);
                 const double frac = v - t;
-                const int tie = (frac < kTieMargin) | (frac > 1 - kTieMargin);
-                nearTie |= tie & (exact[i] ^ 1);
-                t = (exact[i] & (frac == 0)) ? (t & ~1) : t;
+                const int32_t tie = (frac < kTieMargin) | (frac > 1 - kTieMargin);
+                nearTie |= tie & ~exact[i];
+                value[i] = t & ~(exact[i] & int32_t(frac == 0));
+            }
+            for (int i = 0; i < count; ++i) {
+                const int32_t t = value[i];
                 out[i] = uint8_t(t < 0 ? 0 : t > 255 ? 255 : t);
             }
             if (!nearTie) continue;

@@ -60,7 +60,8 @@ public:
     PixelFormat pixelFormat() const;
     // Converts every pixel to the new format (see the file comment). To 8 bits: nearest
     // entry of Palette::halftone(); to 4 and 1 bits: nearest entry of vga16()/monochrome();
-    // to 15/16 bits: 5-5-5/5-6-5 by dropping low bits. pfDevice makes a bmDDB bitmap of the
+    // to 15/16 bits: 5-5-5/5-6-5 by dropping low bits; from them, each channel widens to 8
+    // bits by repeating its high bits (31 becomes 255). pfDevice makes a bmDDB bitmap of the
     // 32-bit layout. Throws EInvalidGraphic("画像フォーマットが不正です") for pfCustom.
     void setPixelFormat(PixelFormat format);
 

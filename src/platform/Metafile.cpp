@@ -164,7 +164,12 @@ void Metafile::loadEmf(std::span<const uint8_t> bytes) {
     uint32_t handles = std::max<uint32_t>(h.u16(56), 1);
     int64_t devX = h.i32(72), devY = h.i32(76);
     int64_t umX = int64_t(h.i32(80)) * 1000, umY = int64_t(h.i32(84)) * 1000;
-    if (headerSize >= mf::kEmfHeaderSize && h.i32(100) > 0 && h.i32(104) > 0) {
+    // The header's extensions end where its description or pixel format begins: a
+    // description written right after the base header is not an extension.
+    uint64_t extent = headerSize;
+    if (h.u32(60) && h.u32(64) >= 88) extent = std::min<uint64_t>(extent, h.u32(64));
+    if (extent >= 100 && h.u32(88) && h.u32(92) >= 88) extent = std::min<uint64_t>(extent, h.u32(92));
+    if (extent >= mf::kEmfHeaderSize && h.i32(100) > 0 && h.i32(104) > 0) {
         umX = h.i32(100);
         umY = h.i32(104);
     }

@@ -12,10 +12,14 @@ namespace desktop_entry {
 
 namespace {
 
+// An environment variable that names an absolute folder, without trailing slashes.
 std::string AbsoluteEnvironment(const char* name) {
     const char* value = std::getenv(name);
-    if (value && value[0] == '/') return value;
-    return {};
+    if (!value || value[0] != '/') return {};
+    std::string folder = value;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
 }
 
 std::string Join(const std::string& folder, std::string_view name) {

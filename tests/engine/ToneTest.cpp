@@ -488,3 +488,54 @@ TEST(Tone, ApplyToneFromBaseMatchesTheFourOperations) {
     self.ApplyToneFromBase(*self.picture().graphic(), 10, 1.0L, 100, 100);
     EXPECT_TRUE(mappedBy(picture, held(self), engine::lightTable(10)));
 }
+
+TEST(Tone, VectorKernelsMatchThePortableOnes) {
+    // Rows of every length up to a few vector widths, with random bytes and every
+    // threshold, against the portable kernels.
+    uint32_t seed = 7;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<uint8_t>(seed >> 24);
+    };
+    const engine::ToneTable table = engine::gammaTable(0.7L);
+    for (size_t pixels = 0; pixels <= 70; ++pixels) {
+        SCOPED_TRACE(pixels);
+        std::vector<uint8_t> row(pixels * 3 + 1);
+        for (auto& b : row)
+            b = next();
+        auto expect = row, actual = row;
+        engine::portable::lookupRow(row.data(), expect.data(), pixels * 3, table.data());
+        engine::lookupRow(row.data(), actual.data(), pixels * 3, table);
+        ASSERT_EQ(actual, expect);
+
+        expect = actual = row;
+        engine::portable::grayRow(expect.data(), pixels);
+        engine::grayRow(actual.data(), pixels);
+        ASSERT_EQ(actual, expect);
+
+        expect = actual = row;
+        engine::portable::sepiaRow(expect.data(), pixels);
+        engine::sepiaRow(actual.data(), pixels);
+        ASSERT_EQ(actual, expect);
+
+        for (int t : {0, 1, 85, 128, 255, 256}) {
+            expect = actual = row;
+            engine::portable::thresholdRow(expect.data(), pixels, 3 * t);
+            engine::thresholdRow(actual.data(), pixels, 3 * t);
+            ASSERT_EQ(actual, expect) << "threshold " << t;
+        }
+    }
+    // Every byte value through the look-up, and the extremes of the luminance.
+    std::vector<uint8_t> all(256 * 4);
+    for (size_t i = 0; i < all.size(); ++i)
+        all[i] = static_cast<uint8_t>(i);
+    std::vector<uint8_t> out(all.size());
+    engine::lookupRow(all.data(), out.data(), all.size(), table);
+    for (size_t i = 0; i < all.size(); ++i)
+        ASSERT_EQ(out[i], table[all[i]]);
+    std::vector<uint8_t> white(16 * 3, 255);
+    engine::sepiaRow(white.data(), 16);
+    EXPECT_EQ(white[45], 153);
+    EXPECT_EQ(white[46], 211);
+    EXPECT_EQ(white[47], 254);
+}

@@ -1,4 +1,6 @@
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <cstring>
 
 #include <QImage>
@@ -250,4 +252,37 @@ TEST(MetafileTest, AssignAndConversionToBitmap) {
     huge.setHeight(10);
     Bitmap tooBig;
     EXPECT_THROW(tooBig.assign(huge), EInvalidGraphic);
+}
+
+// Files written by other programs: fig2dev's enhanced metafile uses a 1200-dpi reference
+// device and a header description, gnuplot's draws through map modes and fonts.
+TEST(MetafileTest, ReadsMetafilesOfOtherPrograms) {
+    const char* root = std::getenv("PW_SOURCE_DIR");
+    std::filesystem::path corpus = std::filesystem::path(root ? root : ".") / "fuzz/corpus/emf";
+    if (!std::filesystem::exists(corpus / "fig2dev.emf")) GTEST_SKIP() << "no sample files";
+    Metafile fig;
+    fig.loadFromBytes(readWholeFile(corpus / "fig2dev.emf"));
+    EXPECT_EQ(fig.width(), 2541);
+    EXPECT_EQ(fig.height(), 1934);
+    EXPECT_EQ(fig.mmWidth(), 5379);
+    QImage img = render(fig, 300, 228);
+    EXPECT_EQ(img.pixel(100, 95), qRgb(0, 0, 255)) << "filled circle";
+    EXPECT_EQ(img.pixel(150, 147), qRgb(255, 0, 0)) << "polyline corner";
+    EXPECT_EQ(img.pixel(250, 200), qRgb(255, 255, 255));
+
+    Metafile plot;
+    plot.loadFromBytes(readWholeFile(corpus / "gnuplot.emf"));
+    EXPECT_EQ(plot.width(), 241);
+    EXPECT_EQ(plot.height(), 161);
+    QImage p = render(plot, 241, 161);
+    int coloured = 0;
+    for (int y = 0; y < p.height(); ++y)
+        for (int x = 0; x < p.width(); ++x)
+            if (qRed(p.pixel(x, y)) > 100 && qBlue(p.pixel(x, y)) > 100 && qGreen(p.pixel(x, y)) < 60)
+                ++coloured;
+    EXPECT_GT(coloured, 300) << "the purple curve";
+    // Converted to the old-style format it still reads back at its size.
+    Metafile w;
+    w.loadFromBytes(plot.saveToWmfBytes());
+    EXPECT_EQ(w.width(), 241);
 }

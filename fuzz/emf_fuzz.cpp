@@ -1,0 +1,39 @@
+// Feeds arbitrary bytes to the metafile reader as EMF; whatever is read is played onto a
+// small image and written back in both metafile formats.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <span>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
+#include "platform/Exceptions.h"
+#include "platform/Metafile.h"
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    // Text playback needs the font database, which needs a GUI application.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static std::unique_ptr<QGuiApplication> app(new QGuiApplication(*argc, *argv));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    try {
+        Metafile m;
+        m.loadFromBytes(std::span<const uint8_t>(data, size));
+        QImage img(64, 48, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        {
+            QPainter p(&img);
+            m.paint(p, QRectF(0, 0, 64, 48));
+        }
+        Metafile back;
+        back.loadFromBytes(m.saveToEmfBytes());
+        back.loadFromBytes(m.saveToWmfBytes());
+    } catch (const Exception&) {
+    }
+    return 0;
+}
