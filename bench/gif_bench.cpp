@@ -34,7 +34,8 @@ const TGIFImage& picture() {
         auto path = std::filesystem::temp_directory_path() / "pw-bench-256.gif";
         auto bytes = g.saveToBytes();
         std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         return g;
     }();
     return gif;
@@ -66,7 +67,8 @@ void BM_GifFromBitmap(benchmark::State& state) {
     Bitmap bmp(kWidth, kHeight, pf24bit);
     std::mt19937 rng(5);
     for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth * 3; ++x) bmp.scanLine(y)[x] = static_cast<uint8_t>(x / 9 + y / 7 + rng() % 5);
+        for (int x = 0; x < kWidth * 3; ++x)
+            bmp.scanLine(y)[x] = static_cast<uint8_t>(x / 9 + y / 7 + rng() % 5);
     for (auto _ : state) {
         TGIFImage gif;
         gif.assign(bmp);

@@ -44,11 +44,13 @@ std::vector<uint8_t> encoded(int quality) {
 }
 
 std::filesystem::path fileFor(int quality) {
-    auto path = std::filesystem::temp_directory_path() / ("pw-bench-q" + std::to_string(quality) + ".jpg");
+    auto path =
+        std::filesystem::temp_directory_path() / ("pw-bench-q" + std::to_string(quality) + ".jpg");
     if (!std::filesystem::exists(path)) {
         auto bytes = encoded(quality);
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
     }
     return path;
 }
@@ -66,7 +68,8 @@ std::filesystem::path ppmFile() {
                 row[3 * x + 1] = p[3 * x + 1];
                 row[3 * x + 2] = p[3 * x];
             }
-            out.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size()));
+            out.write(reinterpret_cast<const char*>(row.data()),
+                      static_cast<std::streamsize>(row.size()));
         }
     }
     return path;
@@ -100,7 +103,8 @@ void runTool(benchmark::State& state, const std::string& command) {
 }
 
 void BM_Djpeg(benchmark::State& state) {
-    runTool(state, "djpeg -bmp -outfile /dev/null " + fileFor(static_cast<int>(state.range(0))).string());
+    runTool(state,
+            "djpeg -bmp -outfile /dev/null " + fileFor(static_cast<int>(state.range(0))).string());
 }
 
 void BM_Cjpeg(benchmark::State& state) {

@@ -194,9 +194,10 @@ struct MedianRow {
 struct MedianScratch {
     MedianRow rows[3]; // rows y − 1, y, y + 1, rolling: slot y mod 3 holds row y
     std::vector<uint16_t> lo, mi, hi, med;
+    std::vector<uint32_t> candidate, ambiguous;
     explicit MedianScratch(int w)
         : rows{MedianRow(w), MedianRow(w), MedianRow(w)}, lo(size_t(w)), mi(size_t(w)),
-          hi(size_t(w)), med(size_t(w)) {}
+          hi(size_t(w)), med(size_t(w)), candidate(size_t(w)), ambiguous(size_t(w)) {}
 };
 
 void computeKeys(const Bitmap& src, int y, MedianRow& out) {
@@ -232,31 +233,44 @@ void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshol
         const uint16_t minHi = min16(min16(hi[x - 1], hi[x]), hi[x + 1]);
         med[x] = med3(maxLo, medMi, minHi);
     }
-    const uint16_t* keys[3] = {ku, km, kd};
-    const uint32_t* colours[3] = {above.colour.data(), centre.colour.data(), below.colour.data()};
+    // For every pixel at once: the colour of the window entries that hold the median key,
+    // and whether they disagree. Written without branches so that it runs on vectors.
+    const uint32_t *cu = above.colour.data(), *cm = centre.colour.data(), *cd = below.colour.data();
+    uint32_t *candidate = s.candidate.data(), *ambiguous = s.ambiguous.data();
+    for (int x = 1; x < w - 1; ++x) {
+        const uint32_t m = med[x];
+        uint32_t cand = 0, seen = 0, amb = 0;
+        auto visit = [&](uint32_t key, uint32_t colour) {
+            const uint32_t eq = 0u - uint32_t(key == m);
+            amb |= eq & seen & (colour ^ cand);
+            cand = (eq & colour) | (~eq & cand);
+            seen |= eq;
+        };
+        visit(ku[x - 1], cu[x - 1]);
+        visit(ku[x], cu[x]);
+        visit(ku[x + 1], cu[x + 1]);
+        visit(km[x - 1], cm[x - 1]);
+        visit(km[x], cm[x]);
+        visit(km[x + 1], cm[x + 1]);
+        visit(kd[x - 1], cd[x - 1]);
+        visit(kd[x], cd[x]);
+        visit(kd[x + 1], cd[x + 1]);
+        candidate[x] = cand;
+        ambiguous[x] = amb;
+    }
     for (int x = 1; x < w - 1; ++x) {
         const uint32_t m = med[x], kc = km[x];
         const uint32_t dist = kc > m ? kc - m : m - kc;
         if (dist < threshold) continue; // the centre stays, as copied with the row
         // When every window entry with the median key has the same colour, that colour is
         // the answer whichever of them the selection leaves in the middle.
-        uint32_t found = 0;
-        bool seen = false, ambiguous = false;
-        for (int r = 0; r < 3; ++r)
-            for (int xx = x - 1; xx <= x + 1; ++xx) {
-                if (keys[r][xx] != m) continue;
-                const uint32_t c = colours[r][xx];
-                ambiguous |= seen && c != found;
-                found = c;
-                seen = true;
-            }
-        if (ambiguous) {
+        if (ambiguous[x]) {
             medianPixelGeneral(src, out, x, y, threshold);
         } else {
             uint8_t* o = out + 3 * x;
-            o[0] = uint8_t(found);
-            o[1] = uint8_t(found >> 8);
-            o[2] = uint8_t(found >> 16);
+            o[0] = uint8_t(candidate[x]);
+            o[1] = uint8_t(candidate[x] >> 8);
+            o[2] = uint8_t(candidate[x] >> 16);
         }
     }
 }

@@ -149,7 +149,10 @@ uint8_t bilinearExtended(int p00, int p10, int p01, int p11, double dx, double d
     const long double v = (long double)p00 + ldx * (long double)(p10 - p00) +
                           ldy * (long double)(p01 - p00) +
                           ldx * ldy * (long double)(p00 + p11 - p10 - p01);
-    const long double r = std::nearbyint(v);
+    // Adding and removing 1.5 × 2^63 rounds to an integer in extended precision, ties to
+    // even, without the cost of a library call.
+    const long double magic = 13835058055282163712.0L;
+    const long double r = (v + magic) - magic;
     return uint8_t(r < 0 ? 0 : r > 255 ? 255 : r);
 }
 
@@ -159,6 +162,42 @@ uint8_t bilinearExtended(int p00, int p10, int p01, int p11, double dx, double d
 bool shortFraction(double f) {
     const double scaled = f * 1048576.0;
     return scaled == std::floor(scaled);
+}
+
+// Adding and removing 1.5 × 2^52 rounds a double below 2^51 to an integer, ties to even.
+constexpr double kRoundMagic = 6755399441055744.0;
+
+// rounded[i] := nearest(h0[i] + dy × (h1[i] − h0[i])); returns whether a value that
+// inexact[i] marks lies within the tie margin of a half-integer. Written with two-lane
+// vectors because the compiler does not vectorise the mixed compare-and-or on its own.
+bool roundRow(const double* h0, const double* h1, double dy, const int64_t* inexact,
+              double* rounded, int count) {
+    typedef double v2d __attribute__((vector_size(16)));
+    typedef int64_t v2l __attribute__((vector_size(16)));
+    const v2d dyv = {dy, dy}, magic = {kRoundMagic, kRoundMagic};
+    const v2d limit = {0.5 - kTieMargin, 0.5 - kTieMargin};
+    v2l any = {0, 0};
+    int i = 0;
+    for (; i + 2 <= count; i += 2) {
+        v2d a, b;
+        v2l mask;
+        std::memcpy(&a, h0 + i, sizeof a);
+        std::memcpy(&b, h1 + i, sizeof b);
+        std::memcpy(&mask, inexact + i, sizeof mask);
+        const v2d x = a + dyv * (b - a);
+        const v2d r = (x + magic) - magic;
+        const v2d d = x - r;
+        any |= ((d > limit) | (d < -limit)) & mask;
+        std::memcpy(rounded + i, &r, sizeof r);
+    }
+    bool nearTie = any[0] != 0 || any[1] != 0;
+    for (; i < count; ++i) {
+        const double x = h0[i] + dy * (h1[i] - h0[i]);
+        const double r = (x + kRoundMagic) - kRoundMagic;
+        nearTie |= inexact[i] != 0 && std::fabs(x - r) > 0.5 - kTieMargin;
+        rounded[i] = r;
+    }
+    return nearTie;
 }
 
 struct StretchColumns {
@@ -312,16 +351,16 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
     }
     const std::vector<const uint8_t*> rows = rowTable(src);
     const size_t n = size_t(3) * size_t(NewWidth);
-    // Per byte of a destination row: whether its column's dx is a short fraction.
-    // All ones where dx is a short fraction, so that masks combine without branches.
-    std::vector<int32_t> exactMask(n), noneExact(n, 0);
+    // Per byte of a destination row: all ones where dx is not a short fraction, so that masks
+    // combine without branches.
+    std::vector<int64_t> inexactMask(n), allInexact(n, -1);
     for (size_t i = 0; i < n; ++i)
-        exactMask[i] = cols.exact[i / 3] ? -1 : 0;
+        inexactMask[i] = cols.exact[i / 3] ? 0 : -1;
 
     engine::forEachRowRange(NewHeight, [&](int y0, int y1) {
         // Horizontally interpolated upper and lower source rows, kept while they serve.
         std::vector<double> upper(n), lower(n);
-        std::vector<int32_t> rounded(n);
+        std::vector<double> rounded(n);
         int upperRow = -1, lowerRow = -1;
         for (int y = y0; y < y1; ++y) {
             const double fy = (y + 0.5) * sy - 0.5;
@@ -348,34 +387,23 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
             const double* h1 = lower.data();
             // h0 + dy × (h1 − h0) equals the bilinear formula and differs from its
             // extended-precision evaluation by far less than the tie margin. Where dx and dy
-            // are short fractions the value is exact: an exact tie (v + 0.5 an integer t)
-            // goes to the even neighbour, t & ~1. Elsewhere a value near a tie is marked
-            // and recomputed in extended precision below.
-            const bool rowExact = shortFraction(dy);
-            const int32_t* exact = rowExact ? exactMask.data() : noneExact.data();
-            int32_t* value = rounded.data();
-            int32_t nearTie = 0;
+            // are short fractions the value is exact and its rounding (ties to even) final;
+            // elsewhere a value near a tie is recomputed in extended precision below.
+            const int64_t* inexact = shortFraction(dy) ? inexactMask.data() : allInexact.data();
             const int count = int(n);
+            const bool nearTie = roundRow(h0, h1, dy, inexact, rounded.data(), count);
+            const double* nearest = rounded.data();
             for (int i = 0; i < count; ++i) {
-                const double v = h0[i] + dy * (h1[i] - h0[i]) + 0.5;
-                const int32_t t = int32_t(v);
-                const double frac = v - t;
-                const int32_t tie = (frac < kTieMargin) | (frac > 1 - kTieMargin);
-                nearTie |= tie & ~exact[i];
-                value[i] = t & ~(exact[i] & int32_t(frac == 0));
-            }
-            for (int i = 0; i < count; ++i) {
-                const int32_t t = value[i];
-                out[i] = uint8_t(t < 0 ? 0 : t > 255 ? 255 : t);
+                const double v = nearest[i];
+                out[i] = uint8_t(int32_t(v < 0 ? 0 : v > 255 ? 255 : v));
             }
             if (!nearTie) continue;
             const uint8_t* A = rows[size_t(ra)];
             const uint8_t* B = rows[size_t(rb)];
             for (size_t i = 0; i < n; ++i) {
-                if (exact[i]) continue;
-                const double v = h0[i] + dy * (h1[i] - h0[i]) + 0.5;
-                const double frac = v - int(v);
-                if (frac >= kTieMargin && frac <= 1 - kTieMargin) continue;
+                if (!inexact[i]) continue;
+                const double v = h0[i] + dy * (h1[i] - h0[i]);
+                if (std::fabs(v - nearest[i]) <= 0.5 - kTieMargin) continue;
                 const size_t x = i / 3, c = i % 3;
                 const int a = cols.a[x] + int(c), b = cols.b[x] + int(c);
                 out[i] = bilinearExtended(A[a], A[b], B[a], B[b], cols.dx[x], dy);

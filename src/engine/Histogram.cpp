@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "engine/FastPicture.h"
 #include "engine/RowDriver.h"
+#include "engine/ToneTables.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
 #include "platform/Metafile.h"
@@ -18,7 +20,7 @@ namespace {
 // The system's button-face colour, which the histogram's background takes.
 constexpr TColor kButtonFace = RGBColor(240, 240, 240);
 
-using Counts = std::array<std::array<int64_t, 256>, 3>;
+using Counts = int64_t[3][256];
 
 // Counts the bytes of every pixel of a 24-bit bitmap, blue, green and red apart.
 void countBytes(const Bitmap& bmp, Counts& total) {
@@ -27,19 +29,11 @@ void countBytes(const Bitmap& bmp, Counts& total) {
     engine::forEachRowRange(
         bmp.height(),
         [&](int y0, int y1) {
-            Counts local{};
-            for (int y = y0; y < y1; ++y) {
-                const uint8_t* p = bmp.scanLine(y);
-                for (int x = 0; x < width; ++x, p += 3) {
-                    ++local[0][p[0]];
-                    ++local[1][p[1]];
-                    ++local[2][p[2]];
-                }
-            }
+            auto local = std::make_unique<engine::ChannelCounts>();
+            for (int y = y0; y < y1; ++y)
+                local->countRow(bmp.scanLine(y), width, 1);
             std::lock_guard lock(merge);
-            for (int c = 0; c < 3; ++c)
-                for (int i = 0; i < 256; ++i)
-                    total[c][i] += local[c][i];
+            local->addTo(total);
         },
         64);
 }
@@ -70,7 +64,7 @@ bool CountHistogram(TFastPicture& engine, int Shift, int VMax, HistogramCounts& 
         temporary.setPixelFormat(pf24bit);
         source = &temporary;
     }
-    Counts bytes{};
+    Counts bytes = {};
     countBytes(*source, bytes);
 
     const int64_t pixels =

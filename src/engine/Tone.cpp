@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "engine/FastPicture.h"
@@ -244,7 +245,7 @@ void TFastPicture::FindLevels(int& Low, int& High, unsigned Percent, int Step) {
 
     // Sampled rows are split over the row driver; each range counts into its own
     // histograms, which are then added up (the sums do not depend on the split).
-    std::array<int64_t, 256> hb{}, hg{}, hr{};
+    int64_t counts[3][256] = {};
     const int width = bmp.width();
     const int sampledRows = (bmp.height() + Step - 1) / Step;
     const int64_t sampledColumns = (width + Step - 1) / Step;
@@ -253,24 +254,16 @@ void TFastPicture::FindLevels(int& Low, int& High, unsigned Percent, int Step) {
     engine::forEachRowRange(
         sampledRows,
         [&](int r0, int r1) {
-            std::array<int64_t, 256> b{}, g{}, r{};
-            const ptrdiff_t stride = static_cast<ptrdiff_t>(Step) * 3;
-            for (int s = r0; s < r1; ++s) {
-                const uint8_t* p = bmp.scanLine(s * Step);
-                for (int x = 0; x < width; x += Step, p += stride) {
-                    ++b[p[0]];
-                    ++g[p[1]];
-                    ++r[p[2]];
-                }
-            }
+            auto local = std::make_unique<engine::ChannelCounts>();
+            for (int s = r0; s < r1; ++s)
+                local->countRow(bmp.scanLine(s * Step), width, Step);
             std::lock_guard lock(merge);
-            for (int i = 0; i < 256; ++i) {
-                hb[i] += b[i];
-                hg[i] += g[i];
-                hr[i] += r[i];
-            }
+            local->addTo(counts);
         },
         64);
+    const int64_t* hb = counts[0];
+    const int64_t* hg = counts[1];
+    const int64_t* hr = counts[2];
 
     if (n > 0) {
         const int64_t percent = Percent;
@@ -395,20 +388,21 @@ void TFastPicture::ApplyToneFromBase(const Graphic& Base, int Delta, long double
         // and device pictures come back as 32-bit ones.
         const PixelFormat source = base->pixelFormat();
         const PixelFormat target = (source == pf32bit || source == pfDevice) ? pf32bit : pf24bit;
-        Bitmap widened;
+        std::unique_ptr<Bitmap> fresh;
         const Bitmap* src = base;
+        Bitmap* dst = nullptr;
         if (source != pf24bit && target == pf24bit) {
-            widened = *base;
-            widened.setPixelFormat(pf24bit);
-            src = &widened;
+            // A 15- or 16-bit base is widened into the new picture and rewritten in place.
+            fresh = std::make_unique<Bitmap>(*base);
+            fresh->setPixelFormat(pf24bit);
+            src = dst = fresh.get();
         }
         const int w = src->width(), h = src->height();
         Bitmap* held = Picture_.as<Bitmap>();
-        const bool reuse = held && held->width() == w && held->height() == h &&
-                           held->pixelFormat() == target && (held != base || src == base);
-        std::unique_ptr<Bitmap> fresh;
-        Bitmap* dst = held;
-        if (!reuse) {
+        if (!dst && held && held->width() == w && held->height() == h &&
+            held->pixelFormat() == target)
+            dst = held; // reused, or the base itself when it is the held picture
+        if (!dst) {
             fresh = std::make_unique<Bitmap>(w, h, target);
             dst = fresh.get();
         }

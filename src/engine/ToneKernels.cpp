@@ -231,6 +231,33 @@ const Kernels& kernels() {
 
 } // namespace
 
+void ChannelCounts::countRow(const uint8_t* row, int width, int step) {
+    const ptrdiff_t stride = static_cast<ptrdiff_t>(step) * 3;
+    const int count = width <= 0 ? 0 : (width - 1) / step + 1;
+    const uint8_t* p = row;
+    int i = 0;
+    for (; i + 4 <= count; i += 4, p += 4 * stride) {
+        for (int k = 0; k < 4; ++k) {
+            const uint8_t* q = p + k * stride;
+            ++sets[k][0][q[0]];
+            ++sets[k][1][q[1]];
+            ++sets[k][2][q[2]];
+        }
+    }
+    for (; i < count; ++i, p += stride) {
+        ++sets[0][0][p[0]];
+        ++sets[0][1][p[1]];
+        ++sets[0][2][p[2]];
+    }
+}
+
+void ChannelCounts::addTo(int64_t totals[3][256]) const {
+    for (int k = 0; k < 4; ++k)
+        for (int c = 0; c < 3; ++c)
+            for (int v = 0; v < 256; ++v)
+                totals[c][v] += sets[k][c][v];
+}
+
 void lookupRow(const uint8_t* src, uint8_t* dst, size_t n, const ToneTable& table) {
     kernels().lookup(src, dst, n, table.data());
 }

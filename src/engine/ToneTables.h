@@ -91,6 +91,17 @@ void grayRow(uint8_t* pixels, size_t count);
 void sepiaRow(uint8_t* pixels, size_t count);
 void thresholdRow(uint8_t* pixels, size_t count, int limit);
 
+// Byte counts of the three channels (blue, green, red) of a run of pixels. Pixels are
+// counted into four interleaved sets that are added up at the end, so that neighbouring
+// pixels of the same value do not wait on each other's increments.
+struct ChannelCounts {
+    uint32_t sets[4][3][256] = {};
+    // Counts every step-th pixel of a row of width pixels, starting with the first.
+    void countRow(const uint8_t* row, int width, int step);
+    // Adds the counts to totals[channel][value].
+    void addTo(int64_t totals[3][256]) const;
+};
+
 namespace portable {
 void lookupRow(const uint8_t* src, uint8_t* dst, size_t n, const uint8_t* table);
 void grayRow(uint8_t* pixels, size_t count);

@@ -10,6 +10,7 @@ void registerPictureFormats() {
     auto jpeg = [] { return std::unique_ptr<Graphic>(std::make_unique<TJPEGImage>()); };
     Picture::registerFileFormat("jpeg", kJpegDescription, jpeg);
     Picture::registerFileFormat("jpg", kJpegDescription, jpeg);
-    Picture::registerFileFormat(
-        "gif", kGifDescription, [] { return std::unique_ptr<Graphic>(std::make_unique<TGIFImage>()); });
+    Picture::registerFileFormat("gif", kGifDescription, [] {
+        return std::unique_ptr<Graphic>(std::make_unique<TGIFImage>());
+    });
 }

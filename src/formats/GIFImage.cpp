@@ -13,7 +13,8 @@ int TGIFColorMap::bitsPerPixel() const {
     int n = count();
     if (n == 0) return 0;
     int b = 1;
-    while ((1 << b) < n) ++b;
+    while ((1 << b) < n)
+        ++b;
     return b;
 }
 
@@ -49,7 +50,8 @@ void writeColorTable(GifWriter& out, const TGIFColorMap& map, int bitsPerPixel) 
 
 std::vector<std::string> toStrings(const std::vector<std::vector<uint8_t>>& blocks) {
     std::vector<std::string> text;
-    for (const auto& b : blocks) text.emplace_back(b.begin(), b.end());
+    for (const auto& b : blocks)
+        text.emplace_back(b.begin(), b.end());
     return text;
 }
 
@@ -113,8 +115,10 @@ void TGIFGraphicControlExtension::readBody(GifReader& in) {
     TransparentColorIndex = in.byte();
     if (BlockSize > 4) in.skip(BlockSize - 4u);
     BlockSize = 4;
-    if (in.peek() == 0) in.byte();
-    else in.skipSubBlocks();
+    if (in.peek() == 0)
+        in.byte();
+    else
+        in.skipSubBlocks();
 }
 
 void TGIFGraphicControlExtension::writeBody(GifWriter& out) const {
@@ -134,9 +138,13 @@ void TGIFTextExtension::writeBody(GifWriter& out) const {
     writeStrings(out, Text);
 }
 
-void TGIFCommentExtension::readBody(GifReader& in) { Text = toStrings(in.readSubBlocks()); }
+void TGIFCommentExtension::readBody(GifReader& in) {
+    Text = toStrings(in.readSubBlocks());
+}
 
-void TGIFCommentExtension::writeBody(GifWriter& out) const { writeStrings(out, Text); }
+void TGIFCommentExtension::writeBody(GifWriter& out) const {
+    writeStrings(out, Text);
+}
 
 std::vector<uint8_t> TGIFApplicationExtension::peekIdentifier(GifReader& in) {
     // in stands on '!' 0xFF <size> <identifier...>
@@ -195,7 +203,8 @@ void TGIFAppExtNSLoop::writeBody(GifWriter& out) const {
     if (BufferSize != 0) {
         out.byte(5);
         out.byte(2);
-        for (int i = 0; i < 4; ++i) out.byte(static_cast<uint8_t>(BufferSize >> (8 * i)));
+        for (int i = 0; i < 4; ++i)
+            out.byte(static_cast<uint8_t>(BufferSize >> (8 * i)));
     }
 }
 
@@ -216,12 +225,12 @@ void TGIFUnknownAppExtension::writeBody(GifWriter& out) const {
 // ----- frames -----
 
 TGIFSubImage::TGIFSubImage(const TGIFSubImage& other, TGIFImage* owner)
-    : Image(owner), ColorMap(other.ColorMap), Left(other.Left), Top(other.Top),
-      Width(other.Width), Height(other.Height), Flags(other.Flags), Data(other.Data),
-      Transparent(other.Transparent),
+    : Image(owner), ColorMap(other.ColorMap), Left(other.Left), Top(other.Top), Width(other.Width),
+      Height(other.Height), Flags(other.Flags), Data(other.Data), Transparent(other.Transparent),
       bitmap_(other.bitmap_ ? std::make_unique<Bitmap>(*other.bitmap_) : nullptr),
       mask_(other.mask_), maskBuilt_(other.maskBuilt_) {
-    for (const auto& e : other.Extensions) Extensions.push_back(e->clone());
+    for (const auto& e : other.Extensions)
+        Extensions.push_back(e->clone());
     linkGraphicControl();
 }
 
@@ -250,9 +259,15 @@ void TGIFSubImage::read(GifReader& in) {
         if (label < 0) throw GIFException("Premature end of data");
         std::unique_ptr<TGIFExtension> ext;
         switch (label) {
-        case 0x01: ext = std::make_unique<TGIFTextExtension>(); break;
-        case 0xF9: ext = std::make_unique<TGIFGraphicControlExtension>(); break;
-        case 0xFE: ext = std::make_unique<TGIFCommentExtension>(); break;
+        case 0x01:
+            ext = std::make_unique<TGIFTextExtension>();
+            break;
+        case 0xF9:
+            ext = std::make_unique<TGIFGraphicControlExtension>();
+            break;
+        case 0xFE:
+            ext = std::make_unique<TGIFCommentExtension>();
+            break;
         case 0xFF: {
             auto ident = TGIFApplicationExtension::peekIdentifier(in);
             if (sameIdent(ident, "NETSCAPE2.0") || sameIdent(ident, "ANIMEXTS1.0"))
@@ -261,7 +276,8 @@ void TGIFSubImage::read(GifReader& in) {
                 ext = std::make_unique<TGIFUnknownAppExtension>();
             break;
         }
-        default: throw GIFException("Unknown extension type");
+        default:
+            throw GIFException("Unknown extension type");
         }
         ext->load(in);
         if (auto* g = dynamic_cast<TGIFGraphicControlExtension*>(ext.get())) {
@@ -307,7 +323,8 @@ public:
         while (n > 0 && !done_) {
             int k = std::min(n, width_ - x_);
             uint8_t* dst = row_ + x_;
-            for (int i = 0; i < k; ++i) dst[i] = stackTop[-1 - i];
+            for (int i = 0; i < k; ++i)
+                dst[i] = stackTop[-1 - i];
             stackTop -= k;
             n -= k;
             x_ += k;
@@ -411,11 +428,11 @@ void TGIFSubImage::decodeData(GifReader& in) {
         in.frameBytes += total;
         if (in.frameBytes > TGIFImage::kMaxTotalFrameBytes)
             throw EPictureTooLarge("GIF のフレームの合計が大きすぎます (上限 " +
-                                   std::to_string(TGIFImage::kMaxTotalFrameBytes >> 20) +
-                                   " MB)");
+                                   std::to_string(TGIFImage::kMaxTotalFrameBytes >> 20) + " MB)");
     }
     int fill = 0;
-    if (Transparent && GraphicControlExtension) fill = GraphicControlExtension->TransparentColorIndex;
+    if (Transparent && GraphicControlExtension)
+        fill = GraphicControlExtension->TransparentColorIndex;
     Data.assign(total, static_cast<uint8_t>(fill));
 
     int size = in.byte();
@@ -486,12 +503,14 @@ std::vector<int> interlacedRowOrder(int height) {
     static const int kStart[4] = {0, 4, 2, 1};
     static const int kStep[4] = {8, 8, 4, 2};
     for (int pass = 0; pass < 4; ++pass)
-        for (int y = kStart[pass]; y < height; y += kStep[pass]) rows.push_back(y);
+        for (int y = kStart[pass]; y < height; y += kStep[pass])
+            rows.push_back(y);
     return rows;
 }
 
 void TGIFSubImage::write(GifWriter& out) const {
-    for (const auto& e : Extensions) e->save(out);
+    for (const auto& e : Extensions)
+        e->save(out);
     if (empty()) return;
     out.byte(',');
     out.word(Left);
@@ -571,9 +590,11 @@ private:
 template <class F>
 void forEachRow(const uint8_t* pixels, int width, int height, bool interlaced, F&& f) {
     if (!interlaced) {
-        for (int y = 0; y < height; ++y) f(pixels + static_cast<size_t>(y) * width);
+        for (int y = 0; y < height; ++y)
+            f(pixels + static_cast<size_t>(y) * width);
     } else {
-        for (int y : interlacedRowOrder(height)) f(pixels + static_cast<size_t>(y) * width);
+        for (int y : interlacedRowOrder(height))
+            f(pixels + static_cast<size_t>(y) * width);
     }
 }
 
@@ -669,15 +690,18 @@ TGIFImage::TGIFImage(const TGIFImage& other)
     : Graphic(other), Header(other.Header), PaintOptions(other.PaintOptions),
       ReductionMethod(other.ReductionMethod), QuantizeBits(other.QuantizeBits),
       DitherKind(other.DitherKind), EncoderKind(other.EncoderKind),
-      PaintPriority(other.PaintPriority), PlaySpeed(other.PlaySpeed),
-      ShownFrame(other.ShownFrame), BackdropColor(other.BackdropColor),
-      CustomPalette(other.CustomPalette), OnGifWarning(other.OnGifWarning),
-      OnProgress(other.OnProgress), OnStartPaint(other.OnStartPaint), OnPaint(other.OnPaint),
-      OnAfterPaint(other.OnAfterPaint), OnLoop(other.OnLoop), OnEndPaint(other.OnEndPaint) {
-    for (const auto& f : other.Images) Images.push_back(std::make_unique<TGIFSubImage>(*f, this));
+      PaintPriority(other.PaintPriority), PlaySpeed(other.PlaySpeed), ShownFrame(other.ShownFrame),
+      BackdropColor(other.BackdropColor), CustomPalette(other.CustomPalette),
+      OnGifWarning(other.OnGifWarning), OnProgress(other.OnProgress),
+      OnStartPaint(other.OnStartPaint), OnPaint(other.OnPaint), OnAfterPaint(other.OnAfterPaint),
+      OnLoop(other.OnLoop), OnEndPaint(other.OnEndPaint) {
+    for (const auto& f : other.Images)
+        Images.push_back(std::make_unique<TGIFSubImage>(*f, this));
 }
 
-TGIFImage::~TGIFImage() { stopPainters(); }
+TGIFImage::~TGIFImage() {
+    stopPainters();
+}
 
 void TGIFImage::warning(TGIFSeverity severity, const std::string& message) {
     if (OnGifWarning) OnGifWarning(*this, severity, message);
@@ -782,11 +806,13 @@ void TGIFImage::loadFromBytes(std::span<const uint8_t> bytes) {
         fresh.Header.Flags = in.byte();
         fresh.Header.Background = in.byte();
         fresh.Header.AspectRatio = in.byte();
-        if (fresh.Header.Flags & 0x80) readColorTable(in, fresh.Header.ColorMap, fresh.Header.Flags);
+        if (fresh.Header.Flags & 0x80)
+            readColorTable(in, fresh.Header.ColorMap, fresh.Header.Flags);
         fresh.Header.ColorMap.Sorted = fresh.Header.Flags & 0x08;
 
         auto skipZeros = [&] {
-            while (in.peek() == 0) in.byte();
+            while (in.peek() == 0)
+                in.byte();
         };
         skipZeros();
         while (!in.atEnd() && in.peek() != ';') {
@@ -835,7 +861,8 @@ std::vector<uint8_t> TGIFImage::saveToBytes() const {
         const auto& global = Header.ColorMap;
         int globalBpp = global.bitsPerPixel();
         int largest = globalBpp;
-        for (const auto& f : Images) largest = std::max(largest, f->ColorMap.bitsPerPixel());
+        for (const auto& f : Images)
+            largest = std::max(largest, f->ColorMap.bitsPerPixel());
         uint8_t flags = 0;
         if (global.count() > 0) flags |= 0x80;
         if (global.Sorted) flags |= 0x08;
@@ -867,7 +894,21 @@ std::vector<uint8_t> TGIFImage::saveToBytes() const {
     return bytes;
 }
 
-std::unique_ptr<Graphic> TGIFImage::clone() const { return std::make_unique<TGIFImage>(*this); }
+void TGIFImage::loadFromClipboardFormat(const std::string& format, std::span<const uint8_t> data) {
+    if (format == kGifClipboardFormat || format == "image/gif") {
+        loadFromBytes(data);
+    } else if (format == "image/bmp") {
+        Bitmap bmp;
+        bmp.loadFromBytes(data);
+        assign(bmp);
+    } else {
+        throw EInvalidGraphic("未対応のクリップボード データです");
+    }
+}
+
+std::unique_ptr<Graphic> TGIFImage::clone() const {
+    return std::make_unique<TGIFImage>(*this);
+}
 
 void TGIFImage::assign(const Graphic& source) {
     if (&source == this) return;

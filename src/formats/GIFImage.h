@@ -112,7 +112,7 @@ protected:
 
 class TGIFTextExtension : public TGIFExtension {
 public:
-    uint8_t Fields[13] = {12}; // block size 12, then the 12 bytes of grid and colours
+    uint8_t Fields[13] = {12};     // block size 12, then the 12 bytes of grid and colours
     std::vector<std::string> Text; // one string per sub-block
 
     uint8_t label() const override { return 0x01; }
@@ -146,9 +146,7 @@ public:
     std::vector<uint8_t> IdentBlock;
 
     uint8_t label() const override { return 0xFF; }
-    std::string identifier() const {
-        return std::string(IdentBlock.begin(), IdentBlock.end());
-    }
+    std::string identifier() const { return std::string(IdentBlock.begin(), IdentBlock.end()); }
     // Reads the identifier block and returns it; for choosing the class.
     static std::vector<uint8_t> peekIdentifier(GifReader& in);
 };
@@ -261,7 +259,7 @@ public:
     int32_t PlaySpeed = 100;
     int32_t ShownFrame = -1;
     std::optional<TColor> BackdropColor; // none: the framework's no-colour
-    Palette CustomPalette; // the target palette of reduction method 9
+    Palette CustomPalette;               // the target palette of reduction method 9
 
     std::function<void(TGIFImage& sender, TGIFSeverity severity, const std::string& message)>
         OnGifWarning;
@@ -286,6 +284,10 @@ public:
 
     // Copies the rendered bitmap into target.
     void assignTo(Bitmap& target) const;
+    // Clipboard data: GIF bytes under "GIF Image" are read as a file; a bitmap format
+    // ("image/bmp", a Windows bitmap file) is read and assigned; anything else is refused
+    // with "未対応のクリップボード データです".
+    void loadFromClipboardFormat(const std::string& format, std::span<const uint8_t> data);
     // The image as one bitmap (the first frame on the logical screen), cached.
     const Bitmap& bitmap() const;
     Palette palette() const;

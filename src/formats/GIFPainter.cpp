@@ -56,8 +56,10 @@ void TGIFPainter::waitFor() {
     if (thread_.joinable()) {
         if (thread_.get_id() == std::this_thread::get_id()) return;
         while (running_) {
-            if (onUiThread()) dispatchEvents();
-            else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (onUiThread())
+                dispatchEvents();
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         thread_.join();
     }
@@ -77,9 +79,11 @@ void TGIFPainter::runOnUi(const std::function<void()>& step) {
             stop_ = true;
         }
     };
-    if (onUiThread()) guarded();
-    else QMetaObject::invokeMethod(QCoreApplication::instance(), guarded,
-                                   Qt::BlockingQueuedConnection);
+    if (onUiThread())
+        guarded();
+    else
+        QMetaObject::invokeMethod(QCoreApplication::instance(), guarded,
+                                  Qt::BlockingQueuedConnection);
 }
 
 void TGIFPainter::fire(const std::function<void(TGIFPainter&)>& event) {
@@ -105,11 +109,15 @@ void TGIFPainter::start() {
     runOnUi([&] {
         begin();
         int waitMs = 0;
-        if (!stop_ && prepareNext(waitMs) && !stop_) paintCurrent();
-        else stop_ = true;
+        if (!stop_ && prepareNext(waitMs) && !stop_)
+            paintCurrent();
+        else
+            stop_ = true;
     });
-    if (onOwnThread() && !stop_) thread_ = std::thread([this] { run(); });
-    else run();
+    if (onOwnThread() && !stop_)
+        thread_ = std::thread([this] { run(); });
+    else
+        run();
 }
 
 void TGIFPainter::run() {
@@ -130,8 +138,10 @@ void TGIFPainter::run() {
 bool TGIFPainter::wait(int ms) {
     if (onOwnThread() && !onUiThread()) {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (ms < 0) wake_.wait(lock, [&] { return stop_.load(); });
-        else wake_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stop_.load(); });
+        if (ms < 0)
+            wake_.wait(lock, [&] { return stop_.load(); });
+        else
+            wake_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stop_.load(); });
         return !stop_;
     }
     // On the user-interface thread: sleep in slices, dispatching events between them.
@@ -271,8 +281,10 @@ void TGIFImage::stopPainters() const {
         std::lock_guard<std::mutex> lock(paintersLock_);
         running = painters_;
     }
-    for (auto* p : running) p->stop();
-    for (auto* p : running) p->waitFor();
+    for (auto* p : running)
+        p->stop();
+    for (auto* p : running)
+        p->waitFor();
 }
 
 bool TGIFImage::hasRunningPainter() const {

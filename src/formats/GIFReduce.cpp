@@ -24,7 +24,9 @@ const Palette& webSafePalette() {
 
 namespace {
 
-inline int greyOf(int r, int g, int b) { return (b * 29 + g * 150 + r * 77) >> 8; }
+inline int greyOf(int r, int g, int b) {
+    return (b * 29 + g * 150 + r * 77) >> 8;
+}
 
 // ----- octree quantizer (reduction methods 7 and 8) -----
 
@@ -61,7 +63,8 @@ public:
         n.g += g;
         n.b += b;
         ++n.count;
-        while (leaves_ > maxColors_) reduce();
+        while (leaves_ > maxColors_)
+            reduce();
     }
     std::vector<Rgb> colors() const {
         std::vector<Rgb> out;
@@ -130,9 +133,12 @@ ColorSearch::ColorSearch(int method, const Palette& palette) : method_(method), 
 
 int ColorSearch::find(int r, int g, int b) {
     switch (method_) {
-    case 4: return greyOf(r, g, b) >= 128 ? 1 : 0;
-    case 5: return greyOf(r, g, b);
-    case 6: return ((r + 3) / 51) * 36 + ((g + 3) / 51) * 6 + (b + 3) / 51;
+    case 4:
+        return greyOf(r, g, b) >= 128 ? 1 : 0;
+    case 5:
+        return greyOf(r, g, b);
+    case 6:
+        return ((r + 3) / 51) * 36 + ((g + 3) / 51) * 6 + (b + 3) / 51;
     case 7: {
         // Inverse table of 32 × 32 × 32 cells, filled on first use by the entry with the
         // smallest sum of absolute differences (the first on ties).
@@ -159,9 +165,9 @@ int ColorSearch::find(int r, int g, int b) {
         uint32_t key = (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(g) << 8) |
                        static_cast<uint32_t>(b);
         auto& e = cache_[(key * 2654435761u) >> 20];
-        if (e.first != key) e = {key, palette_.nearest(static_cast<uint8_t>(r),
-                                                       static_cast<uint8_t>(g),
-                                                       static_cast<uint8_t>(b))};
+        if (e.first != key)
+            e = {key, palette_.nearest(static_cast<uint8_t>(r), static_cast<uint8_t>(g),
+                                       static_cast<uint8_t>(b))};
         return e.second;
     }
     }
@@ -177,13 +183,16 @@ void TDitherEngine::nextLine() {
     ++row_;
 }
 
-int TDitherEngine::dither(int r, int g, int b) { return search_.find(r, g, b); }
+int TDitherEngine::dither(int r, int g, int b) {
+    return search_.find(r, g, b);
+}
 
 TErrorDiffusionDitherer::TErrorDiffusionDitherer(int width, ColorSearch& search,
                                                  const Palette& palette, const Kernel& kernel)
     : TDitherEngine(width, search, palette), kernel_(kernel) {
     stride_ = width + 2 * kPad;
-    for (auto& row : errors_) row.assign(static_cast<size_t>(stride_) * 3, 0);
+    for (auto& row : errors_)
+        row.assign(static_cast<size_t>(stride_) * 3, 0);
 }
 
 const TErrorDiffusionDitherer::Kernel& TErrorDiffusionDitherer::floydSteinberg() {
@@ -208,7 +217,8 @@ int TErrorDiffusionDitherer::dither(int r, int g, int b) {
         int tx = x + t.dx * direction_;
         if (tx < -kPad || tx >= width_ + kPad) continue;
         int* dst = errors_[static_cast<size_t>(t.dy)].data() + static_cast<size_t>(tx + kPad) * 3;
-        for (int c = 0; c < 3; ++c) dst[c] += err[c] * t.weight;
+        for (int c = 0; c < 3; ++c)
+            dst[c] += err[c] * t.weight;
     }
     return index;
 }
@@ -225,14 +235,42 @@ std::unique_ptr<TDitherEngine> makeDitherer(int kind, int width, ColorSearch& se
                                             const Palette& palette) {
     using K = TErrorDiffusionDitherer::Kernel;
     static const K stucki{42,
-                          {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4},
-                           {2, 1, 2}, {-2, 2, 1}, {-1, 2, 2}, {0, 2, 4}, {1, 2, 2}, {2, 2, 1}}};
+                          {{1, 0, 8},
+                           {2, 0, 4},
+                           {-2, 1, 2},
+                           {-1, 1, 4},
+                           {0, 1, 8},
+                           {1, 1, 4},
+                           {2, 1, 2},
+                           {-2, 2, 1},
+                           {-1, 2, 2},
+                           {0, 2, 4},
+                           {1, 2, 2},
+                           {2, 2, 1}}};
     static const K sierra{32,
-                          {{1, 0, 5}, {2, 0, 3}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 5}, {1, 1, 4},
-                           {2, 1, 2}, {-1, 2, 2}, {0, 2, 3}, {1, 2, 2}}};
+                          {{1, 0, 5},
+                           {2, 0, 3},
+                           {-2, 1, 2},
+                           {-1, 1, 4},
+                           {0, 1, 5},
+                           {1, 1, 4},
+                           {2, 1, 2},
+                           {-1, 2, 2},
+                           {0, 2, 3},
+                           {1, 2, 2}}};
     static const K jajuni{48,
-                          {{1, 0, 7}, {2, 0, 5}, {-2, 1, 3}, {-1, 1, 5}, {0, 1, 7}, {1, 1, 5},
-                           {2, 1, 3}, {-2, 2, 1}, {-1, 2, 3}, {0, 2, 5}, {1, 2, 3}, {2, 2, 1}}};
+                          {{1, 0, 7},
+                           {2, 0, 5},
+                           {-2, 1, 3},
+                           {-1, 1, 5},
+                           {0, 1, 7},
+                           {1, 1, 5},
+                           {2, 1, 3},
+                           {-2, 2, 1},
+                           {-1, 2, 3},
+                           {0, 2, 5},
+                           {1, 2, 3},
+                           {2, 2, 1}}};
     static const K steveArche{200,
                               {{2, 0, 32},
                                {-3, 1, 12},
@@ -246,18 +284,25 @@ std::unique_ptr<TDitherEngine> makeDitherer(int kind, int width, ColorSearch& se
                                {-1, 3, 12},
                                {1, 3, 12},
                                {3, 3, 5}}};
-    static const K burkes{32,
-                          {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4},
-                           {2, 1, 2}}};
+    static const K burkes{
+        32, {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4}, {2, 1, 2}}};
     switch (kind) {
-    case 0: return std::make_unique<TDitherEngine>(width, search, palette);
-    case 1: return std::make_unique<TFloydSteinbergDitherer>(width, search, palette);
-    case 2: return std::make_unique<TErrorDiffusionDitherer>(width, search, palette, stucki);
-    case 3: return std::make_unique<TErrorDiffusionDitherer>(width, search, palette, sierra);
-    case 4: return std::make_unique<TErrorDiffusionDitherer>(width, search, palette, jajuni);
-    case 5: return std::make_unique<TErrorDiffusionDitherer>(width, search, palette, steveArche);
-    case 6: return std::make_unique<TErrorDiffusionDitherer>(width, search, palette, burkes);
-    default: return nullptr;
+    case 0:
+        return std::make_unique<TDitherEngine>(width, search, palette);
+    case 1:
+        return std::make_unique<TFloydSteinbergDitherer>(width, search, palette);
+    case 2:
+        return std::make_unique<TErrorDiffusionDitherer>(width, search, palette, stucki);
+    case 3:
+        return std::make_unique<TErrorDiffusionDitherer>(width, search, palette, sierra);
+    case 4:
+        return std::make_unique<TErrorDiffusionDitherer>(width, search, palette, jajuni);
+    case 5:
+        return std::make_unique<TErrorDiffusionDitherer>(width, search, palette, steveArche);
+    case 6:
+        return std::make_unique<TErrorDiffusionDitherer>(width, search, palette, burkes);
+    default:
+        return nullptr;
     }
 }
 
@@ -266,16 +311,22 @@ std::unique_ptr<TDitherEngine> makeDitherer(int kind, int width, ColorSearch& se
 Palette reductionPalette(const Bitmap& source, int method, int quantizeBits,
                          const Palette& customPalette) {
     switch (method) {
-    case 1: return Palette::defaultPalette();
-    case 2: return Palette::halftone();
-    case 3: return Palette({{0, 0, 0}, {128, 128, 128}, {192, 192, 192}, {255, 255, 255}});
-    case 4: return Palette::monochrome();
+    case 1:
+        return Palette::defaultPalette();
+    case 2:
+        return Palette::halftone();
+    case 3:
+        return Palette({{0, 0, 0}, {128, 128, 128}, {192, 192, 192}, {255, 255, 255}});
+    case 4:
+        return Palette::monochrome();
     case 5: {
         std::vector<Rgb> e(256);
-        for (int i = 0; i < 256; ++i) e[static_cast<size_t>(i)] = {uint8_t(i), uint8_t(i), uint8_t(i)};
+        for (int i = 0; i < 256; ++i)
+            e[static_cast<size_t>(i)] = {uint8_t(i), uint8_t(i), uint8_t(i)};
         return Palette(std::move(e));
     }
-    case 6: return webSafePalette();
+    case 6:
+        return webSafePalette();
     case 7:
     case 8: {
         int colors = method == 7 ? (1 << std::clamp(quantizeBits, 1, 8)) : 256;
@@ -285,7 +336,8 @@ Palette reductionPalette(const Bitmap& source, int method, int quantizeBits,
         rows.setPixelFormat(pf24bit);
         for (int y = 0; y < rows.height(); ++y) {
             const uint8_t* p = rows.scanLine(y);
-            for (int x = 0; x < rows.width(); ++x) octree.add(p[3 * x + 2], p[3 * x + 1], p[3 * x]);
+            for (int x = 0; x < rows.width(); ++x)
+                octree.add(p[3 * x + 2], p[3 * x + 1], p[3 * x]);
         }
         auto colorsFound = octree.colors();
         if (method == 8) {
@@ -295,8 +347,10 @@ Palette reductionPalette(const Bitmap& source, int method, int quantizeBits,
         if (colorsFound.empty()) colorsFound.push_back({0, 0, 0});
         return Palette(std::move(colorsFound));
     }
-    case 9: return customPalette;
-    default: return Palette();
+    case 9:
+        return customPalette;
+    default:
+        return Palette();
     }
 }
 
@@ -328,12 +382,13 @@ Bitmap ReduceColors(const Bitmap& source, int reductionMethod, int ditherKind, i
             // The common case: web-safe levels by arithmetic, no diffusion.
             static const auto level = [] {
                 std::array<uint8_t, 256> t{};
-                for (int c = 0; c < 256; ++c) t[static_cast<size_t>(c)] = static_cast<uint8_t>((c + 3) / 51);
+                for (int c = 0; c < 256; ++c)
+                    t[static_cast<size_t>(c)] = static_cast<uint8_t>((c + 3) / 51);
                 return t;
             }();
             for (int x = 0; x < w; ++x)
-                dst[x] = static_cast<uint8_t>(level[src[3 * x + 2]] * 36 + level[src[3 * x + 1]] * 6 +
-                                              level[src[3 * x]]);
+                dst[x] = static_cast<uint8_t>(level[src[3 * x + 2]] * 36 +
+                                              level[src[3 * x + 1]] * 6 + level[src[3 * x]]);
         } else {
             bool forward = ditherer->direction() > 0;
             for (int i = 0; i < w; ++i) {

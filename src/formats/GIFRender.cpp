@@ -12,7 +12,9 @@
 
 namespace {
 
-bool paletteScreen() { return screenInfo().bitsPerPixel < 9; }
+bool paletteScreen() {
+    return screenInfo().bitsPerPixel < 9;
+}
 
 // Draws a graphic at its natural size on a 24-bit bitmap filled with one colour.
 Bitmap drawOn(const Graphic& source, QColor background) {
@@ -121,7 +123,8 @@ void TGIFSubImage::assignBitmap(const Bitmap& source) {
         for (int y = 0; y < h; ++y) {
             const uint8_t* p = rows.scanLine(y);
             for (int x = 0; x < w; ++x) {
-                uint32_t key = (uint32_t(p[3 * x + 2]) << 16) | (uint32_t(p[3 * x + 1]) << 8) | p[3 * x];
+                uint32_t key =
+                    (uint32_t(p[3 * x + 2]) << 16) | (uint32_t(p[3 * x + 1]) << 8) | p[3 * x];
                 int index = -1;
                 for (const auto& r : recent)
                     if (r.first == key) index = r.second;
@@ -145,9 +148,11 @@ void TGIFSubImage::assignBitmap(const Bitmap& source) {
             if (pbpp == 8) {
                 std::memcpy(d, p, static_cast<size_t>(w));
             } else if (pbpp == 4) {
-                for (int x = 0; x < w; ++x) d[x] = (x & 1) ? (p[x >> 1] & 15) : (p[x >> 1] >> 4);
+                for (int x = 0; x < w; ++x)
+                    d[x] = (x & 1) ? (p[x >> 1] & 15) : (p[x >> 1] >> 4);
             } else {
-                for (int x = 0; x < w; ++x) d[x] = (p[x >> 3] >> (7 - (x & 7))) & 1;
+                for (int x = 0; x < w; ++x)
+                    d[x] = (p[x >> 3] >> (7 - (x & 7))) & 1;
             }
         }
     }
@@ -159,7 +164,8 @@ void TGIFSubImage::assignBitmap(const Bitmap& source) {
 
 void TGIFSubImage::optimizeColorMap() {
     std::vector<uint64_t> uses(256, 0);
-    for (uint8_t v : Data) ++uses[v];
+    for (uint8_t v : Data)
+        ++uses[v];
     std::vector<int> order(static_cast<size_t>(ColorMap.count()));
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
@@ -171,7 +177,8 @@ void TGIFSubImage::optimizeColorMap() {
         remap[static_cast<size_t>(old)] = static_cast<uint8_t>(sorted.count());
         sorted.Colors.push_back(ColorMap.Colors[static_cast<size_t>(old)]);
     }
-    for (uint8_t& v : Data) v = remap[v];
+    for (uint8_t& v : Data)
+        v = remap[v];
     sorted.Sorted = true;
     ColorMap = std::move(sorted);
     invalidate();
@@ -240,7 +247,8 @@ void TGIFSubImage::renderInto(Bitmap& out, const std::function<void(int)>& repor
             Bitmap dithered = ReduceColors(rgb, 6, 1, 8, Palette(), report);
             out = dithered.empty() ? std::move(indexed) : std::move(dithered);
         } else {
-            for (int y = 31; y < Height; y += 32) report((y + 1) * 100 / Height);
+            for (int y = 31; y < Height; y += 32)
+                report((y + 1) * 100 / Height);
             out = std::move(indexed);
         }
     }
@@ -254,7 +262,8 @@ const std::vector<uint8_t>& TGIFSubImage::mask() const {
     if (t < 0 || empty()) return mask_;
     if (std::find(Data.begin(), Data.end(), static_cast<uint8_t>(t)) == Data.end()) return mask_;
     mask_.resize(Data.size());
-    for (size_t i = 0; i < Data.size(); ++i) mask_[i] = Data[i] == t;
+    for (size_t i = 0; i < Data.size(); ++i)
+        mask_[i] = Data[i] == t;
     return mask_;
 }
 
@@ -267,7 +276,8 @@ void DrawFrameOn(const TGIFSubImage& frame, Bitmap& target, bool transparent) {
         int ty = frame.Top + y;
         if (ty >= target.height()) break;
         const uint8_t* src = frame.Data.data() + static_cast<size_t>(y) * frame.Width;
-        const uint8_t* m = mask.empty() ? nullptr : mask.data() + static_cast<size_t>(y) * frame.Width;
+        const uint8_t* m =
+            mask.empty() ? nullptr : mask.data() + static_cast<size_t>(y) * frame.Width;
         uint8_t* dst = target.scanLine(ty);
         for (int x = 0; x < frame.Width; ++x) {
             int tx = frame.Left + x;
@@ -323,7 +333,9 @@ const Bitmap& TGIFImage::bitmap() const {
     return *bitmap_;
 }
 
-void TGIFImage::assignTo(Bitmap& target) const { target = bitmap(); }
+void TGIFImage::assignTo(Bitmap& target) const {
+    target = bitmap();
+}
 
 Palette TGIFImage::palette() const {
     if (bitmap_ && !bitmap_->palette().empty()) return bitmap_->palette();
@@ -334,10 +346,14 @@ Palette TGIFImage::palette() const {
         bool& flag;
         ~Reset() { flag = false; }
     } reset{paletteRequest_};
-    if (doDither()) palette_ = webSafePalette();
-    else if (Header.ColorMap.count() > 0) palette_ = Header.ColorMap.toPalette();
-    else if (!Images.empty()) palette_ = Images[0]->activeColorMap().toPalette();
-    else return Palette();
+    if (doDither())
+        palette_ = webSafePalette();
+    else if (Header.ColorMap.count() > 0)
+        palette_ = Header.ColorMap.toPalette();
+    else if (!Images.empty())
+        palette_ = Images[0]->activeColorMap().toPalette();
+    else
+        return Palette();
     return *palette_;
 }
 
@@ -371,7 +387,8 @@ void TGIFImage::paint(QPainter& painter, const QRectF& dest) const {
     } reset{drawing_};
     const bool transparentDraw = PaintOptions & (1 << 1);
     if (Images.size() == 1 || !(PaintOptions & (1 << 2))) {
-        int index = ShownFrame >= 0 && ShownFrame < static_cast<int>(Images.size()) ? ShownFrame : 0;
+        int index =
+            ShownFrame >= 0 && ShownFrame < static_cast<int>(Images.size()) ? ShownFrame : 0;
         const TGIFSubImage& frame = *Images[static_cast<size_t>(index)];
         if (frame.empty()) return;
         painter.drawImage(dest, frameImage(frame, transparentDraw));

@@ -1,5 +1,6 @@
 #include "formats/Jpeg.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csetjmp>
 #include <cstdio>
@@ -8,8 +9,8 @@
 
 #include <QPainter>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "platform/Limits.h"
 #include "platform/Screen.h"
@@ -20,8 +21,7 @@ void InitJpegDefaultsFromScreen() {
     DefaultJpegSettings.OutputDepth = screenInfo().bitsPerPixel <= 8 ? 1 : 0;
 }
 
-EJPEG::EJPEG(int code)
-    : EInvalidGraphic("JPEG エラー #" + std::to_string(code)), code_(code) {}
+EJPEG::EJPEG(int code) : EInvalidGraphic("JPEG エラー #" + std::to_string(code)), code_(code) {}
 
 // ----- the codec session -----
 //
@@ -51,7 +51,9 @@ struct ErrorMgr {
 }
 void emitMessage(j_common_ptr, int) {}
 void outputMessage(j_common_ptr) {}
-void formatMessage(j_common_ptr, char* buffer) { buffer[0] = 0; }
+void formatMessage(j_common_ptr, char* buffer) {
+    buffer[0] = 0;
+}
 void resetErrorMgr(j_common_ptr cinfo) {
     cinfo->err->msg_code = 0;
     cinfo->err->num_warnings = 0;
@@ -85,9 +87,9 @@ void progressMonitor(j_common_ptr cinfo) {
         // coefficient store; libjpeg only warns about absurd counts, so bound them here.
         auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
         if (d->input_scan_number > TJPEGImage::kMaxScans) {
-            p->err->pending = std::make_exception_ptr(
-                EJPEG("JPEG ファイルのスキャンが多すぎます (上限 " +
-                      std::to_string(TJPEGImage::kMaxScans) + ")"));
+            p->err->pending =
+                std::make_exception_ptr(EJPEG("JPEG ファイルのスキャンが多すぎます (上限 " +
+                                              std::to_string(TJPEGImage::kMaxScans) + ")"));
             std::longjmp(p->err->jump, 1);
         }
     }
@@ -103,9 +105,9 @@ void progressMonitor(j_common_ptr cinfo) {
     auto& pub = p->pub;
     int percent = 0;
     if (pub.pass_limit > 0 && pub.total_passes > 0)
-        percent = static_cast<int>((static_cast<double>(pub.pass_counter) / pub.pass_limit +
-                                    pub.completed_passes) *
-                                   100.0 / pub.total_passes);
+        percent = static_cast<int>(
+            (static_cast<double>(pub.pass_counter) / pub.pass_limit + pub.completed_passes) *
+            100.0 / pub.total_passes);
     if (percent == p->lastPercent) return;
     p->lastPercent = percent;
     QRect rect;
@@ -147,6 +149,10 @@ struct Decompressor {
     boolean finalTwoPass = FALSE;
     J_DITHER_MODE finalDither = JDITHER_FS;
     bool buffered = false;
+    // The colour map of the last output pass, copied before the codec frees it.
+    uint8_t finalMap[3][256]{};
+    int finalMapCount = 0;
+    int finalMapComponents = 0;
 
     ~Decompressor() {
         if (created) jpeg_destroy_decompress(&cinfo);
@@ -187,8 +193,10 @@ bool configure(Decompressor& d, const DecodeSettings& s) {
     c->scale_num = 1;
     c->scale_denom = 1u << s.scaleShift;
     c->do_block_smoothing = s.blockSmoothing ? TRUE : FALSE;
-    if (s.grayOutput) c->out_color_space = JCS_GRAYSCALE;
-    else if (c->out_color_space == JCS_RGB) c->out_color_space = JCS_EXT_BGR;
+    if (s.grayOutput)
+        c->out_color_space = JCS_GRAYSCALE;
+    else if (c->out_color_space == JCS_RGB)
+        c->out_color_space = JCS_EXT_BGR;
     if (s.outputDepth == 1 || c->out_color_space == JCS_GRAYSCALE) {
         c->quantize_colors = TRUE;
         c->desired_number_of_colors = 236;
@@ -268,6 +276,12 @@ bool decodeRows(Decompressor& d, const RowTarget& t) {
         jpeg_start_output(c, c->input_scan_number);
     }
     readRows(c, t);
+    if (c->quantize_colors && c->colormap) {
+        d.finalMapCount = std::min(c->actual_number_of_colors, 256);
+        d.finalMapComponents = std::min(c->out_color_components, 3);
+        for (int comp = 0; comp < d.finalMapComponents; ++comp)
+            std::memcpy(d.finalMap[comp], c->colormap[comp], static_cast<size_t>(d.finalMapCount));
+    }
     if (d.buffered) jpeg_finish_output(c);
     jpeg_finish_decompress(c);
     return true;
@@ -442,8 +456,8 @@ void TJPEGImage::decode() const {
             tempPalette_.reset();
         }
     }
-    DecodeSettings s{ScaleShift, BlockSmoothing, GrayOutput, OutputDepth, FastDecode,
-                     IncrementalDecode};
+    DecodeSettings s{ScaleShift,  BlockSmoothing, GrayOutput,
+                     OutputDepth, FastDecode,     IncrementalDecode};
     if (!openHeader(*d, bytes.data(), bytes.size(), true)) throwCodecError(d->err);
     limits::checkPictureSize(d->cinfo.image_width, d->cinfo.image_height);
     if (!configure(*d, s)) throwCodecError(d->err);
@@ -484,13 +498,13 @@ void TJPEGImage::decode() const {
                     static_cast<unsigned>(bitmap_->height())};
         bool ok = decodeRows(*d, t);
         // The final pass of a buffered decode may build a new colour map.
-        if (ok && quantized && d->userMapCount == 0 && c->colormap && d->buffered) {
-            std::vector<Rgb> entries(static_cast<size_t>(c->actual_number_of_colors));
-            for (int i = 0; i < c->actual_number_of_colors; ++i)
+        if (ok && quantized && d->userMapCount == 0 && d->finalMapCount > 0 && d->buffered) {
+            std::vector<Rgb> entries(static_cast<size_t>(d->finalMapCount));
+            for (int i = 0; i < d->finalMapCount; ++i)
                 entries[static_cast<size_t>(i)] =
-                    c->out_color_components == 1
-                        ? Rgb{c->colormap[0][i], c->colormap[0][i], c->colormap[0][i]}
-                        : Rgb{c->colormap[2][i], c->colormap[1][i], c->colormap[0][i]};
+                    d->finalMapComponents == 1
+                        ? Rgb{d->finalMap[0][i], d->finalMap[0][i], d->finalMap[0][i]}
+                        : Rgb{d->finalMap[2][i], d->finalMap[1][i], d->finalMap[0][i]};
             bitmap_->setPalette(Palette(std::move(entries)));
         }
         if (!ok) throwCodecError(d->err);
@@ -575,7 +589,9 @@ void TJPEGImage::paint(QPainter& painter, const QRectF& dest) const {
     bitmap().paint(painter, dest);
 }
 
-std::unique_ptr<Graphic> TJPEGImage::clone() const { return std::make_unique<TJPEGImage>(*this); }
+std::unique_ptr<Graphic> TJPEGImage::clone() const {
+    return std::make_unique<TJPEGImage>(*this);
+}
 
 void TJPEGImage::assign(const Graphic& source) {
     if (auto* jpeg = dynamic_cast<const TJPEGImage*>(&source)) {
@@ -596,7 +612,9 @@ void TJPEGImage::assign(const Graphic& source) {
     throw EConvertError(std::string(source.className()) + " を TJPEGImage に代入できません");
 }
 
-void TJPEGImage::assignTo(Bitmap& target) const { target = bitmap(); }
+void TJPEGImage::assignTo(Bitmap& target) const {
+    target = bitmap();
+}
 
 bool TJPEGImage::equals(const Graphic& other) const {
     auto* jpeg = dynamic_cast<const TJPEGImage*>(&other);
@@ -638,7 +656,8 @@ std::vector<uint8_t> TJPEGImage::writeData() const {
     if (!image_->Data && bitmap_ && !bitmap_->empty()) JPEGNeeded();
     std::vector<uint8_t> out;
     uint32_t size = image_->Data ? static_cast<uint32_t>(image_->Data->size()) : 0;
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(size >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(size >> (8 * i)));
     if (image_->Data) out.insert(out.end(), image_->Data->begin(), image_->Data->end());
     return out;
 }
@@ -646,7 +665,8 @@ std::vector<uint8_t> TJPEGImage::writeData() const {
 size_t TJPEGImage::readData(std::span<const uint8_t> bytes) {
     if (bytes.size() < 4) throw EInvalidGraphic("JPEG データが途中で終わっています");
     uint32_t size = static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-                    (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+                    (static_cast<uint32_t>(bytes[2]) << 16) |
+                    (static_cast<uint32_t>(bytes[3]) << 24);
     if (size > bytes.size() - 4) throw EInvalidGraphic("JPEG データが途中で終わっています");
     if (size == 0) {
         newData();

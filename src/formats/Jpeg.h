@@ -34,7 +34,7 @@ inline constexpr const char* kJpegDescription = "JPEG イメージファイル";
 struct TJPEGDefaults {
     uint8_t Quality = 90;
     bool GrayOutput = false;
-    uint8_t FastDecode = 0; // 0 best quality, 1 best speed
+    uint8_t FastDecode = 0;  // 0 best quality, 1 best speed
     uint8_t OutputDepth = 0; // 0 = 24 bits per pixel, 1 = 8 bits with a palette
     bool IncrementalDecode = false;
     bool ProgressiveSave = false;

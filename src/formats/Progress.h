@@ -23,6 +23,6 @@ public:
 };
 
 // sender, stage, percent done, redraw now, the rectangle that changed, message.
-using TProgressEvent = std::function<void(Graphic& sender, TProgressStage stage, int percent,
-                                          bool redrawNow, const QRect& rect,
-                                          const std::string& message)>;
+using TProgressEvent =
+    std::function<void(Graphic& sender, TProgressStage stage, int percent, bool redrawNow,
+                       const QRect& rect, const std::string& message)>;

@@ -17,11 +17,15 @@
 #include "platform/Metafile.h"
 #include "platform/MetafileRecords.h"
 
-void Graphic::draw(Canvas& canvas, const QRect& dest) const { canvas.stretchDraw(dest, *this); }
+void Graphic::draw(Canvas& canvas, const QRect& dest) const {
+    canvas.stretchDraw(dest, *this);
+}
 
 namespace {
 
-QColor qColor(TColor c) { return QColor(GetRValue(c), GetGValue(c), GetBValue(c)); }
+QColor qColor(TColor c) {
+    return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+}
 
 int mulDiv(int64_t a, int64_t b, int64_t c) {
     if (c == 0) return 0;
@@ -147,7 +151,9 @@ private:
     static QPen qPen(const CanvasPen& pen) {
         QPen q(qColor(pen.color));
         q.setWidth(pen.width <= 1 ? 0 : pen.width);
-        q.setStyle(pen.style == psDot ? Qt::DotLine : pen.style == psDash ? Qt::DashLine : Qt::SolidLine);
+        q.setStyle(pen.style == psDot    ? Qt::DotLine
+                   : pen.style == psDash ? Qt::DashLine
+                                         : Qt::SolidLine);
         q.setCapStyle(pen.width <= 1 ? Qt::SquareCap : Qt::RoundCap);
         q.setJoinStyle(Qt::RoundJoin);
         return q;
@@ -168,7 +174,8 @@ private:
         x1 = std::min(x1, bmp_.width() - 1);
         int bpp = bytesPerPixel();
         uint8_t* row = bmp_.scanLine(y);
-        for (int x = x0; x <= x1; ++x) invertPixel(row + static_cast<ptrdiff_t>(x) * bpp, c);
+        for (int x = x0; x <= x1; ++x)
+            invertPixel(row + static_cast<ptrdiff_t>(x) * bpp, c);
     }
 
     void invertRectangle(int l, int t, int r, int b, const CanvasPen& pen,
@@ -360,7 +367,7 @@ public:
         mf::RecordWriter w(records_);
         w.begin(U_EMR_EXTTEXTOUTW);
         rectl(w, bounds);
-        w.u32(1);   // GM_COMPATIBLE
+        w.u32(1);    // GM_COMPATIBLE
         w.f32(0.0f); // exScale, eyScale: unused in compatible mode
         w.f32(0.0f);
         w.i32(x);
@@ -373,10 +380,12 @@ public:
         uint32_t offDxField = w.offset();
         w.u32(0);
         w.patch32(offStringField, w.offset());
-        for (char16_t c : u) w.u16(c);
+        for (char16_t c : u)
+            w.u16(c);
         w.pad4();
         w.patch32(offDxField, w.offset());
-        for (uint32_t d : dx) w.u32(d);
+        for (uint32_t d : dx)
+            w.u32(d);
         w.end();
     }
 
@@ -424,8 +433,8 @@ public:
             wpx = ref_.widthPx;
             hpx = ref_.heightPx;
         }
-        target.setRecording(std::move(records_), QRectF(0, 0, wpx, hpx), nextHandle_, wpx, hpx,
-                            mmw, mmh);
+        target.setRecording(std::move(records_), QRectF(0, 0, wpx, hpx), nextHandle_, wpx, hpx, mmw,
+                            mmh);
     }
 
 private:
@@ -514,8 +523,8 @@ private:
     }
 
     void selectBrush(const CanvasBrush& brush) {
-        if (brushKey_ && (*brushKey_ == brush ||
-                          (brush.style == bsClear && brushKey_->style == bsClear)))
+        if (brushKey_ &&
+            (*brushKey_ == brush || (brush.style == bsClear && brushKey_->style == bsClear)))
             return;
         uint32_t h = U_NULL_BRUSH;
         if (brush.style != bsClear) {
@@ -557,10 +566,12 @@ private:
         w.u8(0);
         w.u8(0);
         std::u16string face = font.family.left(31).toStdU16String();
-        for (size_t i = 0; i < 32; ++i) w.u16(i < face.size() ? face[i] : 0);
+        for (size_t i = 0; i < 32; ++i)
+            w.u16(i < face.size() ? face[i] : 0);
         // The panose extension (full name, style, version fields, panose), left empty, so
         // that readers find the full-size structure they expect.
-        for (int i = 0; i < 128 + 64 + 24 + 10 + 2; ++i) w.u8(0);
+        for (int i = 0; i < 128 + 64 + 24 + 10 + 2; ++i)
+            w.u8(0);
         w.end();
         select(h);
         release(fontHandle_);
@@ -585,9 +596,9 @@ private:
         wr.i32(0);
         wr.i32(w);
         wr.i32(h);
-        wr.u32(80);      // offBmiSrc
-        wr.u32(40);      // cbBmiSrc
-        wr.u32(120);     // offBitsSrc
+        wr.u32(80);  // offBmiSrc
+        wr.u32(40);  // cbBmiSrc
+        wr.u32(120); // offBitsSrc
         wr.u32(static_cast<uint32_t>(bitsSize));
         wr.u32(U_DIB_RGB_COLORS);
         wr.u32(U_SRCCOPY);
@@ -618,34 +629,75 @@ private:
         wr.end();
     }
 
-    // Copies another recording's records, scaled into dest by a world transform and wrapped
-    // in a saved state. Recordings that set their own transforms, mappings or device-space
-    // clipping cannot be wrapped this way; false tells the caller to draw them as a picture.
+    // Copies another recording's records, scaled into dest and wrapped in a saved state.
+    // The source's own mappings (mapping mode, window, viewport, world transform) are folded
+    // into world transforms that end in the scaling onto dest, so the copy draws the same at
+    // any nesting. Recordings that clip in device space cannot be moved this way; false
+    // tells the caller to draw them as a picture.
     bool embedMetafile(const QRect& dest, const Metafile& source) {
         const std::vector<uint8_t>& src = source.records();
         const QRectF& frame = source.recordFrame();
         if (src.empty() || frame.width() <= 0 || frame.height() <= 0) return false;
         uint64_t base = nextHandle_;
         if (base + source.handleCount() >= mf::kMaxHandles) return false;
+        const double sx = dest.width() / frame.width(), sy = dest.height() / frame.height();
+        const QTransform onto = QTransform::fromTranslate(-frame.x(), -frame.y()) *
+                                QTransform::fromScale(sx, sy) *
+                                QTransform::fromTranslate(dest.x(), dest.y());
+        struct State {
+            mf::Mapping map;
+            QTransform world;
+        };
+        State st;
+        std::vector<State> saved;
         std::vector<uint8_t> out;
+        mf::RecordWriter ow(out);
+        auto setWorld = [&] {
+            QTransform t = st.world * st.map.page(source.deviceResolution()) * onto;
+            ow.begin(U_EMR_SETWORLDTRANSFORM);
+            for (double v : {t.m11(), t.m12(), t.m21(), t.m22(), t.dx(), t.dy()})
+                ow.f32(float(v));
+            ow.end();
+        };
         std::vector<bool> alive(source.handleCount(), false);
         size_t pos = 0;
         while (pos + 8 <= src.size()) {
             mf::RecordReader r(src.data() + pos, src.size() - pos);
             uint32_t type = r.u32(0), size = r.u32(4);
             if (size < 8 || size > src.size() - pos) return false;
+            mf::RecordReader one(src.data() + pos, size);
+            pos += size;
+            if (st.map.apply(type, one)) {
+                setWorld();
+                continue;
+            }
             switch (type) {
-            case U_EMR_SETWINDOWEXTEX: case U_EMR_SETWINDOWORGEX: case U_EMR_SETVIEWPORTEXTEX:
-            case U_EMR_SETVIEWPORTORGEX: case U_EMR_SETMAPMODE: case U_EMR_SCALEVIEWPORTEXTEX:
-            case U_EMR_SCALEWINDOWEXTEX: case U_EMR_SETWORLDTRANSFORM:
-            case U_EMR_MODIFYWORLDTRANSFORM: case U_EMR_EXTSELECTCLIPRGN:
-            case U_EMR_OFFSETCLIPRGN: case U_EMR_SETMETARGN: case U_EMR_SELECTCLIPPATH:
+            case U_EMR_SETWORLDTRANSFORM:
+            case U_EMR_MODIFYWORLDTRANSFORM:
+                st.world = mf::worldAfter(type, one, st.world);
+                setWorld();
+                continue;
+            case U_EMR_SAVEDC:
+                saved.push_back(st);
+                break;
+            case U_EMR_RESTOREDC: {
+                // Only restores within the source's own saves; the wrapper's state stays.
+                int32_t n = one.i32(8);
+                if (n >= 0 || uint64_t(-int64_t(n)) > saved.size()) continue;
+                st = saved[saved.size() - size_t(-int64_t(n))];
+                saved.resize(saved.size() - size_t(-int64_t(n)));
+                break;
+            }
+            case U_EMR_EXTSELECTCLIPRGN:
+            case U_EMR_OFFSETCLIPRGN:
+            case U_EMR_SETMETARGN:
                 return false;
-            default: break;
+            default:
+                break;
             }
             size_t at = out.size();
-            out.insert(out.end(), src.begin() + static_cast<ptrdiff_t>(pos),
-                       src.begin() + static_cast<ptrdiff_t>(pos + size));
+            out.insert(out.end(), src.begin() + static_cast<ptrdiff_t>(pos - size),
+                       src.begin() + static_cast<ptrdiff_t>(pos));
             auto remap = [&](size_t off, bool creates, bool deletes) {
                 if (off + 4 > size) return false;
                 uint32_t ih;
@@ -660,39 +712,43 @@ private:
             };
             bool keep = true;
             switch (type) {
-            case U_EMR_CREATEPEN: case U_EMR_CREATEBRUSHINDIRECT: case U_EMR_CREATEPALETTE:
-            case U_EMR_EXTCREATEFONTINDIRECTW: case U_EMR_CREATEMONOBRUSH:
-            case U_EMR_CREATEDIBPATTERNBRUSHPT: case U_EMR_EXTCREATEPEN:
-            case U_EMR_CREATECOLORSPACE: case U_EMR_CREATECOLORSPACEW:
+            case U_EMR_CREATEPEN:
+            case U_EMR_CREATEBRUSHINDIRECT:
+            case U_EMR_CREATEPALETTE:
+            case U_EMR_EXTCREATEFONTINDIRECTW:
+            case U_EMR_CREATEMONOBRUSH:
+            case U_EMR_CREATEDIBPATTERNBRUSHPT:
+            case U_EMR_EXTCREATEPEN:
+            case U_EMR_CREATECOLORSPACE:
+            case U_EMR_CREATECOLORSPACEW:
                 keep = remap(8, true, false);
                 break;
-            case U_EMR_DELETEOBJECT: case U_EMR_DELETECOLORSPACE:
+            case U_EMR_DELETEOBJECT:
+            case U_EMR_DELETECOLORSPACE:
                 keep = remap(8, false, true);
                 break;
-            case U_EMR_SELECTOBJECT: case U_EMR_SELECTPALETTE: case U_EMR_SETPALETTEENTRIES:
-            case U_EMR_RESIZEPALETTE: case U_EMR_SETCOLORSPACE:
+            case U_EMR_SELECTOBJECT:
+            case U_EMR_SELECTPALETTE:
+            case U_EMR_SETPALETTEENTRIES:
+            case U_EMR_RESIZEPALETTE:
+            case U_EMR_SETCOLORSPACE:
                 keep = remap(8, false, false);
                 break;
-            case U_EMR_FILLRGN: case U_EMR_FRAMERGN:
-                keep = remap(24, false, false);
+            case U_EMR_FILLRGN:
+            case U_EMR_FRAMERGN:
+                keep = remap(28, false, false);
                 break;
-            default: break;
+            default:
+                break;
             }
             if (!keep) out.resize(at);
-            pos += size;
         }
-        double sx = dest.width() / frame.width(), sy = dest.height() / frame.height();
         mf::RecordWriter w(records_);
         w.begin(U_EMR_SAVEDC);
         w.end();
-        w.begin(U_EMR_MODIFYWORLDTRANSFORM);
-        w.f32(float(sx));
-        w.f32(0);
-        w.f32(0);
-        w.f32(float(sy));
-        w.f32(float(dest.x() - frame.x() * sx));
-        w.f32(float(dest.y() - frame.y() * sy));
-        w.u32(U_MWT_LEFTMULTIPLY);
+        w.begin(U_EMR_SETWORLDTRANSFORM);
+        for (double v : {onto.m11(), onto.m12(), onto.m21(), onto.m22(), onto.dx(), onto.dy()})
+            w.f32(float(v));
         w.end();
         w.begin(U_EMR_INTERSECTCLIPRECT);
         w.i32(static_cast<int32_t>(std::floor(frame.left())));
@@ -701,6 +757,12 @@ private:
         w.i32(static_cast<int32_t>(std::ceil(frame.bottom())));
         w.end();
         records_.insert(records_.end(), out.begin(), out.end());
+        for (size_t i = 0; i < saved.size(); ++i) {
+            // Saves the source left open are closed before the wrapper's own.
+            w.begin(U_EMR_RESTOREDC);
+            w.i32(-1);
+            w.end();
+        }
         w.begin(U_EMR_RESTOREDC);
         w.i32(-1);
         w.end();
@@ -733,7 +795,9 @@ Canvas::Canvas(Bitmap& bitmap) : backend_(std::make_unique<BitmapBackend>(bitmap
 Canvas::Canvas(std::unique_ptr<CanvasBackend> backend) : backend_(std::move(backend)) {}
 Canvas::~Canvas() = default;
 
-void Canvas::resetBackend() { backend_.reset(); }
+void Canvas::resetBackend() {
+    backend_.reset();
+}
 
 namespace {
 CanvasBackend& live(CanvasBackend* b) {
@@ -742,7 +806,9 @@ CanvasBackend& live(CanvasBackend* b) {
 }
 } // namespace
 
-void Canvas::moveTo(int x, int y) { penPos_ = QPoint(x, y); }
+void Canvas::moveTo(int x, int y) {
+    penPos_ = QPoint(x, y);
+}
 
 void Canvas::lineTo(int x, int y) {
     live(backend_.get()).line(penPos_, QPoint(x, y), pen_);
@@ -758,7 +824,9 @@ void Canvas::rectangle(int left, int top, int right, int bottom) {
     live(backend_.get()).rectangle(left, top, right, bottom, pen_, brush_);
 }
 
-void Canvas::fillRect(const QRect& rect) { live(backend_.get()).fillRect(rect, brush_); }
+void Canvas::fillRect(const QRect& rect) {
+    live(backend_.get()).fillRect(rect, brush_);
+}
 
 void Canvas::textOut(int x, int y, const QString& text) {
     live(backend_.get()).text(x, y, text, font_);

@@ -102,8 +102,8 @@ void Metafile::setRecording(std::vector<uint8_t> records, const QRectF& frame, u
     recordFrame_ = frame;
     handles_ = std::max<uint32_t>(handles, 1);
     const ScreenInfo& s = screenInfo();
-    deviceResolution_ = QPointF(double(s.widthPx) / (s.widthMm * 100.0),
-                                double(s.heightPx) / (s.heightMm * 100.0));
+    deviceResolution_ =
+        QPointF(double(s.widthPx) / (s.widthMm * 100.0), double(s.heightPx) / (s.heightMm * 100.0));
     width_ = widthPx;
     height_ = heightPx;
     mmWidth_ = mmWidth;
@@ -116,7 +116,9 @@ void Metafile::paint(QPainter& painter, const QRectF& dest) const {
     mf::play(painter, dest, *this);
 }
 
-std::unique_ptr<Graphic> Metafile::clone() const { return std::make_unique<Metafile>(*this); }
+std::unique_ptr<Graphic> Metafile::clone() const {
+    return std::make_unique<Metafile>(*this);
+}
 
 void Metafile::assign(const Graphic& source) {
     if (const auto* m = dynamic_cast<const Metafile*>(&source)) {
@@ -158,8 +160,7 @@ void Metafile::loadEmf(std::span<const uint8_t> bytes) {
     uint32_t nBytes = h.u32(48);
     if (nBytes >= headerSize && nBytes < limit) limit = nBytes;
 
-    const int64_t boundsL = h.i32(8), boundsT = h.i32(12), boundsR = h.i32(16),
-                  boundsB = h.i32(20);
+    const int64_t boundsL = h.i32(8), boundsT = h.i32(12), boundsR = h.i32(16), boundsB = h.i32(20);
     const int64_t frameL = h.i32(24), frameT = h.i32(28), frameR = h.i32(32), frameB = h.i32(36);
     uint32_t handles = std::max<uint32_t>(h.u16(56), 1);
     int64_t devX = h.i32(72), devY = h.i32(76);
@@ -168,7 +169,8 @@ void Metafile::loadEmf(std::span<const uint8_t> bytes) {
     // description written right after the base header is not an extension.
     uint64_t extent = headerSize;
     if (h.u32(60) && h.u32(64) >= 88) extent = std::min<uint64_t>(extent, h.u32(64));
-    if (extent >= 100 && h.u32(88) && h.u32(92) >= 88) extent = std::min<uint64_t>(extent, h.u32(92));
+    if (extent >= 100 && h.u32(88) && h.u32(92) >= 88)
+        extent = std::min<uint64_t>(extent, h.u32(92));
     if (extent >= mf::kEmfHeaderSize && h.i32(100) > 0 && h.i32(104) > 0) {
         umX = h.i32(100);
         umY = h.i32(104);
@@ -233,7 +235,8 @@ void Metafile::loadEmf(std::span<const uint8_t> bytes) {
     records_ = std::move(records);
     recordFrame_ = frame;
     handles_ = handles;
-    deviceResolution_ = QPointF(10.0 * double(devX) / double(umX), 10.0 * double(devY) / double(umY));
+    deviceResolution_ =
+        QPointF(10.0 * double(devX) / double(umX), 10.0 * double(devY) / double(umY));
     width_ = static_cast<int>(pw);
     height_ = static_cast<int>(ph);
     mmWidth_ = static_cast<int>(mmw);
@@ -257,7 +260,9 @@ std::vector<uint8_t> Metafile::saveToBytes() const {
     return enhanced_ ? saveToEmfBytes() : saveToWmfBytes();
 }
 
-std::vector<uint8_t> Metafile::saveToWmfBytes() const { return mf::exportWmf(*this); }
+std::vector<uint8_t> Metafile::saveToWmfBytes() const {
+    return mf::exportWmf(*this);
+}
 
 std::vector<uint8_t> Metafile::saveToEmfBytes() const {
     const ScreenInfo& s = screenInfo();

@@ -24,7 +24,9 @@ namespace {
 
 using Reader = RecordReader;
 
-QColor color(uint32_t ref) { return QColor(ref & 0xFF, (ref >> 8) & 0xFF, (ref >> 16) & 0xFF); }
+QColor color(uint32_t ref) {
+    return QColor(ref & 0xFF, (ref >> 8) & 0xFF, (ref >> 16) & 0xFF);
+}
 
 struct PenObj {
     uint32_t style = U_PS_SOLID;
@@ -66,9 +68,7 @@ struct DcState {
     uint32_t textAlign = 0;
     uint32_t polyFill = U_ALTERNATE;
     uint32_t rop2 = U_R2_COPYPEN;
-    uint32_t mapMode = U_MM_TEXT;
-    QPointF winOrg, vpOrg;
-    QSizeF winExt{1, 1}, vpExt{1, 1};
+    Mapping map;
     QTransform world;
     QPointF pos;
     std::optional<QPainterPath> clip; // in painter coordinates
@@ -120,33 +120,7 @@ public:
 
 private:
     // ----- coordinate mapping -----
-    QTransform page() const {
-        double sx = 1, sy = 1;
-        const QPointF k = m_.deviceResolution();
-        switch (st_.mapMode) {
-        case U_MM_LOMETRIC: sx = 10 * k.x(); sy = -10 * k.y(); break;
-        case U_MM_HIMETRIC: sx = k.x(); sy = -k.y(); break;
-        case U_MM_LOENGLISH: sx = 25.4 * k.x(); sy = -25.4 * k.y(); break;
-        case U_MM_HIENGLISH: sx = 2.54 * k.x(); sy = -2.54 * k.y(); break;
-        case U_MM_TWIPS: sx = 2540.0 / 1440 * k.x(); sy = -2540.0 / 1440 * k.y(); break;
-        case U_MM_ISOTROPIC:
-        case U_MM_ANISOTROPIC: {
-            if (st_.winExt.width() == 0 || st_.winExt.height() == 0) break;
-            sx = st_.vpExt.width() / st_.winExt.width();
-            sy = st_.vpExt.height() / st_.winExt.height();
-            if (st_.mapMode == U_MM_ISOTROPIC) {
-                double s = std::min(std::fabs(sx), std::fabs(sy));
-                sx = std::copysign(s, sx);
-                sy = std::copysign(s, sy);
-            }
-            break;
-        }
-        default: break;
-        }
-        return QTransform::fromTranslate(-st_.winOrg.x(), -st_.winOrg.y()) *
-               QTransform::fromScale(sx, sy) *
-               QTransform::fromTranslate(st_.vpOrg.x(), st_.vpOrg.y());
-    }
+    QTransform page() const { return st_.map.page(m_.deviceResolution()); }
     QTransform total() const { return st_.world * page() * base_ * baseTransform_; }
 
     // Sets the painter up for a drawing in logical coordinates; false when the current
@@ -155,18 +129,33 @@ private:
         QTransform t = total();
         if (!finiteTransform(t)) return false;
         p_.setTransform(QTransform());
-        if (st_.clip) p_.setClipPath(*st_.clip);
-        else p_.setClipping(false);
+        if (st_.clip)
+            p_.setClipPath(*st_.clip);
+        else
+            p_.setClipping(false);
         p_.setTransform(t);
         p_.setCompositionMode(QPainter::CompositionMode_SourceOver);
         switch (st_.rop2) {
-        case U_R2_NOTXORPEN: p_.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination); break;
-        case U_R2_XORPEN: p_.setCompositionMode(QPainter::RasterOp_SourceXorDestination); break;
-        case U_R2_NOT: p_.setCompositionMode(QPainter::RasterOp_NotDestination); break;
-        case U_R2_MASKPEN: p_.setCompositionMode(QPainter::RasterOp_SourceAndDestination); break;
-        case U_R2_MERGEPEN: p_.setCompositionMode(QPainter::RasterOp_SourceOrDestination); break;
-        case U_R2_NOTCOPYPEN: p_.setCompositionMode(QPainter::RasterOp_NotSource); break;
-        default: break;
+        case U_R2_NOTXORPEN:
+            p_.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
+            break;
+        case U_R2_XORPEN:
+            p_.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+            break;
+        case U_R2_NOT:
+            p_.setCompositionMode(QPainter::RasterOp_NotDestination);
+            break;
+        case U_R2_MASKPEN:
+            p_.setCompositionMode(QPainter::RasterOp_SourceAndDestination);
+            break;
+        case U_R2_MERGEPEN:
+            p_.setCompositionMode(QPainter::RasterOp_SourceOrDestination);
+            break;
+        case U_R2_NOTCOPYPEN:
+            p_.setCompositionMode(QPainter::RasterOp_NotSource);
+            break;
+        default:
+            break;
         }
         return st_.rop2 != U_R2_NOP;
     }
@@ -175,7 +164,7 @@ private:
         const PenObj& pen = st_.pen;
         uint32_t style = pen.style & U_PS_STYLE_MASK;
         if (style == U_PS_NULL) return QPen(Qt::NoPen);
-        QColor c = st_.rop2 == U_R2_BLACK ? QColor(Qt::black)
+        QColor c = st_.rop2 == U_R2_BLACK   ? QColor(Qt::black)
                    : st_.rop2 == U_R2_WHITE ? QColor(Qt::white)
                                             : pen.color;
         QPen q(c);
@@ -187,19 +176,28 @@ private:
         q.setWidthF(cosmetic ? 0.0 : w);
         q.setCosmetic(cosmetic);
         switch (style) {
-        case U_PS_DASH: q.setStyle(Qt::DashLine); break;
+        case U_PS_DASH:
+            q.setStyle(Qt::DashLine);
+            break;
         case U_PS_DOT:
-        case U_PS_ALTERNATE: q.setStyle(Qt::DotLine); break;
-        case U_PS_DASHDOT: q.setStyle(Qt::DashDotLine); break;
-        case U_PS_DASHDOTDOT: q.setStyle(Qt::DashDotDotLine); break;
-        default: break;
+        case U_PS_ALTERNATE:
+            q.setStyle(Qt::DotLine);
+            break;
+        case U_PS_DASHDOT:
+            q.setStyle(Qt::DashDotLine);
+            break;
+        case U_PS_DASHDOTDOT:
+            q.setStyle(Qt::DashDotDotLine);
+            break;
+        default:
+            break;
         }
         if (pen.geometric) {
             uint32_t cap = pen.style & U_PS_ENDCAP_MASK, join = pen.style & U_PS_JOIN_MASK;
             q.setCapStyle(cap == U_PS_ENDCAP_SQUARE ? Qt::SquareCap
                           : cap == U_PS_ENDCAP_FLAT ? Qt::FlatCap
                                                     : Qt::RoundCap);
-            q.setJoinStyle(join == U_PS_JOIN_BEVEL ? Qt::BevelJoin
+            q.setJoinStyle(join == U_PS_JOIN_BEVEL   ? Qt::BevelJoin
                            : join == U_PS_JOIN_MITER ? Qt::MiterJoin
                                                      : Qt::RoundJoin);
         } else {
@@ -212,17 +210,31 @@ private:
     QBrush qbrush() const {
         const BrushObj& b = st_.brush;
         switch (b.style) {
-        case U_BS_NULL: return QBrush(Qt::NoBrush);
+        case U_BS_NULL:
+            return QBrush(Qt::NoBrush);
         case U_BS_HATCHED: {
             Qt::BrushStyle s = Qt::SolidPattern;
             switch (b.hatch) {
-            case U_HS_HORIZONTAL: s = Qt::HorPattern; break;
-            case U_HS_VERTICAL: s = Qt::VerPattern; break;
-            case U_HS_FDIAGONAL: s = Qt::FDiagPattern; break;
-            case U_HS_BDIAGONAL: s = Qt::BDiagPattern; break;
-            case U_HS_CROSS: s = Qt::CrossPattern; break;
-            case U_HS_DIAGCROSS: s = Qt::DiagCrossPattern; break;
-            default: break;
+            case U_HS_HORIZONTAL:
+                s = Qt::HorPattern;
+                break;
+            case U_HS_VERTICAL:
+                s = Qt::VerPattern;
+                break;
+            case U_HS_FDIAGONAL:
+                s = Qt::FDiagPattern;
+                break;
+            case U_HS_BDIAGONAL:
+                s = Qt::BDiagPattern;
+                break;
+            case U_HS_CROSS:
+                s = Qt::CrossPattern;
+                break;
+            case U_HS_DIAGCROSS:
+                s = Qt::DiagCrossPattern;
+                break;
+            default:
+                break;
             }
             return QBrush(b.color, s);
         }
@@ -231,7 +243,8 @@ private:
         case U_BS_DIBPATTERNPT:
             if (!b.pattern.isNull()) return QBrush(b.pattern);
             return QBrush(b.color);
-        default: return QBrush(b.color);
+        default:
+            return QBrush(b.color);
         }
     }
 
@@ -278,8 +291,10 @@ private:
         if (!r.has(off, bytes)) return false;
         pts.resize(static_cast<size_t>(n));
         for (uint64_t i = 0; i < n; ++i) {
-            if (small) pts[i] = QPointF(r.i16(off + i * 4), r.i16(off + i * 4 + 2));
-            else pts[i] = QPointF(r.i32(off + i * 8), r.i32(off + i * 8 + 4));
+            if (small)
+                pts[i] = QPointF(r.i16(off + i * 4), r.i16(off + i * 4 + 2));
+            else
+                pts[i] = QPointF(r.i32(off + i * 8), r.i32(off + i * 8 + 4));
         }
         return true;
     }
@@ -288,7 +303,8 @@ private:
         QPainterPath path;
         if (pts.empty()) return path;
         path.moveTo(pts[0]);
-        for (size_t i = 1; i < pts.size(); ++i) path.lineTo(pts[i]);
+        for (size_t i = 1; i < pts.size(); ++i)
+            path.lineTo(pts[i]);
         if (close) path.closeSubpath();
         return path;
     }
@@ -335,7 +351,8 @@ private:
                 st_.pos = pts[(pts.size() / 3) * 3 - 1];
             }
             break;
-        default: break;
+        default:
+            break;
         }
     }
 
@@ -354,9 +371,12 @@ private:
             if (n > cpts - used) return;
             for (uint64_t k = 0; k < n; ++k) {
                 size_t o = static_cast<size_t>(ptOff + (used + k) * (small ? 4 : 8));
-                QPointF pt = small ? QPointF(r.i16(o), r.i16(o + 2)) : QPointF(r.i32(o), r.i32(o + 4));
-                if (k == 0) path.moveTo(pt);
-                else path.lineTo(pt);
+                QPointF pt =
+                    small ? QPointF(r.i16(o), r.i16(o + 2)) : QPointF(r.i32(o), r.i32(o + 4));
+                if (k == 0)
+                    path.moveTo(pt);
+                else
+                    path.lineTo(pt);
             }
             if (polygon && n > 0) path.closeSubpath();
             used += n;
@@ -406,27 +426,60 @@ private:
     void selectObject(uint32_t index) {
         if (index & 0x80000000u) {
             switch (index & 0x7FFFFFFFu) {
-            case 0: st_.brush = {U_BS_SOLID, 0, Qt::white, {}}; break;
-            case 1: st_.brush = {U_BS_SOLID, 0, QColor(192, 192, 192), {}}; break;
-            case 2: st_.brush = {U_BS_SOLID, 0, QColor(128, 128, 128), {}}; break;
-            case 3: st_.brush = {U_BS_SOLID, 0, QColor(64, 64, 64), {}}; break;
-            case 4: st_.brush = {U_BS_SOLID, 0, Qt::black, {}}; break;
-            case 5: st_.brush = {U_BS_NULL, 0, Qt::black, {}}; break;
-            case 6: st_.pen = {U_PS_SOLID, 0, false, Qt::white}; break;
-            case 7: st_.pen = {U_PS_SOLID, 0, false, Qt::black}; break;
-            case 8: st_.pen = {U_PS_NULL, 0, false, Qt::black}; break;
-            case 10: case 11: case 12: case 13: case 14: case 16: st_.font = FontObj(); break;
-            default: break;
+            case 0:
+                st_.brush = {U_BS_SOLID, 0, Qt::white, {}};
+                break;
+            case 1:
+                st_.brush = {U_BS_SOLID, 0, QColor(192, 192, 192), {}};
+                break;
+            case 2:
+                st_.brush = {U_BS_SOLID, 0, QColor(128, 128, 128), {}};
+                break;
+            case 3:
+                st_.brush = {U_BS_SOLID, 0, QColor(64, 64, 64), {}};
+                break;
+            case 4:
+                st_.brush = {U_BS_SOLID, 0, Qt::black, {}};
+                break;
+            case 5:
+                st_.brush = {U_BS_NULL, 0, Qt::black, {}};
+                break;
+            case 6:
+                st_.pen = {U_PS_SOLID, 0, false, Qt::white};
+                break;
+            case 7:
+                st_.pen = {U_PS_SOLID, 0, false, Qt::black};
+                break;
+            case 8:
+                st_.pen = {U_PS_NULL, 0, false, Qt::black};
+                break;
+            case 10:
+            case 11:
+            case 12:
+            case 13:
+            case 14:
+            case 16:
+                st_.font = FontObj();
+                break;
+            default:
+                break;
             }
             return;
         }
         Object* o = slot(index);
         if (!o) return;
         switch (o->kind) {
-        case Object::Pen: st_.pen = o->pen; break;
-        case Object::Brush: st_.brush = o->brush; break;
-        case Object::Font: st_.font = o->font; break;
-        default: break;
+        case Object::Pen:
+            st_.pen = o->pen;
+            break;
+        case Object::Brush:
+            st_.brush = o->brush;
+            break;
+        case Object::Font:
+            st_.font = o->font;
+            break;
+        default:
+            break;
         }
     }
 
@@ -469,21 +522,24 @@ private:
             uint64_t per = (options & U_ETO_PDY) ? 2 : 1;
             if (!r.has(offDx, n * 4 * per)) return;
             dx.resize(n);
-            for (uint64_t i = 0; i < n; ++i) dx[i] = r.i32(static_cast<size_t>(offDx + i * 4 * per));
+            for (uint64_t i = 0; i < n; ++i)
+                dx[i] = r.i32(static_cast<size_t>(offDx + i * 4 * per));
         }
         // Characters and their advances (a double-byte character takes both bytes' advances).
         QString text;
         std::vector<double> adv;
         if (wide) {
             std::u16string u(n, u'\0');
-            for (uint64_t i = 0; i < n; ++i) u[i] = char16_t(str[i * 2] | (str[i * 2 + 1] << 8));
+            for (uint64_t i = 0; i < n; ++i)
+                u[i] = char16_t(str[i * 2] | (str[i * 2 + 1] << 8));
             text = QString::fromStdU16String(u);
             if (!dx.empty()) adv.assign(dx.begin(), dx.end());
         } else {
             bool sjis = st_.font.charset == 128;
             for (uint64_t i = 0; i < n;) {
                 int len = 1;
-                if (sjis && i + 1 < n && ((str[i] >= 0x81 && str[i] <= 0x9F) || (str[i] >= 0xE0 && str[i] <= 0xFC)))
+                if (sjis && i + 1 < n &&
+                    ((str[i] >= 0x81 && str[i] <= 0x9F) || (str[i] >= 0xE0 && str[i] <= 0xFC)))
                     len = 2;
                 QByteArray bytes(reinterpret_cast<const char*>(str + i), len);
                 QString ch;
@@ -498,7 +554,8 @@ private:
                 if (!dx.empty()) {
                     double a = dx[i] + (len == 2 ? dx[i + 1] : 0);
                     adv.push_back(a);
-                    for (int k = 1; k < ch.size(); ++k) adv.push_back(0);
+                    for (int k = 1; k < ch.size(); ++k)
+                        adv.push_back(0);
                 }
                 i += static_cast<uint64_t>(len);
             }
@@ -531,9 +588,11 @@ private:
         if (st_.font.height > 0) {
             // A positive height is the cell height: internal leading included.
             QFontMetricsF fm(font);
-            if (fm.height() > 0) font.setPixelSize(std::max(1, int(std::lround(px * px / fm.height()))));
+            if (fm.height() > 0)
+                font.setPixelSize(std::max(1, int(std::lround(px * px / fm.height()))));
         }
-        font.setWeight(QFont::Weight(std::clamp(st_.font.weight == 0 ? 400 : st_.font.weight, 1, 1000)));
+        font.setWeight(
+            QFont::Weight(std::clamp(st_.font.weight == 0 ? 400 : st_.font.weight, 1, 1000)));
         font.setItalic(st_.font.italic);
         font.setUnderline(st_.font.underline);
         font.setStrikeOut(st_.font.strikeOut);
@@ -548,12 +607,17 @@ private:
         double width = xs.back();
         double x0 = 0, y0 = 0;
         uint32_t ha = st_.textAlign & U_TA_CENTER;
-        if (ha == U_TA_CENTER) x0 = -width / 2;
-        else if (ha == U_TA_RIGHT) x0 = -width;
+        if (ha == U_TA_CENTER)
+            x0 = -width / 2;
+        else if (ha == U_TA_RIGHT)
+            x0 = -width;
         uint32_t va = st_.textAlign & U_TA_BASELINE;
-        if (va == U_TA_BASELINE) y0 = 0;
-        else if (va == U_TA_BOTTOM) y0 = -fm.descent();
-        else y0 = fm.ascent();
+        if (va == U_TA_BASELINE)
+            y0 = 0;
+        else if (va == U_TA_BOTTOM)
+            y0 = -fm.descent();
+        else
+            y0 = fm.ascent();
 
         double angle = std::atan2(ux.y(), ux.x()) * 180.0 / M_PI - st_.font.escapement / 10.0;
         QTransform tt;
@@ -583,10 +647,16 @@ private:
         if (img.isNull()) {
             // Pattern or constant operations that use no source.
             switch (rop) {
-            case 0x00000042: p_.fillRect(dst, Qt::black); break; // BLACKNESS
-            case 0x00FF0062: p_.fillRect(dst, Qt::white); break; // WHITENESS
-            case 0x00F00021: p_.fillRect(dst, qbrush()); break;  // PATCOPY
-            case 0x00550009:                                     // DSTINVERT
+            case 0x00000042:
+                p_.fillRect(dst, Qt::black);
+                break; // BLACKNESS
+            case 0x00FF0062:
+                p_.fillRect(dst, Qt::white);
+                break; // WHITENESS
+            case 0x00F00021:
+                p_.fillRect(dst, qbrush());
+                break;       // PATCOPY
+            case 0x00550009: // DSTINVERT
                 p_.setCompositionMode(QPainter::RasterOp_NotDestination);
                 p_.fillRect(dst, Qt::black);
                 break;
@@ -594,16 +664,26 @@ private:
                 p_.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
                 p_.fillRect(dst, qbrush());
                 break;
-            default: break;
+            default:
+                break;
             }
             return;
         }
         switch (rop) {
-        case 0x008800C6: p_.setCompositionMode(QPainter::RasterOp_SourceAndDestination); break;
-        case 0x00EE0086: p_.setCompositionMode(QPainter::RasterOp_SourceOrDestination); break;
-        case 0x00660046: p_.setCompositionMode(QPainter::RasterOp_SourceXorDestination); break;
-        case 0x00330008: p_.setCompositionMode(QPainter::RasterOp_NotSource); break;
-        default: break;
+        case 0x008800C6:
+            p_.setCompositionMode(QPainter::RasterOp_SourceAndDestination);
+            break;
+        case 0x00EE0086:
+            p_.setCompositionMode(QPainter::RasterOp_SourceOrDestination);
+            break;
+        case 0x00660046:
+            p_.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+            break;
+        case 0x00330008:
+            p_.setCompositionMode(QPainter::RasterOp_NotSource);
+            break;
+        default:
+            break;
         }
         QImage im = img;
         if (dst.width() < 0 || dst.height() < 0) {
@@ -616,7 +696,8 @@ private:
     }
 
     // Source rectangle of a DIB: rows of a bottom-up DIB are counted from the bottom.
-    static QRectF dibSource(const QImage& img, bool bottomUp, double x, double y, double w, double h) {
+    static QRectF dibSource(const QImage& img, bool bottomUp, double x, double y, double w,
+                            double h) {
         if (bottomUp) y = img.height() - y - h;
         return QRectF(x, y, w, h);
     }
@@ -682,12 +763,23 @@ private:
     void setClip(const QPainterPath& devicePath, uint32_t mode) {
         QPainterPath cur = st_.clip ? *st_.clip : QPainterPath();
         switch (mode) {
-        case 1: st_.clip = st_.clip ? cur.intersected(devicePath) : devicePath; break; // AND
-        case 2: if (st_.clip) st_.clip = cur.united(devicePath); break;                // OR
-        case 3: if (st_.clip) st_.clip = cur.subtracted(devicePath).united(devicePath.subtracted(cur)); break;
-        case 4: if (st_.clip) st_.clip = cur.subtracted(devicePath); break;            // DIFF
-        case 5: st_.clip = devicePath; break;                                          // COPY
-        default: break;
+        case 1:
+            st_.clip = st_.clip ? cur.intersected(devicePath) : devicePath;
+            break; // AND
+        case 2:
+            if (st_.clip) st_.clip = cur.united(devicePath);
+            break; // OR
+        case 3:
+            if (st_.clip) st_.clip = cur.subtracted(devicePath).united(devicePath.subtracted(cur));
+            break;
+        case 4:
+            if (st_.clip) st_.clip = cur.subtracted(devicePath);
+            break; // DIFF
+        case 5:
+            st_.clip = devicePath;
+            break; // COPY
+        default:
+            break;
         }
     }
 
@@ -697,48 +789,62 @@ private:
         uint64_t count = r.u32(off + 8);
         if (count * 16 > cb - 32) return std::nullopt;
         QPainterPath path;
-        for (uint64_t i = 0; i < count; ++i) path.addRect(rectl(r, static_cast<size_t>(off + 32 + i * 16)));
+        for (uint64_t i = 0; i < count; ++i)
+            path.addRect(rectl(r, static_cast<size_t>(off + 32 + i * 16)));
         return path;
     }
 
     // ----- dispatcher -----
     void record(uint32_t type, const Reader& r) {
         switch (type) {
-        case U_EMR_POLYBEZIER: case U_EMR_POLYGON: case U_EMR_POLYLINE: case U_EMR_POLYBEZIERTO:
-        case U_EMR_POLYLINETO: case U_EMR_POLYBEZIER16: case U_EMR_POLYGON16:
-        case U_EMR_POLYLINE16: case U_EMR_POLYBEZIERTO16: case U_EMR_POLYLINETO16:
+        case U_EMR_POLYBEZIER:
+        case U_EMR_POLYGON:
+        case U_EMR_POLYLINE:
+        case U_EMR_POLYBEZIERTO:
+        case U_EMR_POLYLINETO:
+        case U_EMR_POLYBEZIER16:
+        case U_EMR_POLYGON16:
+        case U_EMR_POLYLINE16:
+        case U_EMR_POLYBEZIERTO16:
+        case U_EMR_POLYLINETO16:
             polyRecord(type, r);
             break;
-        case U_EMR_POLYPOLYLINE: case U_EMR_POLYPOLYGON: case U_EMR_POLYPOLYLINE16:
+        case U_EMR_POLYPOLYLINE:
+        case U_EMR_POLYPOLYGON:
+        case U_EMR_POLYPOLYLINE16:
         case U_EMR_POLYPOLYGON16:
             polyPolyRecord(type, r);
             break;
         case U_EMR_SETWINDOWEXTEX:
-            if (r.i32(8) != 0 && r.i32(12) != 0) st_.winExt = QSizeF(r.i32(8), r.i32(12));
-            break;
-        case U_EMR_SETWINDOWORGEX: st_.winOrg = QPointF(r.i32(8), r.i32(12)); break;
+        case U_EMR_SETWINDOWORGEX:
         case U_EMR_SETVIEWPORTEXTEX:
-            if (r.i32(8) != 0 && r.i32(12) != 0) st_.vpExt = QSizeF(r.i32(8), r.i32(12));
-            break;
-        case U_EMR_SETVIEWPORTORGEX: st_.vpOrg = QPointF(r.i32(8), r.i32(12)); break;
+        case U_EMR_SETVIEWPORTORGEX:
         case U_EMR_SCALEVIEWPORTEXTEX:
-        case U_EMR_SCALEWINDOWEXTEX: {
-            int32_t xn = r.i32(8), xd = r.i32(12), yn = r.i32(16), yd = r.i32(20);
-            if (xn == 0 || xd == 0 || yn == 0 || yd == 0) break;
-            QSizeF& e = type == U_EMR_SCALEVIEWPORTEXTEX ? st_.vpExt : st_.winExt;
-            e = QSizeF(e.width() * xn / xd, e.height() * yn / yd);
-            break;
-        }
+        case U_EMR_SCALEWINDOWEXTEX:
         case U_EMR_SETMAPMODE:
-            if (r.u32(8) >= U_MM_MIN && r.u32(8) <= U_MM_MAX) st_.mapMode = r.u32(8);
+            st_.map.apply(type, r);
             break;
-        case U_EMR_SETBKMODE: st_.bkMode = r.u32(8); break;
-        case U_EMR_SETPOLYFILLMODE: st_.polyFill = r.u32(8); break;
-        case U_EMR_SETROP2: st_.rop2 = r.u32(8); break;
-        case U_EMR_SETTEXTALIGN: st_.textAlign = r.u32(8); break;
-        case U_EMR_SETTEXTCOLOR: st_.textColor = color(r.u32(8)); break;
-        case U_EMR_SETBKCOLOR: st_.bkColor = color(r.u32(8)); break;
-        case U_EMR_SETARCDIRECTION: st_.arcClockwise = r.u32(8) == 2; break;
+        case U_EMR_SETBKMODE:
+            st_.bkMode = r.u32(8);
+            break;
+        case U_EMR_SETPOLYFILLMODE:
+            st_.polyFill = r.u32(8);
+            break;
+        case U_EMR_SETROP2:
+            st_.rop2 = r.u32(8);
+            break;
+        case U_EMR_SETTEXTALIGN:
+            st_.textAlign = r.u32(8);
+            break;
+        case U_EMR_SETTEXTCOLOR:
+            st_.textColor = color(r.u32(8));
+            break;
+        case U_EMR_SETBKCOLOR:
+            st_.bkColor = color(r.u32(8));
+            break;
+        case U_EMR_SETARCDIRECTION:
+            st_.arcClockwise = r.u32(8) == 2;
+            break;
         case U_EMR_MOVETOEX:
             st_.pos = QPointF(r.i32(8), r.i32(12));
             if (inPath_) path_.moveTo(st_.pos);
@@ -748,26 +854,35 @@ private:
             QPainterPath path;
             path.moveTo(st_.pos);
             path.lineTo(to);
-            if (inPath_) path_.lineTo(to);
-            else drawPath(path, false, true);
+            if (inPath_)
+                path_.lineTo(to);
+            else
+                drawPath(path, false, true);
             st_.pos = to;
             break;
         }
         case U_EMR_SETPIXELV:
-            if (!inPath_ && begin()) p_.fillRect(QRectF(r.i32(8), r.i32(12), 1, 1), color(r.u32(16)));
+            if (!inPath_ && begin())
+                p_.fillRect(QRectF(r.i32(8), r.i32(12), 1, 1), color(r.u32(16)));
             break;
         case U_EMR_RECTANGLE:
         case U_EMR_ELLIPSE:
         case U_EMR_ROUNDRECT: {
             QRectF box = rectl(r, 8);
             QPainterPath path;
-            if (type == U_EMR_RECTANGLE) path.addRect(box);
-            else if (type == U_EMR_ELLIPSE) path.addEllipse(box);
-            else path.addRoundedRect(box, r.i32(24) / 2.0, r.i32(28) / 2.0);
+            if (type == U_EMR_RECTANGLE)
+                path.addRect(box);
+            else if (type == U_EMR_ELLIPSE)
+                path.addEllipse(box);
+            else
+                path.addRoundedRect(box, r.i32(24) / 2.0, r.i32(28) / 2.0);
             drawPath(path, true, true);
             break;
         }
-        case U_EMR_ARC: case U_EMR_CHORD: case U_EMR_PIE: case U_EMR_ARCTO:
+        case U_EMR_ARC:
+        case U_EMR_CHORD:
+        case U_EMR_PIE:
+        case U_EMR_ARCTO:
             arcRecord(type, r);
             break;
         case U_EMR_ANGLEARC: {
@@ -804,19 +919,13 @@ private:
         }
         case U_EMR_SETWORLDTRANSFORM:
         case U_EMR_MODIFYWORLDTRANSFORM: {
-            QTransform x(r.f32(8), r.f32(12), r.f32(16), r.f32(20), r.f32(24), r.f32(28));
-            if (!r.ok()) break;
-            uint32_t mode = type == U_EMR_SETWORLDTRANSFORM ? 0 : r.u32(32);
-            QTransform next = st_.world;
-            if (mode == U_MWT_IDENTITY) next = QTransform();
-            else if (mode == 0) next = x;
-            else if (mode == U_MWT_LEFTMULTIPLY) next = x * st_.world;
-            else if (mode == U_MWT_RIGHTMULTIPLY) next = st_.world * x;
-            else break;
+            QTransform next = worldAfter(type, r, st_.world);
             if (finiteTransform(next)) st_.world = next;
             break;
         }
-        case U_EMR_SELECTOBJECT: selectObject(r.u32(8)); break;
+        case U_EMR_SELECTOBJECT:
+            selectObject(r.u32(8));
+            break;
         case U_EMR_DELETEOBJECT:
             if (Object* o = slot(r.u32(8))) *o = Object();
             break;
@@ -859,10 +968,13 @@ private:
                 o->brush.style = U_BS_DIBPATTERNPT;
                 o->brush.color = Qt::black;
                 QImage img = decodeDib(r, r.u32(16), r.u32(20), r.u32(24), r.u32(28), r.u32(12));
-                if (!img.isNull() && img.width() <= 256 && img.height() <= 256) o->brush.pattern = img;
+                if (!img.isNull() && img.width() <= 256 && img.height() <= 256)
+                    o->brush.pattern = img;
             }
             break;
-        case U_EMR_EXTCREATEFONTINDIRECTW: createFont(r); break;
+        case U_EMR_EXTCREATEFONTINDIRECTW:
+            createFont(r);
+            break;
         case U_EMR_CREATEPALETTE:
         case U_EMR_CREATECOLORSPACE:
         case U_EMR_CREATECOLORSPACEW:
@@ -875,8 +987,12 @@ private:
         case U_EMR_EXTTEXTOUTA:
             textRecord(type, r);
             break;
-        case U_EMR_BITBLT: case U_EMR_STRETCHBLT: case U_EMR_STRETCHDIBITS:
-        case U_EMR_SETDIBITSTODEVICE: case U_EMR_ALPHABLEND: case U_EMR_TRANSPARENTBLT:
+        case U_EMR_BITBLT:
+        case U_EMR_STRETCHBLT:
+        case U_EMR_STRETCHDIBITS:
+        case U_EMR_SETDIBITSTODEVICE:
+        case U_EMR_ALPHABLEND:
+        case U_EMR_TRANSPARENTBLT:
             dibRecord(type, r);
             break;
         case U_EMR_INTERSECTCLIPRECT:
@@ -921,7 +1037,9 @@ private:
             path_ = QPainterPath();
             path_.moveTo(st_.pos);
             break;
-        case U_EMR_ENDPATH: inPath_ = false; break;
+        case U_EMR_ENDPATH:
+            inPath_ = false;
+            break;
         case U_EMR_ABORTPATH:
             inPath_ = false;
             path_ = QPainterPath();
@@ -946,7 +1064,8 @@ private:
             inPath_ = false;
             break;
         }
-        default: break; // records with no visible effect here, or unknown ones
+        default:
+            break; // records with no visible effect here, or unknown ones
         }
     }
 
@@ -1003,7 +1122,8 @@ QImage decodeDib(const Reader& r, uint64_t offBmi, uint64_t cbBmi, uint64_t offB
     if (comp == U_BI_BITFIELDS && (bits == 16 || bits == 32)) {
         size_t mo = hdr >= 52 ? o + 40 : after;
         if (!r.has(mo, 12) || mo + 12 > offBmi + cbBmi) return QImage();
-        for (int i = 0; i < 3; ++i) masks[i] = r.u32(mo + 4 * i);
+        for (int i = 0; i < 3; ++i)
+            masks[i] = r.u32(mo + 4 * i);
     }
     if (bits <= 8) {
         uint64_t n = used ? std::min<uint64_t>(used, 1u << bits) : (1u << bits);
@@ -1017,12 +1137,14 @@ QImage decodeDib(const Reader& r, uint64_t offBmi, uint64_t cbBmi, uint64_t offB
             if (e + 4 > offBmi + cbBmi) break;
             table.push_back(qRgb(r.u8(e + 2), r.u8(e + 1), r.u8(e)));
         }
-        while (table.size() < (1u << bits)) table.push_back(qRgb(0, 0, 0));
+        while (table.size() < (1u << bits))
+            table.push_back(qRgb(0, 0, 0));
     }
     auto chan = [](uint32_t v, uint32_t mask) -> int {
         if (!mask) return 0;
         int shift = 0;
-        while (!((mask >> shift) & 1)) ++shift;
+        while (!((mask >> shift) & 1))
+            ++shift;
         uint32_t m = mask >> shift;
         return int(uint64_t((v >> shift) & m) * 255 / m);
     };
@@ -1033,15 +1155,23 @@ QImage decodeDib(const Reader& r, uint64_t offBmi, uint64_t cbBmi, uint64_t offB
         QRgb* out = reinterpret_cast<QRgb*>(img.scanLine(int(y)));
         for (int64_t x = 0; x < w; ++x) {
             switch (bits) {
-            case 1: out[x] = table[(row[x >> 3] >> (7 - (x & 7))) & 1]; break;
-            case 4: out[x] = table[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]; break;
-            case 8: out[x] = table[row[x]]; break;
+            case 1:
+                out[x] = table[(row[x >> 3] >> (7 - (x & 7))) & 1];
+                break;
+            case 4:
+                out[x] = table[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15];
+                break;
+            case 8:
+                out[x] = table[row[x]];
+                break;
             case 16: {
                 uint32_t v = row[x * 2] | (row[x * 2 + 1] << 8);
                 out[x] = qRgb(chan(v, masks[0]), chan(v, masks[1]), chan(v, masks[2]));
                 break;
             }
-            case 24: out[x] = qRgb(row[x * 3 + 2], row[x * 3 + 1], row[x * 3]); break;
+            case 24:
+                out[x] = qRgb(row[x * 3 + 2], row[x * 3 + 1], row[x * 3]);
+                break;
             case 32: {
                 uint32_t v = row[x * 4] | (row[x * 4 + 1] << 8) | (row[x * 4 + 2] << 16) |
                              (uint32_t(row[x * 4 + 3]) << 24);
@@ -1050,7 +1180,8 @@ QImage decodeDib(const Reader& r, uint64_t offBmi, uint64_t cbBmi, uint64_t offB
                              : (0xFF000000u | (v & 0xFFFFFF));
                 break;
             }
-            default: break;
+            default:
+                break;
             }
         }
     }

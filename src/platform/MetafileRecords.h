@@ -3,6 +3,8 @@
 // libuemf's headers.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -10,6 +12,10 @@
 #include <vector>
 
 #include <uemf.h>
+
+#include <QPointF>
+#include <QSizeF>
+#include <QTransform>
 
 namespace mf {
 
@@ -30,7 +36,8 @@ public:
     }
     void i16(int16_t v) { u16(static_cast<uint16_t>(v)); }
     void u32(uint32_t v) {
-        for (int i = 0; i < 4; ++i) out_.push_back(uint8_t(v >> (8 * i)));
+        for (int i = 0; i < 4; ++i)
+            out_.push_back(uint8_t(v >> (8 * i)));
     }
     void i32(int32_t v) { u32(static_cast<uint32_t>(v)); }
     void f32(float v) {
@@ -43,7 +50,8 @@ public:
         out_.insert(out_.end(), p, p + n);
     }
     void pad4() {
-        while ((out_.size() - start_) % 4) out_.push_back(0);
+        while ((out_.size() - start_) % 4)
+            out_.push_back(0);
     }
     // Offset of the next byte from the record's start.
     uint32_t offset() const { return static_cast<uint32_t>(out_.size() - start_); }
@@ -68,9 +76,7 @@ class RecordReader {
 public:
     RecordReader(const uint8_t* data, size_t size) : d_(data), n_(size) {}
     size_t size() const { return n_; }
-    bool has(uint64_t offset, uint64_t bytes) const {
-        return offset <= n_ && bytes <= n_ - offset;
-    }
+    bool has(uint64_t offset, uint64_t bytes) const { return offset <= n_ && bytes <= n_ - offset; }
     uint8_t u8(size_t off) const {
         if (!has(off, 1)) return fail<uint8_t>();
         return d_[off];
@@ -115,7 +121,111 @@ inline constexpr uint32_t kMaxHandles = 65535;
 // Deepest SAVEDC nesting the player keeps.
 inline constexpr size_t kMaxSavedStates = 4096;
 
+// The page mapping of a recording: mapping mode, window and viewport.
+struct Mapping {
+    uint32_t mode = U_MM_TEXT;
+    QPointF winOrg, vpOrg;
+    QSizeF winExt{1, 1}, vpExt{1, 1};
+
+    // Logical to device coordinates; deviceRes is device pixels per hundredth of a mm.
+    QTransform page(QPointF deviceRes) const {
+        double sx = 1, sy = 1;
+        const QPointF k = deviceRes;
+        switch (mode) {
+        case U_MM_LOMETRIC:
+            sx = 10 * k.x();
+            sy = -10 * k.y();
+            break;
+        case U_MM_HIMETRIC:
+            sx = k.x();
+            sy = -k.y();
+            break;
+        case U_MM_LOENGLISH:
+            sx = 25.4 * k.x();
+            sy = -25.4 * k.y();
+            break;
+        case U_MM_HIENGLISH:
+            sx = 2.54 * k.x();
+            sy = -2.54 * k.y();
+            break;
+        case U_MM_TWIPS:
+            sx = 2540.0 / 1440 * k.x();
+            sy = -2540.0 / 1440 * k.y();
+            break;
+        case U_MM_ISOTROPIC:
+        case U_MM_ANISOTROPIC: {
+            sx = vpExt.width() / winExt.width();
+            sy = vpExt.height() / winExt.height();
+            if (mode == U_MM_ISOTROPIC) {
+                double s = std::min(std::fabs(sx), std::fabs(sy));
+                sx = std::copysign(s, sx);
+                sy = std::copysign(s, sy);
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        return QTransform::fromTranslate(-winOrg.x(), -winOrg.y()) * QTransform::fromScale(sx, sy) *
+               QTransform::fromTranslate(vpOrg.x(), vpOrg.y());
+    }
+
+    // Applies a mapping record; false when the record is not one.
+    bool apply(uint32_t type, const RecordReader& r) {
+        switch (type) {
+        case U_EMR_SETWINDOWEXTEX:
+            if (r.i32(8) != 0 && r.i32(12) != 0) winExt = QSizeF(r.i32(8), r.i32(12));
+            return true;
+        case U_EMR_SETWINDOWORGEX:
+            winOrg = QPointF(r.i32(8), r.i32(12));
+            return true;
+        case U_EMR_SETVIEWPORTEXTEX:
+            if (r.i32(8) != 0 && r.i32(12) != 0) vpExt = QSizeF(r.i32(8), r.i32(12));
+            return true;
+        case U_EMR_SETVIEWPORTORGEX:
+            vpOrg = QPointF(r.i32(8), r.i32(12));
+            return true;
+        case U_EMR_SCALEVIEWPORTEXTEX:
+        case U_EMR_SCALEWINDOWEXTEX: {
+            int32_t xn = r.i32(8), xd = r.i32(12), yn = r.i32(16), yd = r.i32(20);
+            if (xn == 0 || xd == 0 || yn == 0 || yd == 0) return true;
+            QSizeF& e = type == U_EMR_SCALEVIEWPORTEXTEX ? vpExt : winExt;
+            QSizeF next(e.width() * xn / xd, e.height() * yn / yd);
+            if (next.width() != 0 && next.height() != 0) e = next;
+            return true;
+        }
+        case U_EMR_SETMAPMODE:
+            if (r.u32(8) >= U_MM_MIN && r.u32(8) <= U_MM_MAX) mode = r.u32(8);
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+// The world transform after a SETWORLDTRANSFORM or MODIFYWORLDTRANSFORM record, or the
+// current one when the record is not usable.
+inline QTransform worldAfter(uint32_t type, const RecordReader& r, const QTransform& current) {
+    QTransform x(r.f32(8), r.f32(12), r.f32(16), r.f32(20), r.f32(24), r.f32(28));
+    if (!r.ok()) return current;
+    uint32_t mode = type == U_EMR_SETWORLDTRANSFORM ? 0 : r.u32(32);
+    switch (mode) {
+    case 0:
+        return x;
+    case U_MWT_IDENTITY:
+        return QTransform();
+    case U_MWT_LEFTMULTIPLY:
+        return x * current;
+    case U_MWT_RIGHTMULTIPLY:
+        return current * x;
+    default:
+        return current;
+    }
+}
+
 // Colour values of records: 0x00BBGGRR, as TColor.
-inline uint32_t colorRef(uint32_t v) { return v & 0xFFFFFF; }
+inline uint32_t colorRef(uint32_t v) {
+    return v & 0xFFFFFF;
+}
 
 } // namespace mf

@@ -88,7 +88,9 @@ QString decodeText(const uint8_t* s, size_t n, uint8_t charset) {
     return dec(bytes);
 }
 
-bool isSjisLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool isSjisLead(uint8_t b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
 // ----------------------------------------------------------------------------------------
 // Reading
@@ -105,7 +107,8 @@ public:
             if (b_.size() < 22 + 18) throw EInvalidGraphic(kBadWmf);
             int l = h.i16(6), t = h.i16(8), r = h.i16(10), bt = h.i16(12);
             inch = h.u16(14);
-            bbox = QRect(QPoint(std::min(l, r), std::min(t, bt)), QPoint(std::max(l, r), std::max(t, bt)));
+            bbox = QRect(QPoint(std::min(l, r), std::min(t, bt)),
+                         QPoint(std::max(l, r), std::max(t, bt)));
             start = 22;
         }
         if (start + 18 > b_.size()) throw EInvalidGraphic(kBadWmf);
@@ -282,7 +285,8 @@ private:
         if (!s || n == 0) return;
         std::vector<int> dxBytes;
         if (haveDx && r.has(dxOff, n * 2))
-            for (uint64_t i = 0; i < n; ++i) dxBytes.push_back(r.i16(static_cast<size_t>(dxOff + i * 2)));
+            for (uint64_t i = 0; i < n; ++i)
+                dxBytes.push_back(r.i16(static_cast<size_t>(dxOff + i * 2)));
         // Characters and their advances (a double-byte character takes both advances).
         std::u16string u;
         std::vector<uint32_t> dx;
@@ -295,7 +299,8 @@ private:
             if (!dxBytes.empty()) {
                 int a = dxBytes[i] + (len == 2 ? dxBytes[i + 1] : 0);
                 dx.push_back(static_cast<uint32_t>(a));
-                for (size_t k = 1; k < cu.size(); ++k) dx.push_back(0);
+                for (size_t k = 1; k < cu.size(); ++k)
+                    dx.push_back(0);
             }
             i += len;
         }
@@ -324,11 +329,13 @@ private:
         uint32_t offDx = w.offset();
         w.u32(0);
         w.patch32(offStr, w.offset());
-        for (char16_t c : u) w.u16(c);
+        for (char16_t c : u)
+            w.u16(c);
         w.pad4();
         if (!dx.empty()) {
             w.patch32(offDx, w.offset());
-            for (uint32_t d : dx) w.u32(d);
+            for (uint32_t d : dx)
+                w.u32(d);
         }
         w.end();
     }
@@ -337,15 +344,28 @@ private:
         RecordWriter w(rec_);
         const size_t P = 6; // first parameter
         switch (fn) {
-        case META_SETBKCOLOR: simple(U_EMR_SETBKCOLOR, r.u32(P) & 0xFFFFFF); break;
-        case META_SETTEXTCOLOR: simple(U_EMR_SETTEXTCOLOR, r.u32(P) & 0xFFFFFF); break;
-        case META_SETBKMODE: simple(U_EMR_SETBKMODE, r.u16(P)); break;
-        case META_SETROP2: simple(U_EMR_SETROP2, r.u16(P)); break;
-        case META_SETPOLYFILLMODE: simple(U_EMR_SETPOLYFILLMODE, r.u16(P)); break;
-        case META_SETTEXTALIGN: simple(U_EMR_SETTEXTALIGN, r.u16(P)); break;
+        case META_SETBKCOLOR:
+            simple(U_EMR_SETBKCOLOR, r.u32(P) & 0xFFFFFF);
+            break;
+        case META_SETTEXTCOLOR:
+            simple(U_EMR_SETTEXTCOLOR, r.u32(P) & 0xFFFFFF);
+            break;
+        case META_SETBKMODE:
+            simple(U_EMR_SETBKMODE, r.u16(P));
+            break;
+        case META_SETROP2:
+            simple(U_EMR_SETROP2, r.u16(P));
+            break;
+        case META_SETPOLYFILLMODE:
+            simple(U_EMR_SETPOLYFILLMODE, r.u16(P));
+            break;
+        case META_SETTEXTALIGN:
+            simple(U_EMR_SETTEXTALIGN, r.u16(P));
+            break;
         case META_SETMAPMODE:
             // The frame mapping needs the window and viewport: only the scaling modes pass.
-            if (r.u16(P) == U_MM_ISOTROPIC || r.u16(P) == U_MM_ANISOTROPIC) simple(U_EMR_SETMAPMODE, r.u16(P));
+            if (r.u16(P) == U_MM_ISOTROPIC || r.u16(P) == U_MM_ANISOTROPIC)
+                simple(U_EMR_SETMAPMODE, r.u16(P));
             break;
         case META_SETWINDOWORG:
             winOrg_ = QPoint(r.i16(P + 2), r.i16(P));
@@ -370,14 +390,21 @@ private:
             w.end();
             break;
         case META_SETVIEWPORTORG:
-        case META_SETVIEWPORTEXT: break; // the viewport is the frame
-        case META_MOVETO: point(U_EMR_MOVETOEX, r.i16(P + 2), r.i16(P)); break;
-        case META_LINETO: point(U_EMR_LINETO, r.i16(P + 2), r.i16(P)); break;
+        case META_SETVIEWPORTEXT:
+            break; // the viewport is the frame
+        case META_MOVETO:
+            point(U_EMR_MOVETOEX, r.i16(P + 2), r.i16(P));
+            break;
+        case META_LINETO:
+            point(U_EMR_LINETO, r.i16(P + 2), r.i16(P));
+            break;
         case META_SAVEDC:
             w.begin(U_EMR_SAVEDC);
             w.end();
             break;
-        case META_RESTOREDC: simple(U_EMR_RESTOREDC, static_cast<uint32_t>(int32_t(r.i16(P)))); break;
+        case META_RESTOREDC:
+            simple(U_EMR_RESTOREDC, static_cast<uint32_t>(int32_t(r.i16(P))));
+            break;
         case META_EXCLUDECLIPRECT:
         case META_INTERSECTCLIPRECT:
             w.begin(fn == META_EXCLUDECLIPRECT ? U_EMR_EXCLUDECLIPRECT : U_EMR_INTERSECTCLIPRECT);
@@ -433,7 +460,8 @@ private:
             uint64_t polys = r.u16(P);
             if (!r.has(P + 2, polys * 2)) break;
             uint64_t total = 0;
-            for (uint64_t i = 0; i < polys; ++i) total += r.u16(static_cast<size_t>(P + 2 + i * 2));
+            for (uint64_t i = 0; i < polys; ++i)
+                total += r.u16(static_cast<size_t>(P + 2 + i * 2));
             size_t ptOff = static_cast<size_t>(P + 2 + polys * 2);
             if (!r.has(ptOff, total * 4)) break;
             w.begin(U_EMR_POLYPOLYGON16);
@@ -443,7 +471,8 @@ private:
             w.i32(-1);
             w.u32(static_cast<uint32_t>(polys));
             w.u32(static_cast<uint32_t>(total));
-            for (uint64_t i = 0; i < polys; ++i) w.u32(r.u16(static_cast<size_t>(P + 2 + i * 2)));
+            for (uint64_t i = 0; i < polys; ++i)
+                w.u32(r.u16(static_cast<size_t>(P + 2 + i * 2)));
             w.bytes(r.ptr(ptOff, total * 4), static_cast<size_t>(total * 4));
             w.end();
             break;
@@ -463,7 +492,8 @@ private:
             std::optional<QRect> rect;
             if (opts & (U_ETO_OPAQUE | U_ETO_CLIPPED)) {
                 if (!r.has(off, 8)) break;
-                rect = QRect(QPoint(r.i16(off), r.i16(off + 2)), QPoint(r.i16(off + 4) - 1, r.i16(off + 6) - 1));
+                rect = QRect(QPoint(r.i16(off), r.i16(off + 2)),
+                             QPoint(r.i16(off + 4) - 1, r.i16(off + 6) - 1));
                 off += 8;
             }
             size_t dxOff = static_cast<size_t>(off + ((n + 1) & ~uint64_t(1)));
@@ -506,7 +536,8 @@ private:
             w.begin(U_EMR_CREATEBRUSHINDIRECT);
             w.u32(uint32_t(s + 1));
             uint16_t style = r.u16(P);
-            w.u32(style == U_BS_SOLID || style == U_BS_NULL || style == U_BS_HATCHED ? style : U_BS_SOLID);
+            w.u32(style == U_BS_SOLID || style == U_BS_NULL || style == U_BS_HATCHED ? style
+                                                                                     : U_BS_SOLID);
             w.u32(r.u32(P + 2) & 0xFFFFFF);
             w.u32(r.u16(P + 6));
             w.end();
@@ -519,8 +550,10 @@ private:
             fontSlots_.insert(static_cast<uint16_t>(s));
             size_t faceOff = P + 18;
             size_t faceLen = 0;
-            while (faceLen < 32 && r.has(faceOff + faceLen, 1) && r.u8(faceOff + faceLen)) ++faceLen;
-            QString face = faceLen ? decodeText(r.ptr(faceOff, faceLen), faceLen, charset) : QString();
+            while (faceLen < 32 && r.has(faceOff + faceLen, 1) && r.u8(faceOff + faceLen))
+                ++faceLen;
+            QString face =
+                faceLen ? decodeText(r.ptr(faceOff, faceLen), faceLen, charset) : QString();
             std::u16string f16 = face.left(31).toStdU16String();
             w.begin(U_EMR_EXTCREATEFONTINDIRECTW);
             w.u32(uint32_t(s + 1));
@@ -529,9 +562,12 @@ private:
             w.i32(r.i16(P + 4));
             w.i32(r.i16(P + 6));
             w.i32(r.i16(P + 8));
-            for (int i = 0; i < 8; ++i) w.u8(r.u8(P + 10 + i));
-            for (size_t i = 0; i < 32; ++i) w.u16(i < f16.size() ? f16[i] : 0);
-            for (int i = 0; i < 128 + 64 + 24 + 10 + 2; ++i) w.u8(0);
+            for (int i = 0; i < 8; ++i)
+                w.u8(r.u8(P + 10 + i));
+            for (size_t i = 0; i < 32; ++i)
+                w.u16(i < f16.size() ? f16[i] : 0);
+            for (int i = 0; i < 128 + 64 + 24 + 10 + 2; ++i)
+                w.u8(0);
             w.end();
             break;
         }
@@ -577,18 +613,21 @@ private:
         }
         case META_PATBLT:
             w.begin(U_EMR_BITBLT);
-            for (int i = 0; i < 4; ++i) w.i32(0);
+            for (int i = 0; i < 4; ++i)
+                w.i32(0);
             w.i32(r.i16(P + 10));
             w.i32(r.i16(P + 8));
             w.i32(r.i16(P + 6));
             w.i32(r.i16(P + 4));
             w.u32(r.u32(P));
-            for (int i = 0; i < 14; ++i) w.u32(0);
+            for (int i = 0; i < 14; ++i)
+                w.u32(0);
             w.end();
             break;
         case META_STRETCHDIB:
             stretchDib(r, P + 22, r.i16(P + 20), r.i16(P + 18), r.i16(P + 16), r.i16(P + 14),
-                       r.i16(P + 12), r.i16(P + 10), r.i16(P + 8), r.i16(P + 6), r.u32(P), r.u16(P + 4));
+                       r.i16(P + 12), r.i16(P + 10), r.i16(P + 8), r.i16(P + 6), r.u32(P),
+                       r.u16(P + 4));
             break;
         case META_DIBSTRETCHBLT:
             if (r.size() > 28)
@@ -602,7 +641,8 @@ private:
                            r.i16(P + 6), r.i16(P + 4), r.i16(P + 10), r.i16(P + 8), r.u32(P),
                            U_DIB_RGB_COLORS);
             break;
-        default: break;
+        default:
+            break;
         }
     }
 
@@ -632,14 +672,22 @@ public:
 
         // The placeable header's box is the natural size; its units per inch make the
         // physical size come out as the metafile's.
-        int mm = m_.mmWidth() > 0 ? m_.mmWidth() : mulDiv(w, 2540, 96);
-        int boxW = std::min(w, 32767), boxH = std::min(h, 32767);
-        int inch = std::clamp(mulDiv(boxW, 2540, std::max(mm, 1)), 1, 65535);
+        // 1440 units per inch keep the physical size to a fraction of a pixel; a large
+        // picture takes fewer so that the box still fits 16 bits.
+        // The file keeps only a physical size, which readers turn into pixels at the
+        // screen's pitch: it is derived from the natural size so that this comes back.
+        const ScreenInfo& s = screenInfo();
+        int mmw = std::max(1, mulDiv(w, int64_t(s.widthMm) * 100, s.widthPx));
+        int mmh = std::max(1, mulDiv(h, int64_t(s.heightMm) * 100, s.heightPx));
+        int64_t inch = std::clamp<int64_t>(int64_t(32767) * 2540 / std::max(mmw, mmh), 1, 1440);
+        int boxW = std::clamp(mulDiv(mmw, inch, 2540), 1, 32767);
+        int boxH = std::clamp(mulDiv(mmh, inch, 2540), 1, 32767);
 
         putRecord(META_SETMAPMODE, {U_MM_ANISOTROPIC});
         QRectF frame(f.x() * k_, f.y() * k_, f.width() * k_, f.height() * k_);
         putRecord(META_SETWINDOWORG, {c16(frame.top()), c16(frame.left())});
-        putRecord(META_SETWINDOWEXT, {c16(std::max(1.0, frame.height())), c16(std::max(1.0, frame.width()))});
+        putRecord(META_SETWINDOWEXT,
+                  {c16(std::max(1.0, frame.height())), c16(std::max(1.0, frame.width()))});
         putRecord(META_SETBKMODE, {1});
 
         const std::vector<uint8_t>& rec = m_.records();
@@ -672,22 +720,25 @@ public:
         put16(uint16_t(inch));
         put32(0);
         uint16_t sum = 0;
-        for (size_t i = 0; i < 20; i += 2) sum ^= uint16_t(out[i] | (out[i + 1] << 8));
+        for (size_t i = 0; i < 20; i += 2)
+            sum ^= uint16_t(out[i] | (out[i + 1] << 8));
         put16(sum);
-        put16(1);  // memory metafile
-        put16(9);  // header words
+        put16(1); // memory metafile
+        put16(9); // header words
         put16(0x300);
         put32(static_cast<uint32_t>(9 + words_.size()));
         put16(static_cast<uint16_t>(std::min<size_t>(slots_.size(), 65535)));
         put32(maxRecord_);
         put16(0);
-        for (uint16_t v : words_) put16(v);
+        for (uint16_t v : words_)
+            put16(v);
         return out;
     }
 
 private:
     static uint16_t c16(double v) {
-        return static_cast<uint16_t>(static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L)));
+        return static_cast<uint16_t>(
+            static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L)));
     }
 
     void putRecord(uint16_t fn, std::initializer_list<uint16_t> params) {
@@ -789,28 +840,34 @@ private:
         uint64_t offDx = r.u32(offDxField);
         if (n == 0 || n > 16000 || !r.has(offStr, n * 2)) return;
         std::u16string u(n, u'\0');
-        for (uint64_t i = 0; i < n; ++i) u[i] = r.u16(static_cast<size_t>(offStr + i * 2));
+        for (uint64_t i = 0; i < n; ++i)
+            u[i] = r.u16(static_cast<size_t>(offStr + i * 2));
         std::vector<int> dx;
         if (offDx && r.has(offDx, n * 4))
-            for (uint64_t i = 0; i < n; ++i) dx.push_back(r.i32(static_cast<size_t>(offDx + i * 4)));
+            for (uint64_t i = 0; i < n; ++i)
+                dx.push_back(r.i32(static_cast<size_t>(offDx + i * 4)));
         // Each character in Shift-JIS; its advance goes to its first byte.
         QStringEncoder enc("windows-31j");
         std::string bytes;
         std::vector<int> dxBytes;
         for (size_t i = 0; i < u.size(); ++i) {
-            QByteArray b = enc.isValid() ? QByteArray(enc(QString(QChar(u[i])))) : QByteArray(1, '?');
+            QByteArray b =
+                enc.isValid() ? QByteArray(enc(QString(QChar(u[i])))) : QByteArray(1, '?');
             if (b.isEmpty()) b = "?";
             bytes.append(b.constData(), size_t(b.size()));
             double a = i < dx.size() ? dx[i] * scaleLen() : 0;
-            for (qsizetype k = 0; k < b.size(); ++k) dxBytes.push_back(k == 0 ? int(std::lround(a)) : 0);
+            for (qsizetype k = 0; k < b.size(); ++k)
+                dxBytes.push_back(k == 0 ? int(std::lround(a)) : 0);
         }
         if (bytes.size() > 16000) return;
         QPointF at = map(ref);
         std::vector<uint16_t> p{c16(at.y()), c16(at.x()), uint16_t(bytes.size()), 0};
         for (size_t i = 0; i < bytes.size(); i += 2)
-            p.push_back(uint16_t(uint8_t(bytes[i]) | ((i + 1 < bytes.size() ? uint8_t(bytes[i + 1]) : 0) << 8)));
+            p.push_back(uint16_t(uint8_t(bytes[i]) |
+                                 ((i + 1 < bytes.size() ? uint8_t(bytes[i + 1]) : 0) << 8)));
         if (!dx.empty())
-            for (int d : dxBytes) p.push_back(c16(d));
+            for (int d : dxBytes)
+                p.push_back(c16(d));
         putRecordV(META_EXTTEXTOUT, p);
     }
 
@@ -834,16 +891,25 @@ private:
         packed.insert(packed.end(), bits, bits + cbBits);
         if (packed.size() % 2) packed.push_back(0);
         if (packed.size() / 2 + p.size() + 3 > UINT32_MAX) return;
-        for (size_t i = 0; i < packed.size(); i += 2) p.push_back(uint16_t(packed[i] | (packed[i + 1] << 8)));
+        for (size_t i = 0; i < packed.size(); i += 2)
+            p.push_back(uint16_t(packed[i] | (packed[i + 1] << 8)));
         putRecordV(META_STRETCHDIB, p);
     }
 
     void convert(uint32_t type, const RecordReader& r) {
         switch (type) {
-        case U_EMR_SETBKMODE: putRecord(META_SETBKMODE, {uint16_t(r.u32(8))}); break;
-        case U_EMR_SETROP2: putRecord(META_SETROP2, {uint16_t(r.u32(8))}); break;
-        case U_EMR_SETPOLYFILLMODE: putRecord(META_SETPOLYFILLMODE, {uint16_t(r.u32(8))}); break;
-        case U_EMR_SETTEXTALIGN: putRecord(META_SETTEXTALIGN, {uint16_t(r.u32(8))}); break;
+        case U_EMR_SETBKMODE:
+            putRecord(META_SETBKMODE, {uint16_t(r.u32(8))});
+            break;
+        case U_EMR_SETROP2:
+            putRecord(META_SETROP2, {uint16_t(r.u32(8))});
+            break;
+        case U_EMR_SETPOLYFILLMODE:
+            putRecord(META_SETPOLYFILLMODE, {uint16_t(r.u32(8))});
+            break;
+        case U_EMR_SETTEXTALIGN:
+            putRecord(META_SETTEXTALIGN, {uint16_t(r.u32(8))});
+            break;
         case U_EMR_SETTEXTCOLOR:
         case U_EMR_SETBKCOLOR: {
             std::vector<uint16_t> p;
@@ -880,18 +946,25 @@ private:
             putRecordV(type == U_EMR_ARC ? META_ARC : type == U_EMR_PIE ? META_PIE : META_CHORD, p);
             break;
         }
-        case U_EMR_POLYLINE: case U_EMR_POLYLINE16: case U_EMR_POLYGON: case U_EMR_POLYGON16:
-        case U_EMR_POLYLINETO: case U_EMR_POLYLINETO16: {
+        case U_EMR_POLYLINE:
+        case U_EMR_POLYLINE16:
+        case U_EMR_POLYGON:
+        case U_EMR_POLYGON16:
+        case U_EMR_POLYLINETO:
+        case U_EMR_POLYLINETO16: {
             bool small = type >= U_EMR_POLYBEZIER16;
             std::vector<QPointF> pts = readPoints(r, 24, small);
             if (type == U_EMR_POLYLINETO || type == U_EMR_POLYLINETO16) {
                 pts.insert(pts.begin(), pos_);
                 if (!pts.empty()) pos_ = pts.back();
             }
-            poly(type == U_EMR_POLYGON || type == U_EMR_POLYGON16 ? META_POLYGON : META_POLYLINE, pts);
+            poly(type == U_EMR_POLYGON || type == U_EMR_POLYGON16 ? META_POLYGON : META_POLYLINE,
+                 pts);
             break;
         }
-        case U_EMR_POLYBEZIER: case U_EMR_POLYBEZIER16: case U_EMR_POLYBEZIERTO:
+        case U_EMR_POLYBEZIER:
+        case U_EMR_POLYBEZIER16:
+        case U_EMR_POLYBEZIERTO:
         case U_EMR_POLYBEZIERTO16: {
             bool small = type >= U_EMR_POLYBEZIER16;
             std::vector<QPointF> pts = readPoints(r, 24, small);
@@ -899,13 +972,16 @@ private:
             if (to) pts.insert(pts.begin(), pos_);
             if (pts.size() < 4) break;
             QPainterPath path(pts[0]);
-            for (size_t i = 1; i + 2 < pts.size(); i += 3) path.cubicTo(pts[i], pts[i + 1], pts[i + 2]);
+            for (size_t i = 1; i + 2 < pts.size(); i += 3)
+                path.cubicTo(pts[i], pts[i + 1], pts[i + 2]);
             if (to) pos_ = path.currentPosition();
             for (const QPolygonF& poly1 : path.toSubpathPolygons())
                 poly(META_POLYLINE, std::vector<QPointF>(poly1.begin(), poly1.end()));
             break;
         }
-        case U_EMR_POLYPOLYLINE: case U_EMR_POLYPOLYGON: case U_EMR_POLYPOLYLINE16:
+        case U_EMR_POLYPOLYLINE:
+        case U_EMR_POLYPOLYGON:
+        case U_EMR_POLYPOLYLINE16:
         case U_EMR_POLYPOLYGON16: {
             bool small = type == U_EMR_POLYPOLYLINE16 || type == U_EMR_POLYPOLYGON16;
             uint64_t polys = r.u32(24), cpts = r.u32(28);
@@ -921,7 +997,8 @@ private:
                 std::vector<QPointF> pts;
                 for (uint64_t j = 0; j < n; ++j) {
                     size_t o = static_cast<size_t>(ptOff + (used + j) * (small ? 4 : 8));
-                    pts.emplace_back(small ? r.i16(o) : r.i32(o), small ? r.i16(o + 2) : r.i32(o + 4));
+                    pts.emplace_back(small ? r.i16(o) : r.i32(o),
+                                     small ? r.i16(o + 2) : r.i32(o + 4));
                 }
                 used += n;
                 if (polygon) {
@@ -955,29 +1032,29 @@ private:
         case U_EMR_SETWORLDTRANSFORM:
         case U_EMR_MODIFYWORLDTRANSFORM: {
             // Old-style metafiles have no world transform: it is applied to the points here.
-            QTransform x(r.f32(8), r.f32(12), r.f32(16), r.f32(20), r.f32(24), r.f32(28));
-            uint32_t mode = type == U_EMR_SETWORLDTRANSFORM ? 0 : r.u32(32);
-            QTransform next = mode == U_MWT_IDENTITY ? QTransform()
-                              : mode == 0            ? x
-                              : mode == U_MWT_LEFTMULTIPLY ? x * world_
-                              : mode == U_MWT_RIGHTMULTIPLY ? world_ * x
-                                                            : world_;
-            if (std::isfinite(next.determinant()) && std::fabs(next.determinant()) > 1e-12) world_ = next;
+            QTransform next = worldAfter(type, r, world_);
+            if (std::isfinite(next.determinant()) && std::fabs(next.determinant()) > 1e-12)
+                world_ = next;
             break;
         }
         case U_EMR_INTERSECTCLIPRECT:
         case U_EMR_EXCLUDECLIPRECT: {
             std::vector<uint16_t> p;
             pushRect(p, r, 8);
-            putRecordV(type == U_EMR_INTERSECTCLIPRECT ? META_INTERSECTCLIPRECT : META_EXCLUDECLIPRECT, p);
+            putRecordV(
+                type == U_EMR_INTERSECTCLIPRECT ? META_INTERSECTCLIPRECT : META_EXCLUDECLIPRECT, p);
             break;
         }
         case U_EMR_SETMAPMODE:
-            if (r.u32(8) == U_MM_ISOTROPIC || r.u32(8) == U_MM_ANISOTROPIC) putRecord(META_SETMAPMODE, {uint16_t(r.u32(8))});
+            if (r.u32(8) == U_MM_ISOTROPIC || r.u32(8) == U_MM_ANISOTROPIC)
+                putRecord(META_SETMAPMODE, {uint16_t(r.u32(8))});
             break;
-        case U_EMR_SETWINDOWORGEX: putRecord(META_SETWINDOWORG, {c16(r.i32(12) * k_), c16(r.i32(8) * k_)}); break;
+        case U_EMR_SETWINDOWORGEX:
+            putRecord(META_SETWINDOWORG, {c16(r.i32(12) * k_), c16(r.i32(8) * k_)});
+            break;
         case U_EMR_SETWINDOWEXTEX:
-            if (r.i32(8) && r.i32(12)) putRecord(META_SETWINDOWEXT, {c16(r.i32(12) * k_), c16(r.i32(8) * k_)});
+            if (r.i32(8) && r.i32(12))
+                putRecord(META_SETWINDOWEXT, {c16(r.i32(12) * k_), c16(r.i32(8) * k_)});
             break;
         case U_EMR_CREATEPEN: {
             uint32_t ih = r.u32(8);
@@ -992,7 +1069,9 @@ private:
             uint32_t ih = r.u32(8);
             int s = takeSlot();
             objects_[ih] = s;
-            uint32_t style = r.u32(36) == U_BS_NULL ? 5 : (r.u32(28) & 0xFFFF & ~U_PS_ENDCAP_MASK & ~U_PS_JOIN_MASK);
+            uint32_t style = r.u32(36) == U_BS_NULL
+                                 ? 5
+                                 : (r.u32(28) & 0xFFFF & ~U_PS_ENDCAP_MASK & ~U_PS_JOIN_MASK);
             std::vector<uint16_t> p{uint16_t(style), c16(r.u32(32) * scaleLen()), 0};
             push32(p, r.u32(40) & 0xFFFFFF);
             putRecordV(META_CREATEPENINDIRECT, p);
@@ -1007,7 +1086,8 @@ private:
             std::vector<uint16_t> p;
             if (type == U_EMR_CREATEBRUSHINDIRECT) {
                 uint32_t style = r.u32(12);
-                p.push_back(uint16_t(style == U_BS_NULL || style == U_BS_HATCHED ? style : U_BS_SOLID));
+                p.push_back(
+                    uint16_t(style == U_BS_NULL || style == U_BS_HATCHED ? style : U_BS_SOLID));
                 push32(p, r.u32(16) & 0xFFFFFF);
                 p.push_back(uint16_t(r.u32(20)));
             } else {
@@ -1029,12 +1109,15 @@ private:
                 face.push_back(c);
             }
             QStringEncoder enc("windows-31j");
-            QByteArray f = enc.isValid() ? QByteArray(enc(QString::fromStdU16String(face))) : QByteArray();
+            QByteArray f =
+                enc.isValid() ? QByteArray(enc(QString::fromStdU16String(face))) : QByteArray();
             f = f.left(31);
             std::vector<uint16_t> p{c16(r.i32(12) * scaleLen()), c16(r.i32(16) * scaleLen()),
                                     uint16_t(r.i32(20)), uint16_t(r.i32(24)), uint16_t(r.i32(28))};
-            uint8_t b[8] = {r.u8(32), r.u8(33), r.u8(34), kShiftJisCharset, r.u8(36), r.u8(37), r.u8(38), r.u8(39)};
-            for (int i = 0; i < 8; i += 2) p.push_back(uint16_t(b[i] | (b[i + 1] << 8)));
+            uint8_t b[8] = {r.u8(32), r.u8(33), r.u8(34), kShiftJisCharset,
+                            r.u8(36), r.u8(37), r.u8(38), r.u8(39)};
+            for (int i = 0; i < 8; i += 2)
+                p.push_back(uint16_t(b[i] | (b[i + 1] << 8)));
             f.append('\0');
             if (f.size() % 2) f.append('\0');
             for (qsizetype i = 0; i < f.size(); i += 2)
@@ -1044,7 +1127,8 @@ private:
         }
         case U_EMR_SELECTOBJECT: {
             uint32_t ih = r.u32(8);
-            if (ih & 0x80000000u) selectStock(ih);
+            if (ih & 0x80000000u)
+                selectStock(ih);
             else if (auto it = objects_.find(ih); it != objects_.end())
                 putRecord(META_SELECTOBJECT, {uint16_t(it->second)});
             break;
@@ -1057,7 +1141,9 @@ private:
             objects_.erase(it);
             break;
         }
-        case U_EMR_EXTTEXTOUTW: text(r); break;
+        case U_EMR_EXTTEXTOUTW:
+            text(r);
+            break;
         case U_EMR_STRETCHDIBITS:
             dib(r, QRectF(r.i32(24), r.i32(28), r.i32(72), r.i32(76)),
                 QRectF(r.i32(32), r.i32(36), r.i32(40), r.i32(44)), r.u32(48), r.u32(52), r.u32(56),
@@ -1083,7 +1169,8 @@ private:
                 r.u32(96), r.u32(40));
             break;
         }
-        default: break; // no old-style equivalent
+        default:
+            break; // no old-style equivalent
         }
     }
 
@@ -1101,8 +1188,12 @@ private:
 
 } // namespace
 
-WmfImport importWmf(std::span<const uint8_t> bytes) { return WmfReader(bytes).run(); }
+WmfImport importWmf(std::span<const uint8_t> bytes) {
+    return WmfReader(bytes).run();
+}
 
-std::vector<uint8_t> exportWmf(const Metafile& metafile) { return WmfWriter(metafile).run(); }
+std::vector<uint8_t> exportWmf(const Metafile& metafile) {
+    return WmfWriter(metafile).run();
+}
 
 } // namespace mf

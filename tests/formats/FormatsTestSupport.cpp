@@ -22,7 +22,8 @@ namespace fmtest {
 
 std::string shellQuote(const std::filesystem::path& p) {
     std::string s = p.string(), out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
@@ -32,7 +33,8 @@ int run(const std::string& command, std::string* output) {
     std::string text;
     char buf[4096];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
     int status = ::pclose(f);
     if (output) *output = text;
     return status;
@@ -42,7 +44,9 @@ bool haveTool(const std::string& name) {
     return run("command -v " + name + " >/dev/null 2>&1") == 0;
 }
 
-bool havePillow() { return run("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0; }
+bool havePillow() {
+    return run("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
+}
 
 RgbImage readPnm(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -70,11 +74,13 @@ RgbImage readPnm(const std::filesystem::path& path) {
     size_t pixels = static_cast<size_t>(img.width) * img.height;
     if (magic == "P6") {
         img.rgb.resize(pixels * 3);
-        in.read(reinterpret_cast<char*>(img.rgb.data()), static_cast<std::streamsize>(img.rgb.size()));
+        in.read(reinterpret_cast<char*>(img.rgb.data()),
+                static_cast<std::streamsize>(img.rgb.size()));
     } else {
         std::vector<uint8_t> grey(pixels);
         in.read(reinterpret_cast<char*>(grey.data()), static_cast<std::streamsize>(grey.size()));
-        for (uint8_t g : grey) img.rgb.insert(img.rgb.end(), {g, g, g});
+        for (uint8_t g : grey)
+            img.rgb.insert(img.rgb.end(), {g, g, g});
     }
     return img;
 }
@@ -87,7 +93,8 @@ RgbImage toRgb(const Bitmap& bmp) {
     img.height = copy.height();
     for (int y = 0; y < copy.height(); ++y) {
         const uint8_t* p = copy.scanLine(y);
-        for (int x = 0; x < copy.width(); ++x) img.rgb.insert(img.rgb.end(), {p[3 * x + 2], p[3 * x + 1], p[3 * x]});
+        for (int x = 0; x < copy.width(); ++x)
+            img.rgb.insert(img.rgb.end(), {p[3 * x + 2], p[3 * x + 1], p[3 * x]});
     }
     return img;
 }

@@ -31,7 +31,7 @@ std::string shellQuote(const std::filesystem::path& p);
 
 } // namespace fmtest
 
-#define SKIP_WITHOUT(tool)                                                                   \
-    do {                                                                                     \
-        if (!fmtest::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";           \
+#define SKIP_WITHOUT(tool)                                                                         \
+    do {                                                                                           \
+        if (!fmtest::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";                  \
     } while (0)

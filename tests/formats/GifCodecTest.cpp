@@ -17,9 +17,13 @@ namespace {
 struct Warnings {
     std::vector<std::string> list;
     void attach(TGIFImage& gif) {
-        gif.OnGifWarning = [this](TGIFImage&, TGIFSeverity, const std::string& m) { list.push_back(m); };
+        gif.OnGifWarning = [this](TGIFImage&, TGIFSeverity, const std::string& m) {
+            list.push_back(m);
+        };
     }
-    bool has(const std::string& m) const { return std::find(list.begin(), list.end(), m) != list.end(); }
+    bool has(const std::string& m) const {
+        return std::find(list.begin(), list.end(), m) != list.end();
+    }
 };
 
 std::string gifError(const std::vector<uint8_t>& bytes) {
@@ -40,7 +44,8 @@ TGIFImage smallImage(int w, int h, bool interlaced = false) {
     f->Height = static_cast<uint16_t>(h);
     f->ColorMap.Colors = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
     f->setInterlaced(interlaced);
-    for (int i = 0; i < w * h; ++i) f->Data.push_back(static_cast<uint8_t>((i * 7 / 3) % 4));
+    for (int i = 0; i < w * h; ++i)
+        f->Data.push_back(static_cast<uint8_t>((i * 7 / 3) % 4));
     gif.Images.push_back(std::move(f));
     gif.growScreen(false);
     return gif;
@@ -49,17 +54,29 @@ TGIFImage smallImage(int w, int h, bool interlaced = false) {
 // Hand-made GIF: header, screen, optional global table of 4 colours, then body.
 std::vector<uint8_t> makeGif(uint16_t w, uint16_t h, const std::vector<uint8_t>& body,
                              bool global = true) {
-    std::vector<uint8_t> b = {'G', 'I', 'F', '8', '9', 'a', uint8_t(w), uint8_t(w >> 8), uint8_t(h),
-                              uint8_t(h >> 8), uint8_t(global ? 0x81 : 0), 0, 0};
+    std::vector<uint8_t> b = {'G',
+                              'I',
+                              'F',
+                              '8',
+                              '9',
+                              'a',
+                              uint8_t(w),
+                              uint8_t(w >> 8),
+                              uint8_t(h),
+                              uint8_t(h >> 8),
+                              uint8_t(global ? 0x81 : 0),
+                              0,
+                              0};
     if (global)
-        for (int i = 0; i < 4; ++i) b.insert(b.end(), {uint8_t(i * 80), uint8_t(i * 40), uint8_t(255 - i * 80)});
+        for (int i = 0; i < 4; ++i)
+            b.insert(b.end(), {uint8_t(i * 80), uint8_t(i * 40), uint8_t(255 - i * 80)});
     b.insert(b.end(), body.begin(), body.end());
     return b;
 }
 
 std::vector<uint8_t> descriptor(uint16_t l, uint16_t t, uint16_t w, uint16_t h, uint8_t flags = 0) {
-    return {',', uint8_t(l), uint8_t(l >> 8), uint8_t(t), uint8_t(t >> 8), uint8_t(w), uint8_t(w >> 8),
-            uint8_t(h), uint8_t(h >> 8), flags};
+    return {',',        uint8_t(l),      uint8_t(l >> 8), uint8_t(t),      uint8_t(t >> 8),
+            uint8_t(w), uint8_t(w >> 8), uint8_t(h),      uint8_t(h >> 8), flags};
 }
 
 } // namespace
@@ -68,7 +85,8 @@ TEST(GifCodec, RoundTripsFramesIncludingInterlacedAndBothEncoders) {
     for (int encoder : {0, 1})
         for (bool interlaced : {false, true})
             for (auto [w, h] : {std::pair{1, 1}, {3, 3}, {17, 9}, {300, 211}}) {
-                SCOPED_TRACE(testing::Message() << encoder << " " << interlaced << " " << w << "x" << h);
+                SCOPED_TRACE(testing::Message()
+                             << encoder << " " << interlaced << " " << w << "x" << h);
                 TGIFImage gif = smallImage(w, h, interlaced);
                 gif.EncoderKind = static_cast<uint8_t>(encoder);
                 auto bytes = gif.saveToBytes();
@@ -86,7 +104,8 @@ TEST(GifCodec, LongRunsPassTheTableClear) {
     auto f = std::make_unique<TGIFSubImage>(&gif);
     f->Width = 640;
     f->Height = 480;
-    for (int i = 0; i < 256; ++i) f->ColorMap.Colors.push_back({uint8_t(i), uint8_t(255 - i), uint8_t(i * 3)});
+    for (int i = 0; i < 256; ++i)
+        f->ColorMap.Colors.push_back({uint8_t(i), uint8_t(255 - i), uint8_t(i * 3)});
     uint32_t seed = 7;
     for (int i = 0; i < 640 * 480; ++i) {
         seed = seed * 1103515245 + 12345;
@@ -206,7 +225,8 @@ TEST(GifCodec, MalformedInputIsRefused) {
     std::vector<uint8_t> shortApp = {'!', 0xFF, 5, 'A', 'B', 'C', 'D', 'E', 0, ';'};
     EXPECT_EQ(gifError(makeGif(4, 2, shortApp)), "Unsupported Application Extension block size");
 
-    std::vector<uint8_t> badLoop = {'!', 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 1, 1, 0, ';'};
+    std::vector<uint8_t> badLoop = {'!', 0xFF, 11,  'N', 'E', 'T', 'S', 'C', 'A',
+                                    'P', 'E',  '2', '.', '0', 1,   1,   0,   ';'};
     EXPECT_EQ(gifError(makeGif(4, 2, badLoop)), "Invalid GIF data");
 
     // A global table cut short.
@@ -231,10 +251,10 @@ TEST(GifCodec, MalformedInputIsRefused) {
 
 TEST(GifCodec, ExtensionsAreKeptAndWrittenBack) {
     std::vector<uint8_t> body = {'!', 0xFE, 5, 'h', 'e', 'l', 'l', 'o', 2, 'x', 'y', 0};
-    std::vector<uint8_t> unknown = {'!', 0xFF, 11, 'P', 'I', 'X', 'E', 'L', 'W', 'R', 'T', '1', '.', '0',
-                                    3, 'a', 'b', 'c', 1, 'z', 0};
-    std::vector<uint8_t> loop = {'!', 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0',
-                                 3, 1, 3, 0, 0};
+    std::vector<uint8_t> unknown = {'!', 0xFF, 11,  'P', 'I', 'X', 'E', 'L', 'W', 'R', 'T',
+                                    '1', '.',  '0', 3,   'a', 'b', 'c', 1,   'z', 0};
+    std::vector<uint8_t> loop = {'!', 0xFF, 11,  'N', 'E', 'T', 'S', 'C', 'A', 'P',
+                                 'E', '2',  '.', '0', 3,   1,   3,   0,   0};
     std::vector<uint8_t> gce = {'!', 0xF9, 4, 0x09, 20, 0, 2, 0};
     body.insert(body.end(), unknown.begin(), unknown.end());
     body.insert(body.end(), loop.begin(), loop.end());
@@ -331,8 +351,9 @@ TEST(GifInterop, FilesOfOtherProgramsOpenAndWriteBackIntact) {
         std::string command;
     };
     std::vector<Case> cases = {
-        {"animated", "convert -delay 20 -loop 3 -size 30x20 xc:red -size 30x20 gradient:blue-yellow "
-                     "-size 30x20 plasma:fractal -seed 4 "},
+        {"animated",
+         "convert -delay 20 -loop 3 -size 30x20 xc:red -size 30x20 gradient:blue-yellow "
+         "-size 30x20 plasma:fractal -seed 4 "},
         {"interlaced", "convert -size 45x31 gradient:red-blue -interlace GIF "},
         {"transparent", "convert -size 20x20 xc:none -fill blue -draw 'circle 10,10 5,5' "},
         {"commented", "convert -size 16x12 gradient:green-white -set comment 'a comment' "},
@@ -344,8 +365,8 @@ TEST(GifInterop, FilesOfOtherProgramsOpenAndWriteBackIntact) {
         auto bytes = pwtest::readFile(original);
         if (std::string(c.name) == "commented") {
             // Add an application extension no program here knows before the first frame.
-            std::vector<uint8_t> app = {'!', 0xFF, 11, 'X', 'Y', 'Z', 'Z', 'Y', 'P', 'R', 'G', '1', '.', '0',
-                                        4, 1, 2, 3, 4, 0};
+            std::vector<uint8_t> app = {'!', 0xFF, 11,  'X', 'Y', 'Z', 'Z', 'Y', 'P', 'R',
+                                        'G', '1',  '.', '0', 4,   1,   2,   3,   4,   0};
             auto pos = std::find(bytes.begin() + 13, bytes.end(), ',');
             bytes.insert(pos, app.begin(), app.end());
             pwtest::writeFile(original, bytes);
@@ -388,10 +409,11 @@ TEST(GifInterop, PillowReadsOurFilesWithIdenticalPixels) {
     auto file = dir / "ours.gif";
     pwtest::writeFile(file, gif.saveToBytes());
     std::string out;
-    ASSERT_EQ(fmtest::run("/usr/bin/python3 -c \"from PIL import Image; im=Image.open(" + shellQuote(file) +
-                              "); print(im.size, list(im.getdata())[:50] == list(im.getdata())[:50]); "
-                              "print(bytes(im.getdata()).hex())\"",
-                          &out),
+    ASSERT_EQ(fmtest::run(
+                  "/usr/bin/python3 -c \"from PIL import Image; im=Image.open(" + shellQuote(file) +
+                      "); print(im.size, list(im.getdata())[:50] == list(im.getdata())[:50]); "
+                      "print(bytes(im.getdata()).hex())\"",
+                  &out),
               0);
     std::string expected;
     static const char* hex = "0123456789abcdef";
@@ -414,4 +436,17 @@ TEST(GifInterop, RegistryReadsAndWritesGif) {
     ASSERT_NE(back.as<TGIFImage>(), nullptr);
     EXPECT_EQ(back.width(), 8);
     EXPECT_EQ(Picture::findFileFormat("gif")->description, "GIF Image");
+
+    TGIFImage clip;
+    clip.loadFromClipboardFormat("GIF Image", gif.saveToBytes());
+    EXPECT_EQ(clip.width(), 8);
+    Bitmap bmp = pwtest::makeTestBitmap(5, 3);
+    clip.loadFromClipboardFormat("image/bmp", bmp.saveToBytes());
+    EXPECT_EQ(clip.width(), 5);
+    try {
+        clip.loadFromClipboardFormat("text/plain", {});
+        FAIL();
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_STREQ(e.what(), "未対応のクリップボード データです");
+    }
 }

@@ -21,7 +21,9 @@ using fmtest::shellQuote;
 namespace {
 
 int webSafeIndex(int r, int g, int b) {
-    auto level = [](int c) { return c < 48 ? 0 : c < 99 ? 1 : c < 150 ? 2 : c < 201 ? 3 : c < 252 ? 4 : 5; };
+    auto level = [](int c) {
+        return c < 48 ? 0 : c < 99 ? 1 : c < 150 ? 2 : c < 201 ? 3 : c < 252 ? 4 : 5;
+    };
     return level(r) * 36 + level(g) * 6 + level(b);
 }
 
@@ -83,7 +85,8 @@ TEST(GifFrame, SavedBitmapIsWebSafe87aWithOneFrame) {
     EXPECT_EQ(d[9] & 0x40, 0) << "not interlaced";
     const uint8_t* table = d + 10;
     for (int i = 0; i < 256; ++i) {
-        int r = i < 216 ? 51 * (i / 36) : 0, g = i < 216 ? 51 * (i / 6 % 6) : 0, b = i < 216 ? 51 * (i % 6) : 0;
+        int r = i < 216 ? 51 * (i / 36) : 0, g = i < 216 ? 51 * (i / 6 % 6) : 0,
+            b = i < 216 ? 51 * (i % 6) : 0;
         ASSERT_EQ(table[3 * i], r) << i;
         ASSERT_EQ(table[3 * i + 1], g) << i;
         ASSERT_EQ(table[3 * i + 2], b) << i;
@@ -96,7 +99,8 @@ TEST(GifFrame, SavedBitmapIsWebSafe87aWithOneFrame) {
         for (int x = 0; x < 61; ++x) {
             const uint8_t* p = bmp.scanLine(y) + 3 * x;
             int i = webSafeIndex(p[2], p[1], p[0]);
-            expected.insert(expected.end(), {uint8_t(51 * (i / 36)), uint8_t(51 * (i / 6 % 6)), uint8_t(51 * (i % 6))});
+            expected.insert(expected.end(), {uint8_t(51 * (i / 36)), uint8_t(51 * (i / 6 % 6)),
+                                             uint8_t(51 * (i % 6))});
         }
     pwtest::TempDir dir;
     auto file = dir / "web.gif";
@@ -111,7 +115,8 @@ TEST(GifFrame, SavedBitmapIsWebSafe87aWithOneFrame) {
     if (fmtest::havePillow()) {
         std::string hex;
         ASSERT_EQ(fmtest::run("/usr/bin/python3 -c \"from PIL import Image; "
-                              "print(Image.open(" + shellQuote(file) + ").convert('RGB').tobytes().hex())\"",
+                              "print(Image.open(" +
+                                  shellQuote(file) + ").convert('RGB').tobytes().hex())\"",
                               &hex),
                   0);
         std::string want;
@@ -139,7 +144,8 @@ TEST(GifFrame, WebSafeRuleAndCommonPixel) {
     ColorSearch search(6, webSafePalette());
     for (int c = 0; c < 256; ++c) {
         EXPECT_EQ(search.find(c, 0, 0), webSafeIndex(c, 0, 0)) << c;
-        Bitmap one = solid(1, 1, static_cast<uint8_t>(c), static_cast<uint8_t>(255 - c), static_cast<uint8_t>(c / 2));
+        Bitmap one = solid(1, 1, static_cast<uint8_t>(c), static_cast<uint8_t>(255 - c),
+                           static_cast<uint8_t>(c / 2));
         EXPECT_EQ(ReduceColors(one, 6, 0, 8).scanLine(0)[0], webSafeIndex(c, 255 - c, c / 2)) << c;
     }
 }
@@ -159,7 +165,8 @@ TEST(GifFrame, FloydSteinbergDiffusesInSerpentineOrder) {
     Bitmap two(2, 2, pf24bit);
     const uint8_t v[2][2] = {{30, 30}, {20, 25}};
     for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 2; ++x) std::fill_n(two.scanLine(y) + 3 * x, 3, v[y][x]);
+        for (int x = 0; x < 2; ++x)
+            std::fill_n(two.scanLine(y) + 3 * x, 3, v[y][x]);
     Bitmap d = ReduceColors(two, 6, 1, 8);
     // Row 0: 30 -> 0 (e 30, 210/16 ahead); 30 + 13 = 43 -> 0 (e 43).
     // Row 1 right to left: x1 = 25 + (30 * 1 + 43 * 5 + 8) / 16 = 25 + 15 = 40 -> 0, e 40;
@@ -178,7 +185,8 @@ TEST(GifFrame, EveryMethodAndDithererGivesIndicesInsideItsPalette) {
             ASSERT_FALSE(r.empty());
             ASSERT_GT(r.palette().size(), 0);
             for (int y = 0; y < r.height(); ++y)
-                for (int x = 0; x < r.width(); ++x) ASSERT_LT(r.scanLine(y)[x], r.palette().size());
+                for (int x = 0; x < r.width(); ++x)
+                    ASSERT_LT(r.scanLine(y)[x], r.palette().size());
         }
     EXPECT_TRUE(ReduceColors(bmp, 10, 0, 8).empty());
     EXPECT_TRUE(ReduceColors(bmp, 6, 7, 8).empty());
@@ -188,10 +196,12 @@ TEST(GifFrame, EveryMethodAndDithererGivesIndicesInsideItsPalette) {
 TEST(GifFrame, PaletteBitmapsAreKeptAndMasksAddTransparency) {
     Bitmap eight(5, 4, pf8bit);
     std::vector<Rgb> pal(256);
-    for (int i = 0; i < 256; ++i) pal[size_t(i)] = {uint8_t(i), uint8_t(i / 2), uint8_t(255 - i)};
+    for (int i = 0; i < 256; ++i)
+        pal[size_t(i)] = {uint8_t(i), uint8_t(i / 2), uint8_t(255 - i)};
     eight.setPalette(Palette(pal));
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 5; ++x) eight.scanLine(y)[x] = static_cast<uint8_t>(y * 5 + x + 100);
+        for (int x = 0; x < 5; ++x)
+            eight.scanLine(y)[x] = static_cast<uint8_t>(y * 5 + x + 100);
     TGIFImage gif;
     gif.assign(eight);
     auto& f = *gif.Images[0];
@@ -211,12 +221,14 @@ TEST(GifFrame, PaletteBitmapsAreKeptAndMasksAddTransparency) {
     EXPECT_EQ(f.transparentIndex(), 20);
     EXPECT_EQ(f.Data[0], 20);
     EXPECT_EQ(f.Data[19], 20);
-    for (int i = 1; i < 19; ++i) EXPECT_EQ(f.ColorMap.Colors[f.Data[size_t(i)]], pal[size_t(100 + i)]);
+    for (int i = 1; i < 19; ++i)
+        EXPECT_EQ(f.ColorMap.Colors[f.Data[size_t(i)]], pal[size_t(100 + i)]);
 
     // All 256 entries in use: no room for a transparent index.
     Bitmap full(16, 16, pf8bit);
     full.setPalette(Palette(pal));
-    for (int i = 0; i < 256; ++i) full.scanLine(i / 16)[i % 16] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 256; ++i)
+        full.scanLine(i / 16)[i % 16] = static_cast<uint8_t>(i);
     TGIFImage g2;
     g2.assign(full);
     g2.Images[0]->applyMask(std::vector<uint8_t>(256, 1));
@@ -347,7 +359,8 @@ TEST(GifPainter, LoopCountAndDelays) {
 TEST(GifPainter, DisposalRestoresBackground) {
     TGIFImage gif = animation(2, 1, -1);
     gif.BackdropColor = RGBColor(1, 2, 3);
-    gif.Images[0]->GraphicControlExtension = dynamic_cast<TGIFGraphicControlExtension*>(gif.Images[0]->Extensions[0].get());
+    gif.Images[0]->GraphicControlExtension =
+        dynamic_cast<TGIFGraphicControlExtension*>(gif.Images[0]->Extensions[0].get());
     gif.Images[0]->GraphicControlExtension->setDisposal(2);
     gif.Images[1]->Width = 2;
     gif.Images[1]->Data.assign(6, 3);

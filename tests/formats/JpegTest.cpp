@@ -174,7 +174,8 @@ TEST_F(JpegTest, GreyscaleDecodesToQuantizedGreys) {
     const Bitmap& bmp = jpeg.bitmap();
     ASSERT_EQ(bmp.pixelFormat(), pf8bit);
     EXPECT_LE(bmp.palette().size(), 236);
-    for (const Rgb& c : bmp.palette().entries()) EXPECT_TRUE(c.r == c.g && c.g == c.b);
+    for (const Rgb& c : bmp.palette().entries())
+        EXPECT_TRUE(c.r == c.g && c.g == c.b);
     expectSameAsDjpeg(file, "-colors 236", jpeg);
 }
 
@@ -297,7 +298,8 @@ TEST_F(JpegTest, EndlessScansAreCut) {
     ASSERT_GT(lastSos, 0u);
     std::vector<uint8_t> scan(bytes.begin() + static_cast<ptrdiff_t>(lastSos), bytes.end() - 2);
     std::vector<uint8_t> many(bytes.begin(), bytes.end() - 2);
-    for (int i = 0; i < TJPEGImage::kMaxScans + 10; ++i) many.insert(many.end(), scan.begin(), scan.end());
+    for (int i = 0; i < TJPEGImage::kMaxScans + 10; ++i)
+        many.insert(many.end(), scan.begin(), scan.end());
     many.push_back(0xFF);
     many.push_back(0xD9);
     TJPEGImage jpeg;

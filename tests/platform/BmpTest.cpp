@@ -24,7 +24,7 @@ void put32(std::vector<uint8_t>& v, uint32_t x) {
         v.push_back(uint8_t(x >> (8 * i)));
 }
 
-struct BmpSpec {
+struct BmpLayout {
     uint32_t headerSize = 40;
     int32_t width = 0;
     int32_t height = 0;
@@ -36,9 +36,9 @@ struct BmpSpec {
     int64_t offBitsDelta = 0; // added to the correct pixel offset
 };
 
-BmpSpec spec(int32_t width, int32_t height, uint16_t bitCount, uint32_t compression = 0,
-             std::vector<Rgb> palette = {}) {
-    BmpSpec s;
+BmpLayout layout(int32_t width, int32_t height, uint16_t bitCount, uint32_t compression = 0,
+                 std::vector<Rgb> palette = {}) {
+    BmpLayout s;
     s.width = width;
     s.height = height;
     s.bitCount = bitCount;
@@ -47,7 +47,7 @@ BmpSpec spec(int32_t width, int32_t height, uint16_t bitCount, uint32_t compress
     return s;
 }
 
-std::vector<uint8_t> buildBmp(const BmpSpec& s) {
+std::vector<uint8_t> buildBmp(const BmpLayout& s) {
     std::vector<uint8_t> dib;
     if (s.headerSize == 12) {
         put32(dib, 12);
@@ -157,7 +157,7 @@ std::vector<std::vector<uint32_t>> magickPixels(const std::vector<uint8_t>& byte
 TEST(Bmp, RunLengthCodesWithDeltasAndLineEnds) {
     // Rows from the bottom: a run, end of line; an absolute run (padded), a delta of one
     // right and one up; a run past the right edge, end of line; a full run; end of bitmap.
-    BmpSpec rle8 = spec(6, 4, 8, 1, kPal);
+    BmpLayout rle8 = layout(6, 4, 8, 1, kPal);
     rle8.pixels = {3, 1, 0, 0, 0, 3, 2, 3, 4, 0, 0, 2, 1, 1, 4, 5, 0, 0, 6, 3, 0, 1};
     Bitmap b8 = load(buildBmp(rle8));
     EXPECT_EQ(b8.pixelFormat(), pf8bit);
@@ -165,7 +165,7 @@ TEST(Bmp, RunLengthCodesWithDeltasAndLineEnds) {
         {B, B, B, B, B, B}, {K, K, K, K, N, N}, {G, B, Y, K, K, K}, {R, R, R, K, K, K}};
     EXPECT_TRUE(hasPixels(b8, want8));
 
-    BmpSpec rle4 = spec(7, 4, 4, 2, kPal);
+    BmpLayout rle4 = layout(7, 4, 4, 2, kPal);
     rle4.pixels = {5, 0x12, 0, 0, 0,    5, 0x34, 0x51, 0x20, 0, 0,
                    2, 1,    1, 3, 0xAB, 0, 0,    6,    0x77, 0, 1};
     Bitmap b4 = load(buildBmp(rle4));
@@ -185,7 +185,7 @@ TEST(Bmp, RunLengthCodesWithDeltasAndLineEnds) {
 }
 
 TEST(Bmp, TruncatedRunLengthDataKeepsWhatWasRead) {
-    BmpSpec rle8 = spec(3, 3, 8, 1, kPal);
+    BmpLayout rle8 = layout(3, 3, 8, 1, kPal);
     rle8.pixels = {3, 1, 0, 0, 2, 2, 0}; // ends inside the second row's codes
     EXPECT_TRUE(hasPixels(load(buildBmp(rle8)), {{K, K, K}, {G, G, K}, {R, R, R}}));
     // A delta that leaves the picture ends it; an absolute run cut by the end of data stops.
@@ -197,7 +197,7 @@ TEST(Bmp, TruncatedRunLengthDataKeepsWhatWasRead) {
 
 TEST(Bmp, TopDownAndBottomUpRows) {
     // 2 × 2, 24 bits: file rows are padded to 8 bytes.
-    BmpSpec s = spec(2, -2, 24, 0);
+    BmpLayout s = layout(2, -2, 24, 0);
     s.pixels = {255, 0, 0, 0, 255, 0, 0, 0, /**/ 0, 0, 255, 255, 255, 255, 0, 0};
     EXPECT_TRUE(hasPixels(load(buildBmp(s)), {{B, G}, {R, 0xFFFFFF}}));
     if (haveMagick()) {
@@ -216,7 +216,7 @@ TEST(Bmp, TopDownAndBottomUpRows) {
 
 TEST(Bmp, HeaderVariantsAndBitFields) {
     // OS/2 core header with a 3-byte colour table, 1 bit per pixel, 9 pixels wide.
-    BmpSpec core = spec(9, 1, 1, 0, {{10, 20, 30}, {40, 50, 60}});
+    BmpLayout core = layout(9, 1, 1, 0, {{10, 20, 30}, {40, 50, 60}});
     core.headerSize = 12;
     core.pixels = {0xA5, 0x80, 0, 0};
     Bitmap b1 = load(buildBmp(core));
@@ -225,13 +225,13 @@ TEST(Bmp, HeaderVariantsAndBitFields) {
     EXPECT_TRUE(hasPixels(b1, {{c, a, c, a, a, c, a, c, c}}));
 
     // OS/2 2.x header (64 bytes), 8 bits; the colour table has fewer entries than 256.
-    BmpSpec os2 = spec(2, 1, 8, 0, kPal);
+    BmpLayout os2 = layout(2, 1, 8, 0, kPal);
     os2.headerSize = 64;
     os2.pixels = {4, 5, 0, 0};
     EXPECT_TRUE(hasPixels(load(buildBmp(os2)), {{Y, N}}));
 
     // 16 bits with 4-4-4 masks after an INFO header: widened to 24 bits.
-    BmpSpec f16 = spec(1, 1, 16, 3);
+    BmpLayout f16 = layout(1, 1, 16, 3);
     f16.masks = {0x0F00, 0x00F0, 0x000F};
     f16.pixels = {0x5F, 0x0A, 0, 0}; // r = 0xA, g = 0x5, b = 0xF
     Bitmap b16 = load(buildBmp(f16));
@@ -239,7 +239,7 @@ TEST(Bmp, HeaderVariantsAndBitFields) {
     EXPECT_EQ(b16.pixelColor(0, 0), RGBColor(0xAA, 0x55, 0xFF));
 
     // V4 header, 16-bit 5-6-5 masks inside the header: kept as 16 bits.
-    BmpSpec v4 = spec(1, 1, 16, 3);
+    BmpLayout v4 = layout(1, 1, 16, 3);
     v4.headerSize = 108;
     v4.masks = {0xF800, 0x07E0, 0x001F};
     v4.pixels = {0x1F, 0xF8, 0, 0};
@@ -248,7 +248,7 @@ TEST(Bmp, HeaderVariantsAndBitFields) {
     EXPECT_EQ(b565.pixelColor(0, 0), RGBColor(255, 0, 255));
 
     // V5 header, 32 bits with red and blue swapped by the masks, and an alpha mask.
-    BmpSpec v5 = spec(1, 1, 32, 3);
+    BmpLayout v5 = layout(1, 1, 32, 3);
     v5.headerSize = 124;
     v5.masks = {0xFF, 0xFF00, 0xFF0000};
     v5.pixels = {0x11, 0x22, 0x33, 0x44};
@@ -266,44 +266,49 @@ TEST(Bmp, HeaderVariantsAndBitFields) {
     EXPECT_EQ(rgb32.scanLine(0)[3], 0x44);
     EXPECT_FALSE(rgb32.opaqueRows());
 
+    // A mask covering the whole word is a 32-bit channel: its top byte is read.
+    v5.compression = 3;
+    v5.masks = {0xFFFFFFFF, 0, 0};
+    EXPECT_EQ(load(buildBmp(v5)).pixelColor(0, 0), RGBColor(0x44, 0, 0));
+
     // A pixel offset of zero means "right after the colour table".
-    BmpSpec zeroOff = spec(1, 1, 8, 0, kPal);
+    BmpLayout zeroOff = layout(1, 1, 8, 0, kPal);
     zeroOff.pixels = {2, 0, 0, 0};
     zeroOff.offBitsDelta = -int64_t(14 + 40 + 4 * kPal.size());
     EXPECT_EQ(load(buildBmp(zeroOff)).pixelColor(0, 0), G);
 }
 
 TEST(Bmp, MalformedFilesAreRefused) {
-    BmpSpec ok = spec(1, 1, 24, 0);
+    BmpLayout ok = layout(1, 1, 24, 0);
     ok.pixels = {1, 2, 3, 0};
     EXPECT_NO_THROW(load(buildBmp(ok)));
     struct Case {
         const char* name;
-        std::function<void(BmpSpec&)> change;
+        std::function<void(BmpLayout&)> change;
         const char* words;
     } cases[] = {
-        {"bit count 7", [](BmpSpec& s) { s.bitCount = 7; }, "7 ビット"},
-        {"header size 200", [](BmpSpec& s) { s.headerSize = 200; }, "ヘッダー"},
-        {"negative width", [](BmpSpec& s) { s.width = -1; }, "幅"},
-        {"JPEG inside", [](BmpSpec& s) { s.compression = 4; }, "JPEG"},
-        {"RLE8 at 24 bits", [](BmpSpec& s) { s.compression = 1; }, "RLE8"},
-        {"unknown compression", [](BmpSpec& s) { s.compression = 77; }, "77"},
-        {"bit fields at 24 bits", [](BmpSpec& s) { s.compression = 3; }, "ビット フィールド"},
+        {"bit count 7", [](BmpLayout& s) { s.bitCount = 7; }, "7 ビット"},
+        {"header size 200", [](BmpLayout& s) { s.headerSize = 200; }, "ヘッダー"},
+        {"negative width", [](BmpLayout& s) { s.width = -1; }, "幅"},
+        {"JPEG inside", [](BmpLayout& s) { s.compression = 4; }, "JPEG"},
+        {"RLE8 at 24 bits", [](BmpLayout& s) { s.compression = 1; }, "RLE8"},
+        {"unknown compression", [](BmpLayout& s) { s.compression = 77; }, "77"},
+        {"bit fields at 24 bits", [](BmpLayout& s) { s.compression = 3; }, "ビット フィールド"},
         {"gapped masks",
-         [](BmpSpec& s) {
+         [](BmpLayout& s) {
              s.bitCount = 32;
              s.compression = 3;
              s.masks = {0xF0F000, 0xFF00, 0xFF};
          },
          "連続"},
-        {"too wide", [](BmpSpec& s) { s.width = 70000; }, "70000 × 1"},
-        {"too many pixels", [](BmpSpec& s) { s.width = 60000, s.height = 60000; }, "268435456"},
-        {"pixels missing", [](BmpSpec& s) { s.width = 1000, s.height = 1000; }, "途中で切れて"},
-        {"huge top-down", [](BmpSpec& s) { s.height = INT32_MIN; }, "2147483648"},
+        {"too wide", [](BmpLayout& s) { s.width = 70000; }, "70000 × 1"},
+        {"too many pixels", [](BmpLayout& s) { s.width = 60000, s.height = 60000; }, "268435456"},
+        {"pixels missing", [](BmpLayout& s) { s.width = 1000, s.height = 1000; }, "途中で切れて"},
+        {"huge top-down", [](BmpLayout& s) { s.height = INT32_MIN; }, "2147483648"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        BmpSpec s = ok;
+        BmpLayout s = ok;
         c.change(s);
         std::string message = refusal(buildBmp(s));
         EXPECT_NE(message.find(c.words), std::string::npos) << message;
@@ -312,7 +317,7 @@ TEST(Bmp, MalformedFilesAreRefused) {
     notBmp[0] = 'X';
     EXPECT_FALSE(refusal(notBmp).empty());
     // Every prefix of a valid file is refused or read, never read outside the data.
-    BmpSpec small = spec(3, 2, 8, 0, kPal);
+    BmpLayout small = layout(3, 2, 8, 0, kPal);
     small.pixels = {1, 2, 3, 0, 4, 5, 0, 0};
     std::vector<uint8_t> file = buildBmp(small);
     for (size_t n = 0; n < file.size(); ++n) {

@@ -8,7 +8,9 @@
 
 namespace {
 
-uint32_t at(const Bitmap& b, int x, int y) { return b.pixelColor(x, y); }
+uint32_t at(const Bitmap& b, int x, int y) {
+    return b.pixelColor(x, y);
+}
 
 Bitmap filled(int w, int h, PixelFormat f, TColor c) {
     Bitmap b(w, h, pf24bit);
@@ -36,8 +38,9 @@ TEST(CanvasTest, NotXorFrameDrawnTwiceRestoresEveryPixel) {
         const Bitmap before = b;
         Canvas c(b);
         trimPen(c);
-        for (QRect r : {QRect(QPoint(5, 4), QPoint(20, 18)), QRect(QPoint(-3, -3), QPoint(45, 12)),
-                        QRect(QPoint(10, 10), QPoint(11, 11)), QRect(QPoint(0, 0), QPoint(39, 29))}) {
+        for (QRect r :
+             {QRect(QPoint(5, 4), QPoint(20, 18)), QRect(QPoint(-3, -3), QPoint(45, 12)),
+              QRect(QPoint(10, 10), QPoint(11, 11)), QRect(QPoint(0, 0), QPoint(39, 29))}) {
             c.rectangle(r.left(), r.top(), r.right(), r.bottom());
             EXPECT_FALSE(pwtest::sameBitmap(b, before)) << "the frame must show";
             c.rectangle(r.left(), r.top(), r.right(), r.bottom());

@@ -89,8 +89,8 @@ TEST(MetafileInteropTest, Wmf2svgReadsOurOldStyleFiles) {
     Metafile m = drawing(QStringLiteral("Arial"));
     m.setEnhanced(false);
     writeFileAtomically(dir / "a.wmf", m.saveToBytes());
-    std::string cmd = "wmf2svg -o '" + (dir / "a.svg").string() + "' '" +
-                      (dir / "a.wmf").string() + "' >/dev/null 2>&1";
+    std::string cmd = "wmf2svg -o '" + (dir / "a.svg").string() + "' '" + (dir / "a.wmf").string() +
+                      "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     std::string svg = readText(dir / "a.svg");
     EXPECT_NE(svg.find("<svg"), std::string::npos);
@@ -100,7 +100,8 @@ TEST(MetafileInteropTest, Wmf2svgReadsOurOldStyleFiles) {
     EXPECT_NE(svg.find("<image"), std::string::npos);
     EXPECT_NE(svg.find("stroke:blue"), std::string::npos);
     // libwmf places each character at its own advance.
-    for (const char* ch : {">1</text>", ">2</text>", ">8</text>"}) EXPECT_NE(svg.find(ch), std::string::npos) << ch;
+    for (const char* ch : {">1</text>", ">2</text>", ">8</text>"})
+        EXPECT_NE(svg.find(ch), std::string::npos) << ch;
 
     Metafile back;
     back.loadFromBytes(pwtest::readFile(dir / "a.wmf"));

@@ -41,7 +41,8 @@ void redSquare(std::vector<uint8_t>& rec) {
     w.u32(U_NULL_PEN);
     w.end();
     w.begin(U_EMR_RECTANGLE);
-    for (int v : {10, 10, 30, 30}) w.i32(v);
+    for (int v : {10, 10, 30, 30})
+        w.i32(v);
     w.end();
 }
 
@@ -56,23 +57,27 @@ std::vector<uint8_t> lyingRecords() {
     RecordWriter w(rec);
     // A polyline claiming 2^30 points in a record of two.
     w.begin(U_EMR_POLYLINE16);
-    for (int i = 0; i < 4; ++i) w.i32(0);
+    for (int i = 0; i < 4; ++i)
+        w.i32(0);
     w.u32(0x40000000);
     w.u32(0);
     w.u32(0x00100010);
     w.end();
     // A poly-polygon whose counts overflow 32 bits when summed.
     w.begin(U_EMR_POLYPOLYGON16);
-    for (int i = 0; i < 4; ++i) w.i32(0);
+    for (int i = 0; i < 4; ++i)
+        w.i32(0);
     w.u32(2);
     w.u32(4);
     w.u32(0xFFFFFFFF);
     w.u32(5);
-    for (int i = 0; i < 4; ++i) w.u32(0);
+    for (int i = 0; i < 4; ++i)
+        w.u32(0);
     w.end();
     // Text whose string lies far outside the record.
     w.begin(U_EMR_EXTTEXTOUTW);
-    for (int i = 0; i < 4; ++i) w.i32(0);
+    for (int i = 0; i < 4; ++i)
+        w.i32(0);
     w.u32(1);
     w.f32(0);
     w.f32(0);
@@ -81,13 +86,16 @@ std::vector<uint8_t> lyingRecords() {
     w.u32(1000);
     w.u32(0x7FFFFFF0);
     w.u32(0);
-    for (int i = 0; i < 4; ++i) w.i32(0);
+    for (int i = 0; i < 4; ++i)
+        w.i32(0);
     w.u32(0x7FFFFFF0);
     w.end();
     // A bitmap whose rows need more bytes than the record holds.
     w.begin(U_EMR_STRETCHDIBITS);
-    for (int i = 0; i < 4; ++i) w.i32(0);
-    for (int v : {0, 0, 0, 0, 1000, 1000}) w.i32(v);
+    for (int i = 0; i < 4; ++i)
+        w.i32(0);
+    for (int v : {0, 0, 0, 0, 1000, 1000})
+        w.i32(v);
     w.u32(80);
     w.u32(40);
     w.u32(120);
@@ -101,8 +109,10 @@ std::vector<uint8_t> lyingRecords() {
     w.i32(1000);
     w.u16(1);
     w.u16(24);
-    for (int i = 0; i < 6; ++i) w.u32(0);
-    for (int i = 0; i < 4; ++i) w.u32(0xFFFFFFFF);
+    for (int i = 0; i < 6; ++i)
+        w.u32(0);
+    for (int i = 0; i < 4; ++i)
+        w.u32(0xFFFFFFFF);
     w.end();
     // Objects outside the table, a restore deeper than any save, a broken transform and a
     // font of a billion pixels.
@@ -119,16 +129,19 @@ std::vector<uint8_t> lyingRecords() {
     w.i32(std::numeric_limits<int32_t>::min());
     w.end();
     w.begin(U_EMR_SETWORLDTRANSFORM);
-    for (float f : {std::nanf(""), 0.f, 0.f, 1.f, 0.f, 0.f}) w.f32(f);
+    for (float f : {std::nanf(""), 0.f, 0.f, 1.f, 0.f, 0.f})
+        w.f32(f);
     w.end();
     w.begin(U_EMR_MODIFYWORLDTRANSFORM);
-    for (float f : {0.f, 0.f, 0.f, 0.f, 0.f, 0.f}) w.f32(f);
+    for (float f : {0.f, 0.f, 0.f, 0.f, 0.f, 0.f})
+        w.f32(f);
     w.u32(U_MWT_LEFTMULTIPLY);
     w.end();
     w.begin(U_EMR_EXTCREATEFONTINDIRECTW);
     w.u32(2);
     w.i32(-1000000000);
-    for (int i = 0; i < 80; ++i) w.u8(0);
+    for (int i = 0; i < 80; ++i)
+        w.u8(0);
     w.end();
     w.begin(U_EMR_SELECTOBJECT);
     w.u32(2);
@@ -141,7 +154,8 @@ std::vector<uint8_t> lyingRecords() {
     w.u32(1);
     w.u32(0x10000000);
     w.u32(0);
-    for (int i = 0; i < 4; ++i) w.i32(0);
+    for (int i = 0; i < 4; ++i)
+        w.i32(0);
     w.end();
     // A record shorter than its fields.
     w.begin(U_EMR_ROUNDRECT);
@@ -192,11 +206,11 @@ TEST(MetafileRobustnessTest, MalformedEnhancedFilesAreRefused) {
         return b;
     };
     EXPECT_TRUE(refused(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 60)));
-    EXPECT_TRUE(refused(patched(4, 0x7FFFFFF0)));  // header larger than the file
-    EXPECT_TRUE(refused(patched(4, 87)));          // header size not a record size
-    EXPECT_TRUE(refused(patched(112, 0)));         // first record of size zero
-    EXPECT_TRUE(refused(patched(112, 0x10000)));   // first record past the end
-    EXPECT_TRUE(refused(patched(112, 10)));        // not a multiple of four
+    EXPECT_TRUE(refused(patched(4, 0x7FFFFFF0))); // header larger than the file
+    EXPECT_TRUE(refused(patched(4, 87)));         // header size not a record size
+    EXPECT_TRUE(refused(patched(112, 0)));        // first record of size zero
+    EXPECT_TRUE(refused(patched(112, 0x10000)));  // first record past the end
+    EXPECT_TRUE(refused(patched(112, 10)));       // not a multiple of four
     {
         std::vector<uint8_t> b = patched(32, uint32_t(-100)); // frame and bounds empty
         std::memcpy(b.data() + 16, "\x9c\xff\xff\xff", 4);
@@ -301,9 +315,15 @@ TEST(MetafileRobustnessTest, DamagedFilesNeverCrash) {
             for (int e = 0; e < edits; ++e) {
                 size_t at = rng() % b.size();
                 switch (rng() % 3) {
-                case 0: b[at] = uint8_t(rng()); break;
-                case 1: b[at] = 0xFF; break;
-                default: b.resize(at + 1); break;
+                case 0:
+                    b[at] = uint8_t(rng());
+                    break;
+                case 1:
+                    b[at] = 0xFF;
+                    break;
+                default:
+                    b.resize(at + 1);
+                    break;
                 }
             }
             Metafile x;
@@ -316,5 +336,105 @@ TEST(MetafileRobustnessTest, DamagedFilesNeverCrash) {
             x.saveToEmfBytes();
             x.saveToWmfBytes();
         }
+    }
+}
+
+// Hand-built record sequences for the player's mapping, clipping, saved states and DIB
+// source rows.
+TEST(MetafilePlayerTest, MappingClippingStatesAndDibRows) {
+    auto brush = [](std::vector<uint8_t>& rec, uint32_t ih, uint32_t colour) {
+        RecordWriter w(rec);
+        w.begin(U_EMR_CREATEBRUSHINDIRECT);
+        w.u32(ih);
+        w.u32(U_BS_SOLID);
+        w.u32(colour);
+        w.u32(0);
+        w.end();
+        w.begin(U_EMR_SELECTOBJECT);
+        w.u32(ih);
+        w.end();
+    };
+    auto rect = [](std::vector<uint8_t>& rec, int l, int t, int r, int b) {
+        RecordWriter w(rec);
+        w.begin(U_EMR_RECTANGLE);
+        for (int v : {l, t, r, b})
+            w.i32(v);
+        w.end();
+    };
+    auto rec32 = [](std::vector<uint8_t>& rec, uint32_t type, std::initializer_list<int32_t> v) {
+        RecordWriter w(rec);
+        w.begin(type);
+        for (int32_t x : v)
+            w.i32(x);
+        w.end();
+    };
+
+    { // A window of 1000 units mapped onto the 50-pixel frame.
+        std::vector<uint8_t> rec;
+        rec32(rec, U_EMR_SELECTOBJECT, {int32_t(U_NULL_PEN)});
+        rec32(rec, U_EMR_SETMAPMODE, {U_MM_ANISOTROPIC});
+        rec32(rec, U_EMR_SETWINDOWEXTEX, {1000, 1000});
+        rec32(rec, U_EMR_SETVIEWPORTEXTEX, {50, 50});
+        brush(rec, 1, 0x0000FF);
+        rect(rec, 500, 0, 1001, 501);
+        QImage img = play(withRecords(rec));
+        EXPECT_EQ(img.pixel(40, 10), qRgb(255, 0, 0));
+        EXPECT_EQ(img.pixel(10, 10), qRgb(255, 255, 255));
+        EXPECT_EQ(img.pixel(40, 40), qRgb(255, 255, 255));
+    }
+    { // Metric mapping: y grows upwards from the origin.
+        std::vector<uint8_t> rec;
+        rec32(rec, U_EMR_SELECTOBJECT, {int32_t(U_NULL_PEN)});
+        rec32(rec, U_EMR_SETMAPMODE, {U_MM_LOMETRIC});
+        rec32(rec, U_EMR_SETVIEWPORTORGEX, {0, 50});
+        brush(rec, 1, 0x00FF00);
+        rect(rec, 0, 0, 30, 30); // 3 mm square at the bottom-left
+        QImage img = play(withRecords(rec));
+        EXPECT_EQ(img.pixel(3, 47), qRgb(0, 255, 0));
+        EXPECT_EQ(img.pixel(3, 3), qRgb(255, 255, 255));
+    }
+    { // A clip inside a saved state ends with the state.
+        std::vector<uint8_t> rec;
+        rec32(rec, U_EMR_SELECTOBJECT, {int32_t(U_NULL_PEN)});
+        brush(rec, 1, 0x0000FF);
+        rec32(rec, U_EMR_SAVEDC, {});
+        rec32(rec, U_EMR_INTERSECTCLIPRECT, {0, 0, 25, 50});
+        rect(rec, 0, 0, 51, 51);
+        rec32(rec, U_EMR_RESTOREDC, {-1});
+        brush(rec, 2, 0xFF0000);
+        rect(rec, 30, 30, 51, 51);
+        QImage img = play(withRecords(rec));
+        EXPECT_EQ(img.pixel(10, 10), qRgb(255, 0, 0));
+        EXPECT_EQ(img.pixel(40, 10), qRgb(255, 255, 255));
+        EXPECT_EQ(img.pixel(40, 40), qRgb(0, 0, 255));
+    }
+    { // A bottom-up DIB counts its source rows from the bottom: row 0 is the red one.
+        std::vector<uint8_t> rec;
+        RecordWriter w(rec);
+        w.begin(U_EMR_STRETCHDIBITS);
+        for (int i = 0; i < 4; ++i)
+            w.i32(0);
+        for (int v : {0, 0, 0, 0, 1, 1})
+            w.i32(v); // dest (0,0), source (0,0) 1 × 1
+        w.u32(80);
+        w.u32(40);
+        w.u32(120);
+        w.u32(8);
+        w.u32(U_DIB_RGB_COLORS);
+        w.u32(U_SRCCOPY);
+        w.i32(50);
+        w.i32(50);
+        w.u32(40);
+        w.i32(1);
+        w.i32(2);
+        w.u16(1);
+        w.u16(24);
+        for (int i = 0; i < 6; ++i)
+            w.u32(0);
+        for (uint8_t b : {0, 0, 255, 0, 255, 0, 0, 0})
+            w.u8(b); // bottom red, top blue
+        w.end();
+        QImage img = play(withRecords(rec));
+        EXPECT_EQ(img.pixel(25, 25), qRgb(255, 0, 0));
     }
 }

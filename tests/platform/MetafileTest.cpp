@@ -1,7 +1,7 @@
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 
 #include <QImage>
 #include <QPainter>
@@ -24,7 +24,9 @@ QImage render(const Graphic& g, int w, int h, QColor background = Qt::white) {
     return img;
 }
 
-QRgb rgbOf(TColor c) { return qRgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
+QRgb rgbOf(TColor c) {
+    return qRgb(GetRValue(c), GetGValue(c), GetBValue(c));
+}
 
 // A drawing that uses each kind of record the canvas makes.
 Metafile sampleDrawing() {
@@ -60,7 +62,8 @@ int differingPixels(const QImage& a, const QImage& b, int tolerance) {
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x) {
             QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            if (std::abs(qRed(p) - qRed(q)) > tolerance || std::abs(qGreen(p) - qGreen(q)) > tolerance ||
+            if (std::abs(qRed(p) - qRed(q)) > tolerance ||
+                std::abs(qGreen(p) - qGreen(q)) > tolerance ||
                 std::abs(qBlue(p) - qBlue(q)) > tolerance)
                 ++n;
         }
@@ -201,6 +204,29 @@ TEST(MetafileTest, StretchedMetafileIsRecordedAsVectors) {
     }
     QImage a = render(m, 240, 160), b = render(src, 240, 160);
     EXPECT_LT(differingPixels(a, b, 8), 240 * 160 / 100);
+    // A drawing with its own mapping (an old-style file maps its window onto the frame),
+    // recorded twice over, still draws as the original.
+    Metafile mapped;
+    {
+        Metafile old = src;
+        old.setEnhanced(false);
+        mapped.loadFromBytes(old.saveToBytes());
+    }
+    Metafile inner, outer;
+    inner.setWidth(30);
+    inner.setHeight(20);
+    {
+        MetafileCanvas c(inner);
+        c.stretchDraw(QRect(0, 0, 30, 20), mapped);
+    }
+    outer.setWidth(90);
+    outer.setHeight(60);
+    {
+        MetafileCanvas c(outer);
+        c.stretchDraw(QRect(0, 0, 90, 60), inner);
+    }
+    EXPECT_LT(differingPixels(render(outer, 240, 160), render(mapped, 240, 160), 8),
+              240 * 160 / 100);
     // And it survives both file formats.
     Metafile e;
     e.loadFromBytes(m.saveToEmfBytes());
@@ -278,7 +304,8 @@ TEST(MetafileTest, ReadsMetafilesOfOtherPrograms) {
     int coloured = 0;
     for (int y = 0; y < p.height(); ++y)
         for (int x = 0; x < p.width(); ++x)
-            if (qRed(p.pixel(x, y)) > 100 && qBlue(p.pixel(x, y)) > 100 && qGreen(p.pixel(x, y)) < 60)
+            if (qRed(p.pixel(x, y)) > 100 && qBlue(p.pixel(x, y)) > 100 &&
+                qGreen(p.pixel(x, y)) < 60)
                 ++coloured;
     EXPECT_GT(coloured, 300) << "the purple curve";
     // Converted to the old-style format it still reads back at its size.

@@ -123,15 +123,6 @@ TEST(ErrorDiffusion, WindowMatchesWholePictureDiffusion) {
     }
 }
 
-TEST(ErrorDiffusion, ShareBelowIsTheOnlyOneKeptInOneColumn) {
-    // Red 230 → 204 leaves an error of 26; only 5/16 of it (8) reaches the pixel below, so
-    // the second pixel's red is 238 → 255.
-    const Bitmap source = pictureOf(1, 3, {Rgb{230, 0, 0}});
-    const Bitmap diffused = ErrorDiffusion(source, TQuantizeToStaticColor());
-    EXPECT_EQ(pixelOf(diffused, 0, 0).r, 204);
-    EXPECT_EQ(pixelOf(diffused, 0, 1).r, 255);
-}
-
 TEST(BitmapFilter, WindowShowsFiveRowsAndColumnsAroundWithZeroOutside) {
     const Bitmap source = noise(13, 12, 9);
     auto expected = [&](int x, int y, int ch) -> int {
