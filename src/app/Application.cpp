@@ -42,11 +42,13 @@ void TApplication::HandleException(const std::exception& e) {
 void InitializePlatform() {
     // fontconfig would answer the Windows font name with a Latin font; a Japanese
     // proportional gothic keeps the texts' look.
-    QFont::insertSubstitution(QString::fromUtf8(texts::kFontName), QString::fromUtf8(texts::kSubstituteFont));
+    QFont::insertSubstitution(QString::fromUtf8(texts::kFontName),
+                              QString::fromUtf8(texts::kSubstituteFont));
 
     // Qt's own dialogs (file dialogs, message box buttons) speak Japanese.
     auto translator = std::make_unique<QTranslator>();
-    if (translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    if (translator->load(QStringLiteral("qtbase_ja"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         translator->setParent(qApp);
         QCoreApplication::installTranslator(translator.release());
     }

@@ -72,7 +72,8 @@ QSpinBox* makeLevel(QWidget* parent, int min, int max, int value, const QRect& g
     return s;
 }
 
-QPushButton* makeButton(QWidget* parent, const char* text, const char* hint, const QRect& geometry) {
+QPushButton* makeButton(QWidget* parent, const char* text, const char* hint,
+                        const QRect& geometry) {
     auto* b = new QPushButton(QString::fromUtf8(text), parent);
     if (hint) b->setToolTip(QString::fromUtf8(hint));
     b->setGeometry(geometry);
@@ -80,7 +81,9 @@ QPushButton* makeButton(QWidget* parent, const char* text, const char* hint, con
 }
 
 // Whole pixels of a picture at a display ratio, in integer arithmetic.
-int scaled(int size, int ratio) { return static_cast<int>(static_cast<int64_t>(size) * ratio / 100); }
+int scaled(int size, int ratio) {
+    return static_cast<int>(static_cast<int64_t>(size) * ratio / 100);
+}
 
 } // namespace
 
@@ -178,11 +181,14 @@ void TFrameForm::CreateControls() {
     auto* tab2Top = new QWidget(TabSheet2);
     tab2Layout->addWidget(tab2Top, 1);
     UpDown2 = Edit3 = makeLevel(tab2Top, 1, 100, 1, QRect(8, 10, 64, 22));
-    Button4 = makeButton(tab2Top, "エッジ強調", "左記のレベルでエッジ強調をします。", QRect(80, 10, 92, 22));
+    Button4 = makeButton(tab2Top, "エッジ強調", "左記のレベルでエッジ強調をします。",
+                         QRect(80, 10, 92, 22));
     UpDown3 = Edit4 = makeLevel(tab2Top, 0, 100, 0, QRect(8, 40, 64, 22));
-    Button5 = makeButton(tab2Top, "ノイズ除去", "左記のレベルでノイズ除去をします。", QRect(80, 40, 92, 22));
+    Button5 = makeButton(tab2Top, "ノイズ除去", "左記のレベルでノイズ除去をします。",
+                         QRect(80, 40, 92, 22));
     UpDown4 = Edit5 = makeLevel(tab2Top, 1, 100, 1, QRect(8, 70, 64, 22));
-    Button7 = makeButton(tab2Top, "輪郭描画", "左記のレベルで輪郭描画をします。", QRect(80, 70, 92, 22));
+    Button7 =
+        makeButton(tab2Top, "輪郭描画", "左記のレベルで輪郭描画をします。", QRect(80, 70, 92, 22));
     Button6 = makeButton(tab2Top, "ぼかし", "画像をぼかします。", QRect(80, 100, 92, 22));
     Panel6 = new QFrame(TabSheet2);
     Panel6->setFixedHeight(150);
@@ -211,13 +217,17 @@ void TFrameForm::CreateControls() {
     auto* tab3Top = new QWidget(TabSheet3);
     tab3Layout->addWidget(tab3Top, 1);
     UpDown5 = Edit6 = makeLevel(tab3Top, 2, 50, 2, QRect(8, 8, 64, 22));
-    Button8 = makeButton(tab3Top, "モザイク", "左記のレベルでモザイク調に変換します。", QRect(80, 8, 92, 22));
+    Button8 = makeButton(tab3Top, "モザイク", "左記のレベルでモザイク調に変換します。",
+                         QRect(80, 8, 92, 22));
     UpDown6 = Edit7 = makeLevel(tab3Top, 2, 128, 2, QRect(8, 36, 64, 22));
-    Button9 = makeButton(tab3Top, "ﾎﾟｽﾀﾘｾﾞｰｼｮﾝ", "左記のレベルで階調変更処理を施します。", QRect(80, 36, 92, 22));
+    Button9 = makeButton(tab3Top, "ﾎﾟｽﾀﾘｾﾞｰｼｮﾝ", "左記のレベルで階調変更処理を施します。",
+                         QRect(80, 36, 92, 22));
     UpDown7 = Edit8 = makeLevel(tab3Top, 1, 100, 1, QRect(8, 64, 64, 22));
-    Button10 = makeButton(tab3Top, "輪郭抽出", "左記のレベルで輪郭抽出を行ないます。", QRect(80, 64, 92, 22));
+    Button10 = makeButton(tab3Top, "輪郭抽出", "左記のレベルで輪郭抽出を行ないます。",
+                          QRect(80, 64, 92, 22));
     UpDown10 = Edit11 = makeLevel(tab3Top, -1, 256, -1, QRect(8, 92, 64, 22));
-    Button15 = makeButton(tab3Top, "白黒表示", "左記のレベルで白黒表示に変換します。", QRect(80, 92, 92, 22));
+    Button15 = makeButton(tab3Top, "白黒表示", "左記のレベルで白黒表示に変換します。",
+                          QRect(80, 92, 92, 22));
     Button12 = makeButton(tab3Top, "モノクロ", "モノクロ調に変換します。", QRect(8, 122, 80, 22));
     Button14 = makeButton(tab3Top, "ネガティブ", "色を反転します。", QRect(92, 122, 80, 22));
     Button13 = makeButton(tab3Top, "セピア", "セピア調に変換します。", QRect(8, 148, 80, 22));
@@ -264,7 +274,8 @@ void TFrameForm::CreateControls() {
     }
     Label2 = makeLabel(Panel2, "表示倍率 ( 100 % )", 8, 100);
     Label2->setMinimumWidth(120);
-    Button1 = makeButton(Panel2, "OK", "現在の大きさを基準( 100 % )にします。", QRect(134, 98, 41, 17));
+    Button1 =
+        makeButton(Panel2, "OK", "現在の大きさを基準( 100 % )にします。", QRect(134, 98, 41, 17));
     TrackBar1 = makeSlider(Panel2, 0, 200, 10, 20, 10, 100, QRect(2, 116, 180, 26));
     Label1 = makeLabel(Panel2, "0                    100                 200", 10, 146, 11);
 
@@ -336,7 +347,8 @@ void TFrameForm::CreateMenu() {
 
 void TFrameForm::ConnectHandlers() {
     auto on = [this](auto* sender, auto signal, void (TFrameForm::*handler)()) {
-        connect(sender, signal, this, [this, handler] { Safely([this, handler] { (this->*handler)(); }); });
+        connect(sender, signal, this,
+                [this, handler] { Safely([this, handler] { (this->*handler)(); }); });
     };
     on(TrackBar1, &QSlider::valueChanged, &TFrameForm::TrackBar1Change);
     on(TrackBar2, &QSlider::valueChanged, &TFrameForm::TrackBar2Change);
@@ -358,7 +370,8 @@ void TFrameForm::ConnectHandlers() {
         {Button12, &TFrameForm::Button12Click}, {Button13, &TFrameForm::Button13Click},
         {Button14, &TFrameForm::Button14Click}, {Button15, &TFrameForm::Button15Click},
     };
-    for (const auto& [button, handler] : buttons) on(button, &QPushButton::clicked, handler);
+    for (const auto& [button, handler] : buttons)
+        on(button, &QPushButton::clicked, handler);
 
     const std::pair<QAction*, void (TFrameForm::*)()> actions[] = {
         {Open1, &TFrameForm::Open1Click},
@@ -386,7 +399,8 @@ void TFrameForm::ConnectHandlers() {
         {H2, &TFrameForm::H2Click},
         {About1, &TFrameForm::About1Click},
     };
-    for (const auto& [action, handler] : actions) on(action, &QAction::triggered, handler);
+    for (const auto& [action, handler] : actions)
+        on(action, &QAction::triggered, handler);
 
     // Check items: their handlers toggle the mark themselves (they are also run by the
     // program), so the toggle Qt makes on a menu click is undone first.
@@ -399,10 +413,12 @@ void TFrameForm::ConnectHandlers() {
         });
     }
 
-    FastPicture1View->OnMouseDown = [this](Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
+    FastPicture1View->OnMouseDown = [this](Qt::MouseButton b, Qt::KeyboardModifiers m, int x,
+                                           int y) {
         Safely([&] { FastPicture1MouseDown(b, m, x, y); });
     };
-    FastPicture1View->OnMouseMove = [this](Qt::MouseButtons b, Qt::KeyboardModifiers m, int x, int y) {
+    FastPicture1View->OnMouseMove = [this](Qt::MouseButtons b, Qt::KeyboardModifiers m, int x,
+                                           int y) {
         Safely([&] { FastPicture1MouseMove(b, m, x, y); });
     };
 }
@@ -530,7 +546,8 @@ void TFrameForm::Button1Click() {
         recorded->setHeight(viewHeight);
         {
             MetafileCanvas canvas(*recorded);
-            canvas.stretchDraw(QRect(0, 0, viewWidth, viewHeight), *FastPicture1.picture().graphic());
+            canvas.stretchDraw(QRect(0, 0, viewWidth, viewHeight),
+                               *FastPicture1.picture().graphic());
         }
         FastPicture1.picture().setGraphic(std::move(recorded));
         FastPicture1.Invalidate();
@@ -554,7 +571,8 @@ void TFrameForm::Button1Click() {
         TakeBase();
         ApplyTone();
     }
-    if (k == 3 && TrackBar6->value() > 0) FastPicture1.Automatic(static_cast<unsigned>(TrackBar6->value() - 1));
+    if (k == 3 && TrackBar6->value() > 0)
+        FastPicture1.Automatic(static_cast<unsigned>(TrackBar6->value() - 1));
     if (k >= 1 && k <= 4) {
         ComboBox1->setCurrentIndex(k);
         ComboBox1Change();
@@ -568,7 +586,9 @@ void TFrameForm::Button1Click() {
     RefreshHistogram();
 }
 
-void TFrameForm::S1Click() { S1->setChecked(!S1->isChecked()); }
+void TFrameForm::S1Click() {
+    S1->setChecked(!S1->isChecked());
+}
 
 // ======================================================================================
 // Picture kind
@@ -586,8 +606,12 @@ int TFrameForm::PictureKind() const {
     return 6;
 }
 
-Bitmap* TFrameForm::ViewBitmap() { return FastPicture1.picture().as<Bitmap>(); }
-const Bitmap* TFrameForm::ViewBitmap() const { return FastPicture1.picture().as<Bitmap>(); }
+Bitmap* TFrameForm::ViewBitmap() {
+    return FastPicture1.picture().as<Bitmap>();
+}
+const Bitmap* TFrameForm::ViewBitmap() const {
+    return FastPicture1.picture().as<Bitmap>();
+}
 
 int TFrameForm::PixelFormatIndex() const {
     const Bitmap* bmp = ViewBitmap();
@@ -616,7 +640,8 @@ void TFrameForm::ComboBox1Change() {
         return;
     }
     // The kinds without a picture class in this build snap back as well.
-    if ((s == 1 && !Picture::findFileFormat("jpg")) || (s == 2 && !Picture::findFileFormat("gif"))) {
+    if ((s == 1 && !Picture::findFileFormat("jpg")) ||
+        (s == 2 && !Picture::findFileFormat("gif"))) {
         ComboBox1->setCurrentIndex(a);
         return;
     }
@@ -655,7 +680,8 @@ void TFrameForm::UpdateCaption() {
     if (g) {
         const Bitmap* bmp = ViewBitmap();
         if (!bmp) bmp = BaseBitmap.get();
-        DimensionText = QStringLiteral("  ( %1 × %2 )").arg(FastPicture1.Width).arg(FastPicture1.Height);
+        DimensionText =
+            QStringLiteral("  ( %1 × %2 )").arg(FastPicture1.Width).arg(FastPicture1.Height);
         int depth = bmp ? bmp->bitsPerPixel() : 0;
         if (PictureKind() == 2) depth = 8;
         DepthText = QStringLiteral("  -  %1 bit Color").arg(depth);
@@ -663,9 +689,12 @@ void TFrameForm::UpdateCaption() {
                                               " ( pf8bit - ",   " ( pf15bit - ", " ( pf16bit - ",
                                               " ( pf24bit - ",  " ( pf32bit - ", " ( pfcustom - "};
         int index = PixelFormatIndex();
-        FormatText = QString::fromLatin1(index >= 0 && index <= 8 ? formats[index] : " ( pfUnknown - ");
+        FormatText =
+            QString::fromLatin1(index >= 0 && index <= 8 ? formats[index] : " ( pfUnknown - ");
         int handle = HandleTypeIndex();
-        FormatText += QString::fromLatin1(handle == 0 ? "bmDIB )" : handle == 1 ? "bmDDB )" : "bmUnknown )");
+        FormatText += QString::fromLatin1(handle == 0   ? "bmDIB )"
+                                          : handle == 1 ? "bmDDB )"
+                                                        : "bmUnknown )");
         setWindowTitle(DisplayName + SizeText + DimensionText + DepthText + FormatText);
     } else {
         SourcePath.clear();
@@ -686,11 +715,13 @@ void TFrameForm::UpdateCaption() {
 // ======================================================================================
 
 QString ColorText(uint32_t color) {
-    return QStringLiteral("$") + QStringLiteral("%1").arg(color, 8, 16, QLatin1Char('0')).toUpper() +
+    return QStringLiteral("$") +
+           QStringLiteral("%1").arg(color, 8, 16, QLatin1Char('0')).toUpper() +
            QStringLiteral("  =");
 }
 
-void TFrameForm::FastPicture1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
+void TFrameForm::FastPicture1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x,
+                                       int y) {
     DownPoint = QPoint(x, y);
     if (ComboBox1->currentIndex() == 3) {
         if (const Bitmap* bmp = ViewBitmap()) {
@@ -704,7 +735,8 @@ void TFrameForm::FastPicture1MouseDown(Qt::MouseButton button, Qt::KeyboardModif
             if (px >= 0 && py >= 0 && px < bmp->width() && py < bmp->height()) {
                 uint32_t color = bmp->pixelColor(px, py);
                 QPalette pal = Panel7->palette();
-                pal.setColor(QPalette::Window, QColor(GetRValue(color), GetGValue(color), GetBValue(color)));
+                pal.setColor(QPalette::Window,
+                             QColor(GetRValue(color), GetGValue(color), GetBValue(color)));
                 Panel7->setPalette(pal);
                 Label21->setText(ColorText(color));
             }
@@ -758,11 +790,12 @@ void TFrameForm::ReadSettings() {
     else if (state == 1)
         setWindowState(Qt::WindowMinimized);
     const std::pair<std::string_view, QSpinBox*> levels[] = {
-        {JPEGQuality, UpDown1},   {EdgeLevel, UpDown2},    {NoiseLevel, UpDown3},
-        {ContourLevel, UpDown4},  {MosaicLevel, UpDown5},  {PosterizeLevel, UpDown6},
-        {OutlineLevel, UpDown7},  {FrameWidth, UpDown8},   {FrameContrast, UpDown9},
+        {JPEGQuality, UpDown1},  {EdgeLevel, UpDown2},   {NoiseLevel, UpDown3},
+        {ContourLevel, UpDown4}, {MosaicLevel, UpDown5}, {PosterizeLevel, UpDown6},
+        {OutlineLevel, UpDown7}, {FrameWidth, UpDown8},  {FrameContrast, UpDown9},
     };
-    for (const auto& [name, control] : levels) control->setValue(p.ReadInteger(name));
+    for (const auto& [name, control] : levels)
+        control->setValue(p.ReadInteger(name));
     if (p.ReadBool(FrameLight))
         RadioButton1->setChecked(true);
     else
@@ -789,11 +822,12 @@ void TFrameForm::WriteSettings() {
     }
     p.WriteInteger(WindowState, state);
     const std::pair<std::string_view, QSpinBox*> levels[] = {
-        {JPEGQuality, UpDown1},   {EdgeLevel, UpDown2},    {NoiseLevel, UpDown3},
-        {ContourLevel, UpDown4},  {MosaicLevel, UpDown5},  {PosterizeLevel, UpDown6},
-        {OutlineLevel, UpDown7},  {FrameWidth, UpDown8},   {FrameContrast, UpDown9},
+        {JPEGQuality, UpDown1},  {EdgeLevel, UpDown2},   {NoiseLevel, UpDown3},
+        {ContourLevel, UpDown4}, {MosaicLevel, UpDown5}, {PosterizeLevel, UpDown6},
+        {OutlineLevel, UpDown7}, {FrameWidth, UpDown8},  {FrameContrast, UpDown9},
     };
-    for (const auto& [name, control] : levels) p.WriteInteger(name, control->value());
+    for (const auto& [name, control] : levels)
+        p.WriteInteger(name, control->value());
     p.WriteBool(FrameLight, RadioButton1->isChecked());
     p.WriteString(SettingsKeys::OpenDir, OpenDir.toStdString());
     p.WriteString(SettingsKeys::SaveDir, SaveDir.toStdString());

@@ -225,7 +225,8 @@ public:
     void FastPicture1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     void FastPicture1MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int x, int y);
     // The trimming-frame part of a press on the picture (after the colour readout).
-    void FastPicture1MouseDownTrim(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void FastPicture1MouseDownTrim(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x,
+                                   int y);
 
     // ----- document (FrameDocument.cpp) -----
     void Open1Click();

@@ -14,7 +14,9 @@ QString filterEntry(const QString& filter, int index) {
     return entries.value(0);
 }
 
-QString applicationTitle() { return QFileInfo(QCoreApplication::applicationFilePath()).baseName(); }
+QString applicationTitle() {
+    return QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+}
 
 } // namespace
 

@@ -6,14 +6,14 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QMimeData>
-#include <QUrl>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMimeData>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTabWidget>
+#include <QUrl>
 
 #include "app/Frame.h"
 #include "app/FrameDialogs.h"
@@ -29,7 +29,9 @@
 
 namespace {
 
-std::filesystem::path toPath(const QString& s) { return std::filesystem::path(s.toStdString()); }
+std::filesystem::path toPath(const QString& s) {
+    return std::filesystem::path(s.toStdString());
+}
 
 // The picture drawn stretched into a new bitmap of the given size (white underneath, for
 // pictures with transparent parts).
@@ -108,7 +110,8 @@ void TFrameForm::NeutralSliders() {
 
 void TFrameForm::Open1Click() {
     TrimFrameOff();
-    QString path = Dialogs->OpenFile(this, OpenDir, QString::fromUtf8(texts::kOpenFilter), texts::kFilterIndex);
+    QString path = Dialogs->OpenFile(this, OpenDir, QString::fromUtf8(texts::kOpenFilter),
+                                     texts::kFilterIndex);
     if (path.isEmpty()) return;
     OpenFromShell(path);
 }
@@ -162,7 +165,8 @@ void TFrameForm::OpenPicture(QString path) {
     int height = FastPicture1.picture().height();
     int ratio = FitRatio(width, height);
     if (ratio == TrackBar1->value())
-        SetViewSize(static_cast<int>(int64_t(width) * ratio / 100), static_cast<int>(int64_t(height) * ratio / 100));
+        SetViewSize(static_cast<int>(int64_t(width) * ratio / 100),
+                    static_cast<int>(int64_t(height) * ratio / 100));
     else
         TrackBar1->setValue(ratio);
     FastPicture1.Stretch = true;
@@ -289,7 +293,8 @@ std::filesystem::path TFrameForm::TemporaryFolder() const {
     std::filesystem::path exeDir = toPath(QCoreApplication::applicationDirPath());
     if (::access(exeDir.c_str(), W_OK) == 0) return exeDir;
     QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
-    if (cache.isEmpty() || !QDir::isAbsolutePath(cache)) cache = QDir::homePath() + QStringLiteral("/.cache");
+    if (cache.isEmpty() || !QDir::isAbsolutePath(cache))
+        cache = QDir::homePath() + QStringLiteral("/.cache");
     return toPath(cache) / "pixelwright";
 }
 

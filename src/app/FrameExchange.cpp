@@ -22,8 +22,12 @@ void TFrameForm::Copy1Click() {}
 void TFrameForm::Paste1Click() {}
 void TFrameForm::PasteJpeg() {}
 void TFrameForm::PasteGif() {}
-bool TFrameForm::PutClipboardStream(const QString&, const QByteArray&) { return false; }
-bool TFrameForm::GetClipboardStream(const QString&, QByteArray&) { return false; }
+bool TFrameForm::PutClipboardStream(const QString&, const QByteArray&) {
+    return false;
+}
+bool TFrameForm::GetClipboardStream(const QString&, QByteArray&) {
+    return false;
+}
 void TFrameForm::DropPictureTarget1Drop() {}
 void TFrameForm::A1Click() {}
 void TFrameForm::T1Click() {}
@@ -32,8 +36,8 @@ void TFrameForm::DrawTrimFrame() {}
 void TFrameForm::HideTrimFrame() {}
 void TFrameForm::H2Click() {
     // A missing Readme.txt produces no message.
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/Readme.txt")));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() +
+                                                  QStringLiteral("/Readme.txt")));
 }
 
 void TFrameForm::About1Click() {

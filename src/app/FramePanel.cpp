@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include <QAction>
-#include <QLabel>
 #include <QComboBox>
+#include <QLabel>
 #include <QSlider>
 
 #include "app/Frame.h"
@@ -17,7 +17,9 @@ QString GammaCaption(int position) {
 }
 
 QString LightCaption(int position) {
-    return QString::fromUtf8("輝度 ( %1%2 )").arg(position >= 0 ? QStringLiteral("+") : QString()).arg(position);
+    return QString::fromUtf8("輝度 ( %1%2 )")
+        .arg(position >= 0 ? QStringLiteral("+") : QString())
+        .arg(position);
 }
 
 void TFrameForm::ApplyTone() {
@@ -27,9 +29,10 @@ void TFrameForm::ApplyTone() {
         A1->setChecked(false);
         T1->setEnabled(false);
     }
-    FastPicture1.ApplyToneFromBase(*BaseBitmap, TrackBar5->value(),
-                                   std::pow(10.0L, static_cast<long double>(TrackBar4->value()) / 60.0L),
-                                   TrackBar3->value(), TrackBar2->value());
+    FastPicture1.ApplyToneFromBase(
+        *BaseBitmap, TrackBar5->value(),
+        std::pow(10.0L, static_cast<long double>(TrackBar4->value()) / 60.0L), TrackBar3->value(),
+        TrackBar2->value());
     if (frameOn) {
         ShowTrimFrame();
         A1->setChecked(true);
@@ -38,7 +41,9 @@ void TFrameForm::ApplyTone() {
 }
 
 namespace {
-bool ignoresPicture(TPictureType type) { return type == picNil || type == picIcon; }
+bool ignoresPicture(TPictureType type) {
+    return type == picNil || type == picIcon;
+}
 } // namespace
 
 // The four tone sliders share one rule: caption, then (unless the program moves the
@@ -129,8 +134,12 @@ void TFrameForm::Button12Click() {}
 void TFrameForm::Button13Click() {}
 void TFrameForm::Button14Click() {}
 void TFrameForm::Button15Click() {}
-void TFrameForm::ComboBox2Change() { ComboBox2->setCurrentIndex(PixelFormatIndex()); }
-void TFrameForm::ComboBox3Change() { ComboBox3->setCurrentIndex(HandleTypeIndex()); }
+void TFrameForm::ComboBox2Change() {
+    ComboBox2->setCurrentIndex(PixelFormatIndex());
+}
+void TFrameForm::ComboBox3Change() {
+    ComboBox3->setCurrentIndex(HandleTypeIndex());
+}
 void TFrameForm::Octree2561Click() {}
 void TFrameForm::MedianCut2561Click() {}
 void TFrameForm::MedianCutByVariance2561Click() {}

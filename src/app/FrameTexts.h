@@ -9,10 +9,10 @@ inline constexpr const char* kFontName = "ＭＳ Ｐゴシック";
 inline constexpr const char* kSubstituteFont = "IPAPGothic";
 inline constexpr const char* kCannotOpen = " は開けません。";
 
-inline constexpr const char* kOpenFilter =
-    "JPEG (*.jpg *jpeg);;GIF (*.gif);;Bitmap (*.bmp);;Metafile (*.emf *.wmf);;Icon (*.ico);;*.* (*)";
-inline constexpr const char* kSaveFilter =
-    "JPEG (*.jpg *.jpeg);;GIF (*.gif);;Bitmap (*.bmp);;Metafile (*.emf *.wmf);;Icon (*.ico);;*.* (*)";
+inline constexpr const char* kOpenFilter = "JPEG (*.jpg *jpeg);;GIF (*.gif);;Bitmap "
+                                           "(*.bmp);;Metafile (*.emf *.wmf);;Icon (*.ico);;*.* (*)";
+inline constexpr const char* kSaveFilter = "JPEG (*.jpg *.jpeg);;GIF (*.gif);;Bitmap "
+                                           "(*.bmp);;Metafile (*.emf *.wmf);;Icon (*.ico);;*.* (*)";
 // Filter index 6 of the dialogs: the "*.*" entry (1-based, as the dialogs count).
 inline constexpr int kFilterIndex = 6;
 inline constexpr const char* kSaveTitle = "画像ファイルの保存";

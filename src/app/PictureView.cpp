@@ -18,7 +18,9 @@ namespace {
 // rather than kept as an image (a 200 % view of a large metafile would need gigabytes).
 constexpr qint64 kMaxCachedMetafilePixels = qint64(32) << 20;
 
-bool isMetafile(const Graphic& g) { return std::strcmp(g.className(), "TMetafile") == 0; }
+bool isMetafile(const Graphic& g) {
+    return std::strcmp(g.className(), "TMetafile") == 0;
+}
 
 // A GIF picture that plays as an animation (several frames, animation on).
 const TGIFImage* animatedGif(const Graphic* g) {
@@ -62,7 +64,8 @@ void DisplayCopy(const Bitmap& bmp, QImage& out) {
         }
         break;
     }
-    default: break;
+    default:
+        break;
     }
     out = bmp.toDisplayImage();
 }
@@ -85,7 +88,9 @@ void TPictureView::PictureChanged() {
     update();
 }
 
-TPictureView::~TPictureView() { StopAnimation(); }
+TPictureView::~TPictureView() {
+    StopAnimation();
+}
 
 void TPictureView::StopAnimation() {
     // The painter stops and ends before its image goes.
@@ -102,11 +107,14 @@ void TPictureView::StartAnimation() {
     animImage_->OnPaint = [this](TGIFPainter&) { update(); };
     // Bit 0: the painter keeps time on a thread of its own and hands each step to this
     // thread, so starting it does not block.
-    animPainter_ = std::make_unique<TGIFPainter>(*animImage_, static_cast<uint16_t>(animImage_->PaintOptions | 1));
+    animPainter_ = std::make_unique<TGIFPainter>(
+        *animImage_, static_cast<uint16_t>(animImage_->PaintOptions | 1));
     animPainter_->start();
 }
 
-bool TPictureView::Animating() const { return animPainter_ && animPainter_->running(); }
+bool TPictureView::Animating() const {
+    return animPainter_ && animPainter_->running();
+}
 
 void TPictureView::SyncSize() {
     QSize want(std::max(0, picture_.Width), std::max(0, picture_.Height));
@@ -123,7 +131,8 @@ QRect TPictureView::TargetRect() const {
     if (picture_.Stretch) return rect();
     QSize natural(g->width(), g->height());
     if (picture_.Center)
-        return QRect(QPoint((width() - natural.width()) / 2, (height() - natural.height()) / 2), natural);
+        return QRect(QPoint((width() - natural.width()) / 2, (height() - natural.height()) / 2),
+                     natural);
     return QRect(QPoint(0, 0), natural);
 }
 

@@ -17,7 +17,9 @@
 // The row kernels are written as plain loops over bytes; the dynamic cost model lets the
 // compiler vectorise the ones whose trip count it cannot prove a multiple of the vector
 // width (every row loop here).
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC optimize("vect-cost-model=dynamic", "tree-vectorize")
+#endif
 
 namespace {
 
@@ -33,6 +35,15 @@ constexpr uint32_t kDiv9 = 7282, kDiv6 = 10923, kDiv3 = 21846;
 static_assert(divisionByShiftIsExact(9, kDiv9, 9 * 255));
 static_assert(divisionByShiftIsExact(6, kDiv6, 6 * 255));
 static_assert(divisionByShiftIsExact(3, kDiv3, 3 * 255));
+
+// The sharpening's (difference × level) / 100 lies within ±1020 × 100; over that range a
+// single-precision quotient, truncated, is the integer quotient (checked at compile time).
+constexpr bool floatQuotientIsExact(int maxAbs) {
+    for (int x = -maxAbs; x <= maxAbs; ++x)
+        if (int(float(x) / 100.0f) != x / 100) return false;
+    return true;
+}
+static_assert(floatQuotientIsExact(1020 * 100));
 
 // A 24-bit result bitmap of the source's size that carries a copy of its palette.
 Bitmap makeResultLike(const Bitmap& source) {
@@ -110,8 +121,7 @@ void edgeRow(const Bitmap& src, Bitmap& dst, int y, int level, std::vector<int32
     const uint8_t* dn = src.scanLine(y + 1);
     int32_t* d = diff.data();
     // (sharpened − c) × level = (4c − n − s − w − e) × level; its quotient by 100 truncates
-    // toward zero. The product stays within ±102000, so a single-precision quotient is
-    // never off by enough to cross an integer: truncating it gives the integer quotient.
+    // toward zero, which the truncated single-precision quotient gives over this range.
     for (int i = 3; i < n - 3; ++i) {
         const int32_t c = s[i];
         const int32_t lap = 4 * c - up[i] - dn[i] - s[i - 3] - s[i + 3];

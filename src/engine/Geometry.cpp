@@ -14,7 +14,12 @@
 #include "platform/Exceptions.h"
 #include "platform/Metafile.h"
 
-#pragma GCC optimize("vect-cost-model=dynamic", "tree-vectorize")
+// Row loops may be vectorised even where their trip count is not a multiple of the vector
+// width; the resampling arithmetic is rounded operation by operation, never fused into a
+// multiply-add, so that it equals plain double-precision arithmetic on every machine.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("vect-cost-model=dynamic", "tree-vectorize", "fp-contract=off")
+#endif
 
 namespace {
 
@@ -166,6 +171,7 @@ bool shortFraction(double f) {
 
 // Adding and removing 1.5 × 2^52 rounds a double below 2^51 to an integer, ties to even.
 constexpr double kRoundMagic = 6755399441055744.0;
+constexpr int kChunk = 1024;
 
 // rounded[i] := nearest(h0[i] + dy × (h1[i] − h0[i])); returns whether a value that
 // inexact[i] marks lies within the tie margin of a half-integer. Written with two-lane
@@ -360,7 +366,6 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
     engine::forEachRowRange(NewHeight, [&](int y0, int y1) {
         // Horizontally interpolated upper and lower source rows, kept while they serve.
         std::vector<double> upper(n), lower(n);
-        std::vector<double> rounded(n);
         int upperRow = -1, lowerRow = -1;
         for (int y = y0; y < y1; ++y) {
             const double fy = (y + 0.5) * sy - 0.5;
@@ -390,12 +395,19 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
             // are short fractions the value is exact and its rounding (ties to even) final;
             // elsewhere a value near a tie is recomputed in extended precision below.
             const int64_t* inexact = shortFraction(dy) ? inexactMask.data() : allInexact.data();
+            // In chunks, so that the rounded values are still in the first-level cache when
+            // they are narrowed to bytes.
             const int count = int(n);
-            const bool nearTie = roundRow(h0, h1, dy, inexact, rounded.data(), count);
-            const double* nearest = rounded.data();
-            for (int i = 0; i < count; ++i) {
-                const double v = nearest[i];
-                out[i] = uint8_t(int32_t(v < 0 ? 0 : v > 255 ? 255 : v));
+            bool nearTie = false;
+            for (int i0 = 0; i0 < count; i0 += kChunk) {
+                const int len = std::min(kChunk, count - i0);
+                double nearest[kChunk];
+                nearTie |= roundRow(h0 + i0, h1 + i0, dy, inexact + i0, nearest, len);
+                uint8_t* o = out + i0;
+                for (int i = 0; i < len; ++i) {
+                    const double v = nearest[i];
+                    o[i] = uint8_t(int32_t(v < 0 ? 0 : v > 255 ? 255 : v));
+                }
             }
             if (!nearTie) continue;
             const uint8_t* A = rows[size_t(ra)];
@@ -403,7 +415,8 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
             for (size_t i = 0; i < n; ++i) {
                 if (!inexact[i]) continue;
                 const double v = h0[i] + dy * (h1[i] - h0[i]);
-                if (std::fabs(v - nearest[i]) <= 0.5 - kTieMargin) continue;
+                const double nearest = (v + kRoundMagic) - kRoundMagic;
+                if (std::fabs(v - nearest) <= 0.5 - kTieMargin) continue;
                 const size_t x = i / 3, c = i % 3;
                 const int a = cols.a[x] + int(c), b = cols.b[x] + int(c);
                 out[i] = bilinearExtended(A[a], A[b], B[a], B[b], cols.dx[x], dy);

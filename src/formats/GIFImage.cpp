@@ -714,7 +714,10 @@ void TGIFImage::progress(TProgressStage stage, int percent, const std::string& m
 void TGIFImage::changed() {
     bitmap_.reset();
     palette_.reset();
-    offscreen_.reset();
+    // The next drawing starts a fresh animation of the changed frames. A painter still
+    // inside one of its steps (an event handler changed the image) has been told to stop
+    // and is left to end by itself.
+    if (painter_ && !painter_->running()) painter_.reset();
 }
 
 void TGIFImage::clear() {

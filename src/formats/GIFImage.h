@@ -324,7 +324,6 @@ private:
     mutable std::mutex paintersLock_;
     mutable std::vector<TGIFPainter*> painters_;
     mutable std::unique_ptr<TGIFPainter> painter_; // the painter that draw() started
-    mutable std::unique_ptr<Bitmap> offscreen_;
     mutable bool drawing_ = false;
     mutable bool paletteRequest_ = false;
 };

@@ -398,14 +398,16 @@ void TGIFImage::paint(QPainter& painter, const QRectF& dest) const {
         bitmap_->paint(painter, dest);
         return;
     }
-    if (painter_ && painter_->running()) {
-        painter_->target().paint(painter, dest);
-        return;
-    }
     if (painter_ && painter_->error()) {
         auto error = painter_->error();
         painter_.reset();
         std::rethrow_exception(error);
+    }
+    // A running animation shows its latest frame; one that has ended stays on its last
+    // frame rather than starting again at every repaint.
+    if (painter_) {
+        painter_->target().paint(painter, dest);
+        return;
     }
     stopPainters();
     painter_.reset();

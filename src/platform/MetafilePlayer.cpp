@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <unordered_map>
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -91,7 +92,7 @@ QImage decodeDib(const Reader& r, uint64_t offBmi, uint64_t cbBmi, uint64_t offB
 class Player {
 public:
     Player(QPainter& p, const QRectF& dest, const Metafile& m)
-        : p_(p), m_(m), objects_(std::min<uint32_t>(m.handleCount(), kMaxHandles)) {
+        : p_(p), m_(m), handles_(std::min<uint32_t>(m.handleCount(), kMaxHandles)) {
         const QRectF& f = m.recordFrame();
         base_ = QTransform::fromTranslate(-f.x(), -f.y()) *
                 QTransform::fromScale(dest.width() / f.width(), dest.height() / f.height()) *
@@ -418,8 +419,10 @@ private:
     }
 
     // ----- objects -----
+    // The object in a table slot; the table holds only the slots in use, so a header that
+    // declares many slots costs nothing.
     Object* slot(uint32_t index) {
-        if (index == 0 || index >= objects_.size()) return nullptr;
+        if (index == 0 || index >= handles_) return nullptr;
         return &objects_[index];
     }
 
@@ -927,7 +930,7 @@ private:
             selectObject(r.u32(8));
             break;
         case U_EMR_DELETEOBJECT:
-            if (Object* o = slot(r.u32(8))) *o = Object();
+            objects_.erase(r.u32(8));
             break;
         case U_EMR_CREATEPEN:
             if (Object* o = slot(r.u32(8)); o && r.has(12, 16)) {
@@ -1071,7 +1074,8 @@ private:
 
     QPainter& p_;
     const Metafile& m_;
-    std::vector<Object> objects_;
+    uint32_t handles_;
+    std::unordered_map<uint32_t, Object> objects_;
     QTransform base_, baseTransform_;
     DcState st_;
     std::vector<DcState> saved_;

@@ -9,9 +9,6 @@
 namespace {
 
 constexpr int kLeafDepth = 6;
-// Forks of fewer pixels than this are counted in a histogram when pruning; larger ones
-// (rarely needed) are sorted.
-constexpr int32_t kHistogramCounts = 4096;
 
 int childOfKey(uint32_t key, int depth) {
     return static_cast<int>((key >> (3 * (5 - depth))) & 7);
@@ -169,7 +166,8 @@ void TGetColorEntry::Visit(TOctreeNode& Node, int, bool&) {
 
 // ---- tree ----
 
-TOctree::TOctree() {
+TOctree::TOctree(int32_t pruneHistogramCounts)
+    : pruneHistogramCounts_(std::max(pruneHistogramCounts, 1)) {
     Root = newNode(nullptr);
 }
 
@@ -225,18 +223,18 @@ void TOctree::prune() {
     // removes the children of each such node. So the last threshold is the smallest t whose
     // removals reach the excess, and one pass with it leaves the same tree.
     const int64_t need = int64_t{NodeCount} - kPruneTo;
-    pruneHistogram_.assign(static_cast<size_t>(kHistogramCounts), 0);
+    pruneHistogram_.assign(static_cast<size_t>(pruneHistogramCounts_), 0);
     pruneLarge_.clear();
     forEachNode([this](TOctreeNode& node) {
         if (node.IsLeaf) return;
-        if (node.PixelCount < kHistogramCounts)
+        if (node.PixelCount < pruneHistogramCounts_)
             pruneHistogram_[static_cast<size_t>(std::max(node.PixelCount, 0))] += node.ChildCount;
         else
             pruneLarge_.emplace_back(node.PixelCount, node.ChildCount);
     });
     int64_t removed = 0;
     int32_t last = -1;
-    for (int32_t t = 0; t < kHistogramCounts && last < 0; ++t) {
+    for (int32_t t = 0; t < pruneHistogramCounts_ && last < 0; ++t) {
         removed += pruneHistogram_[static_cast<size_t>(t)];
         if (removed >= need) last = std::max(t, 1);
     }
@@ -313,7 +311,8 @@ void TOctree::flushPending() {
 }
 
 void TOctree::AddBitmap(const Bitmap& bitmap) {
-    if (bitmap.pixelFormat() != pf24bit) throw EInvalidGraphic("ReduceByOctree accepts only 24Bit DIB");
+    if (bitmap.pixelFormat() != pf24bit)
+        throw EInvalidGraphic("ReduceByOctree accepts only 24Bit DIB");
     if (pending_.empty()) {
         pending_.assign(kPathCount, PendingPath{0, 0, 0, 0});
         knownPath_.assign(kPathCount, 0);

@@ -105,7 +105,9 @@ public:
         uint8_t Red, Green, Blue, Flags;
     };
 
-    TOctree();
+    // Pruning counts the nodes of fewer than pruneHistogramCounts pixels in a histogram and
+    // sorts the others, which are rarely needed; tests lower it to reach the sorting.
+    explicit TOctree(int32_t pruneHistogramCounts = 4096);
     ~TOctree();
     TOctree(const TOctree&) = delete;
     TOctree& operator=(const TOctree&) = delete;
@@ -170,7 +172,8 @@ private:
     std::vector<PendingPath> pending_;
     std::vector<uint32_t> pendingKeys_;
     std::vector<uint8_t> knownPath_;
-    // Pixel-count histogram of the forks, reused by every pruning.
+    // Pixel-count histogram of the non-leaf nodes, reused by every pruning.
+    int32_t pruneHistogramCounts_;
     std::vector<int64_t> pruneHistogram_;
     std::vector<std::pair<int32_t, int32_t>> pruneLarge_;
 };

@@ -9,8 +9,8 @@
 #include <QTabWidget>
 #include <QUrl>
 
-#include "app/PictureView.h"
 #include "FrameTestSupport.h"
+#include "app/PictureView.h"
 #include "platform/Exceptions.h"
 #include "platform/Metafile.h"
 
@@ -174,7 +174,8 @@ TEST_F(FrameTest, FailedSaveOverTheOpenedFileKeepsIt) {
     EXPECT_EQ(pwtest::readFile(path.toStdString()), original);
     std::vector<std::string> leftovers;
     for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-        if (e.path().filename().string().find("keep") != std::string::npos) leftovers.push_back(e.path().filename());
+        if (e.path().filename().string().find("keep") != std::string::npos)
+            leftovers.push_back(e.path().filename());
     EXPECT_EQ(leftovers, std::vector<std::string>{"keep.bmp"});
 }
 

@@ -7,21 +7,26 @@
 #include <QElapsedTimer>
 #include <QSlider>
 
+#include "FrameTestSupport.h"
 #include "app/PictureView.h"
 #include "formats/GIFImage.h"
 #include "formats/Jpeg.h"
-#include "FrameTestSupport.h"
 
 namespace {
 
-bool haveConvert() { return std::system("convert -version >/dev/null 2>&1") == 0; }
+bool haveConvert() {
+    return std::system("convert -version >/dev/null 2>&1") == 0;
+}
 
 } // namespace
 
 TEST_F(FrameTest, JpegPicturesOpenDecodeAndKeepTheirKind) {
     if (!haveConvert()) GTEST_SKIP() << "ImageMagick's convert is not installed";
     auto path = dir / "photo.jpg";
-    ASSERT_EQ(std::system(("convert -size 240x160 gradient:red-blue -quality 90 '" + path.string() + "'").c_str()), 0);
+    ASSERT_EQ(
+        std::system(("convert -size 240x160 gradient:red-blue -quality 90 '" + path.string() + "'")
+                        .c_str()),
+        0);
     openForm();
     dialogs->openAnswers << QString::fromStdString(path.string());
     form->Open1Click();
@@ -48,12 +53,16 @@ TEST_F(FrameTest, JpegPicturesOpenDecodeAndKeepTheirKind) {
 TEST_F(FrameTest, GifPicturesShowEightBitsAndAnimateInTheView) {
     if (!haveConvert()) GTEST_SKIP() << "ImageMagick's convert is not installed";
     auto path = dir / "anim.gif";
-    ASSERT_EQ(std::system(("convert -delay 3 -size 40x30 xc:red xc:blue xc:lime -loop 0 '" + path.string() + "'").c_str()), 0);
+    ASSERT_EQ(std::system(("convert -delay 3 -size 40x30 xc:red xc:blue xc:lime -loop 0 '" +
+                           path.string() + "'")
+                              .c_str()),
+              0);
     openForm();
     dialogs->openAnswers << QString::fromStdString(path.string());
     form->Open1Click();
     ASSERT_EQ(form->PictureKind(), 2);
-    EXPECT_TRUE(form->windowTitle().contains("  -  8 bit Color")) << form->windowTitle().toStdString();
+    EXPECT_TRUE(form->windowTitle().contains("  -  8 bit Color"))
+        << form->windowTitle().toStdString();
     EXPECT_EQ(form->BaseBitmap->width(), 40);
     EXPECT_EQ(form->BaseBitmap->pixelColor(5, 5), 0x0000FFu); // first frame, red
 

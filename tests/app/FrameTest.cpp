@@ -8,9 +8,9 @@
 #include <QSpinBox>
 #include <QTabWidget>
 
+#include "FrameTestSupport.h"
 #include "app/FrameTexts.h"
 #include "app/PictureView.h"
-#include "FrameTestSupport.h"
 #include "platform/Metafile.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsText.h"
@@ -34,9 +34,9 @@ TEST(FrameRules, FitRatioKeepsLargePicturesOnScreen) {
     struct Case {
         int w, h, ratio;
     };
-    const Case cases[] = {{2000, 1500, 50}, {1025, 10, 90},  {20000, 100, 10}, {1024, 1024, 100},
-                          {3000, 2000, 30}, {10240, 5, 10},  {10241, 5, 10},   {1, 1, 100},
-                          {5, 4000, 20}};
+    const Case cases[] = {{2000, 1500, 50},  {1025, 10, 90},   {20000, 100, 10},
+                          {1024, 1024, 100}, {3000, 2000, 30}, {10240, 5, 10},
+                          {10241, 5, 10},    {1, 1, 100},      {5, 4000, 20}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
         EXPECT_EQ(TFrameForm::FitRatio(c.w, c.h), c.ratio);
@@ -47,7 +47,8 @@ TEST(FrameRules, TextsOfSizesFoldersColoursAndSliders) {
     const std::pair<unsigned long long, const char*> sizes[] = {
         {1, "  1KB"},    {1023, "  1KB"}, {1024, "  1KB"}, {1535, "  1KB"}, {1536, "  2KB"},
         {2048, "  2KB"}, {2559, "  2KB"}, {2560, "  3KB"}, {0, "  0KB"}};
-    for (const auto& [size, text] : sizes) EXPECT_EQ(FileSizeText(size), QString::fromUtf8(text)) << size;
+    for (const auto& [size, text] : sizes)
+        EXPECT_EQ(FileSizeText(size), QString::fromUtf8(text)) << size;
 
     EXPECT_EQ(FolderOf("/home/u/a.jpg"), "/home/u");
     EXPECT_EQ(FolderOf("/a.jpg"), "/");
@@ -220,17 +221,20 @@ TEST_F(FrameTest, CaptionNamesFileSizeDimensionsDepthAndFormat) {
     auto bytes = std::filesystem::file_size(path.toStdString());
     dialogs->openAnswers << path;
     form->Open1Click();
-    EXPECT_EQ(form->windowTitle(), path + FileSizeText(bytes) +
-                                       QString::fromUtf8("  ( 300 × 200 )  -  24 bit Color ( pf24bit - bmDIB )"));
+    EXPECT_EQ(form->windowTitle(),
+              path + FileSizeText(bytes) +
+                  QString::fromUtf8("  ( 300 × 200 )  -  24 bit Color ( pf24bit - bmDIB )"));
     EXPECT_EQ(form->ComboBox2->currentIndex(), 6);
     EXPECT_EQ(form->ComboBox3->currentIndex(), 0);
 
     form->ViewBitmap()->setPixelFormat(pf8bit);
     form->UpdateCaption();
-    EXPECT_TRUE(form->windowTitle().endsWith(QString::fromUtf8("  -  8 bit Color ( pf8bit - bmDIB )")));
+    EXPECT_TRUE(
+        form->windowTitle().endsWith(QString::fromUtf8("  -  8 bit Color ( pf8bit - bmDIB )")));
     form->ViewBitmap()->setHandleType(bmDDB);
     form->UpdateCaption();
-    EXPECT_TRUE(form->windowTitle().endsWith(QString::fromUtf8("  -  32 bit Color ( pfDevice - bmDDB )")));
+    EXPECT_TRUE(
+        form->windowTitle().endsWith(QString::fromUtf8("  -  32 bit Color ( pfDevice - bmDDB )")));
     EXPECT_EQ(form->ComboBox2->currentIndex(), 0);
     EXPECT_EQ(form->ComboBox3->currentIndex(), 1);
 }
@@ -246,7 +250,8 @@ TEST_F(FrameTest, ColourReadoutReadsThePictureUnderTheMouse) {
     EXPECT_EQ(form->Label21->text(), ColorText(source.pixelColor(20, 20)));
     EXPECT_EQ(form->DownPoint, QPoint(10, 10));
     uint32_t c = source.pixelColor(20, 20);
-    EXPECT_EQ(form->Panel7->palette().color(QPalette::Window), QColor(c & 0xFF, (c >> 8) & 0xFF, c >> 16));
+    EXPECT_EQ(form->Panel7->palette().color(QPalette::Window),
+              QColor(c & 0xFF, (c >> 8) & 0xFF, c >> 16));
 
     // Only while the kind selector shows "Bitmap".
     QString before = form->Label21->text();
@@ -295,7 +300,8 @@ TEST_F(FrameTest, MakeCurrentSizeTheBase) {
     ASSERT_TRUE(form->ViewBitmap());
     ASSERT_EQ(form->ViewBitmap()->width(), 150);
     for (int y = 0; y < 75; y += 7)
-        for (int x = 0; x < 150; x += 11) ASSERT_EQ(form->ViewBitmap()->pixelColor(x, y), base.pixelColor(2 * x, 2 * y));
+        for (int x = 0; x < 150; x += 11)
+            ASSERT_EQ(form->ViewBitmap()->pixelColor(x, y), base.pixelColor(2 * x, 2 * y));
 }
 
 TEST_F(FrameTest, TinyViewIsRefusedWithAMessage) {

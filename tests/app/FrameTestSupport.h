@@ -14,7 +14,9 @@
 #include "support/TestSupport.h"
 
 // Readable QString values in failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 class FakeDialogs : public TFrameDialogs {
 public:

@@ -2,8 +2,8 @@
 #include <QAction>
 #include <QSlider>
 
-#include "app/Histgram.h"
 #include "FrameTestSupport.h"
+#include "app/Histgram.h"
 #include "settings/SettingsKeys.h"
 
 TEST_F(FrameTest, HistogramWindowFollowsThePictureAndKeepsItsBounds) {

@@ -250,7 +250,7 @@ std::vector<Case> filterCases() {
         cases.push_back({"Mosaic " + std::to_string(size),
                          [size](TFastPicture& p) { p.Mosaic(size); },
                          [size](const Bitmap& b) { return refMosaic(b, size); }});
-    for (int width : {1, 2, 7, 1000})
+    for (int width : {1, 2, 7, 1000, 2147483647})
         for (int contrast : {105, 180, 300})
             for (bool left : {true, false})
                 cases.push_back(

@@ -72,6 +72,15 @@ struct Engine {
     const Bitmap& bmp() { return *pic.picture().as<Bitmap>(); }
 };
 
+class ThreadCount {
+public:
+    explicit ThreadCount(int n) : saved_(engine::threadCount()) { engine::setThreadCount(n); }
+    ~ThreadCount() { engine::setThreadCount(saved_); }
+
+private:
+    int saved_;
+};
+
 const PixelFormat kNativeFormats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
 
 TEST(Turn, MapsEveryPixelAtEveryDepth) {
@@ -246,11 +255,10 @@ TEST(Resample, BilinearStretchMatchesExtendedPrecisionFormula) {
         for (int threads : {1, 2}) {
             SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " to " + std::to_string(nw) +
                          "x" + std::to_string(nh) + ", threads " + std::to_string(threads));
-            engine::setThreadCount(threads);
+            ThreadCount tc(threads);
             const Bitmap src = pwtest::makeTestBitmap(w, h, uint32_t(w * h));
             EXPECT_TRUE(pwtest::sameBitmap(BilinearStretch(src, nw, nh), refBilinear(src, nw, nh)));
         }
-    engine::setThreadCount(2);
     // An extended-precision tie: halfway between 0 and 1 rounds to the even 0, and between
     // 1 and 2 to the even 2.
     Bitmap two(2, 1, pf24bit);
@@ -265,18 +273,17 @@ TEST(Resample, BilinearStretchMatchesExtendedPrecisionFormula) {
 
 TEST(Resample, AreaAverageShrinkMatchesLiteralSums) {
     const std::vector<std::array<int, 4>> cases = {
-        {4, 1, 2, 1},     {1, 1, 1, 1},   {9, 7, 4, 3},     {10, 10, 3, 7},
-        {64, 48, 32, 24}, {100, 3, 1, 1}, {37, 41, 36, 40}, {5, 5, 5, 5}};
+        {4, 1, 2, 1},   {1, 1, 1, 1},     {9, 7, 4, 3}, {10, 10, 3, 7},   {64, 48, 32, 24},
+        {100, 3, 1, 1}, {37, 41, 36, 40}, {5, 5, 5, 5}, {100, 80, 37, 33}};
     for (auto [w, h, nw, nh] : cases)
         for (int threads : {1, 2}) {
             SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " to " + std::to_string(nw) +
                          "x" + std::to_string(nh) + ", threads " + std::to_string(threads));
-            engine::setThreadCount(threads);
+            ThreadCount tc(threads);
             const Bitmap src = pwtest::makeTestBitmap(w, h, uint32_t(w + h));
             EXPECT_TRUE(
                 pwtest::sameBitmap(AreaAverageShrink(src, nw, nh), refAreaAverage(src, nw, nh)));
         }
-    engine::setThreadCount(2);
     // 0, 100, 200, 255 to two pixels: 99.9998 / 2 and 454.9993 / 2.
     Bitmap grey(4, 1, pf24bit);
     const int values[] = {0, 100, 200, 255};

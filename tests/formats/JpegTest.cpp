@@ -155,8 +155,24 @@ TEST_F(JpegTest, ProgressiveFileKeepsProgressionOnReencode) {
     // Incremental decoding shows interim scans but ends with the same picture.
     TJPEGImage incremental;
     incremental.IncrementalDecode = true;
+    int reports = 0;
+    incremental.OnProgress = [&](Graphic&, TProgressStage, int, bool, const QRect&,
+                                 const std::string&) { ++reports; };
     incremental.loadFromBytes(bytes);
     expectSameAsDjpeg(file, "", incremental);
+    EXPECT_GE(reports, 2);
+
+    // The same with quantized output: the palette is the final pass's colour map, taken
+    // before the codec releases it.
+    TJPEGImage quantized;
+    quantized.IncrementalDecode = true;
+    quantized.OutputDepth = 1;
+    quantized.loadFromBytes(bytes);
+    const Bitmap& q = quantized.bitmap();
+    ASSERT_EQ(q.pixelFormat(), pf8bit);
+    ASSERT_GT(q.palette().size(), 16);
+    EXPECT_LE(q.palette().size(), 236);
+    expectSameAsDjpeg(file, "-colors 236", quantized);
 }
 
 TEST_F(JpegTest, GreyscaleDecodesToQuantizedGreys) {

@@ -29,6 +29,7 @@ struct Tree {
     int64_t leafCount = 0;
     int64_t threshold = 0;
     int nextIndex = 0;
+    int prunes = 0;
     std::vector<Rgb> palette;
 
     Tree() { root = make(nullptr); }
@@ -78,6 +79,7 @@ struct Tree {
             ++depth;
         }
         if (nodeCount > 100000) {
+            ++prunes;
             threshold = 1;
             while (nodeCount > 99000) {
                 trim(root.get());

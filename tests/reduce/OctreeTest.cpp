@@ -91,7 +91,7 @@ TEST(Octree, SmallTargetsMergeDownToTheRoot) {
 TEST(Octree, PruningWhileAddingMatchesStepwiseTrimPasses) {
     // Noise makes new paths with nearly every pixel, so the tree passes 100000 nodes many
     // times while the pixels are added.
-    const Bitmap source = noise(300, 200, 11);
+    const Bitmap source = noise(500, 400, 11);
     octree_reference::Tree reference;
     for (int y = 0; y < source.height(); ++y)
         for (int x = 0; x < source.width(); ++x) {
@@ -100,6 +100,9 @@ TEST(Octree, PruningWhileAddingMatchesStepwiseTrimPasses) {
         }
     TOctree gathered;
     gathered.AddBitmap(source);
+    // Nodes of more pixels than the pruning's histogram holds take the sorted path.
+    TOctree sorted(1);
+    sorted.AddBitmap(source);
     TOctree single;
     for (int y = 0; y < source.height(); ++y)
         for (int x = 0; x < source.width(); ++x) {
@@ -107,18 +110,23 @@ TEST(Octree, PruningWhileAddingMatchesStepwiseTrimPasses) {
             single.AddColor(colorOf(c.r, c.g, c.b));
             ASSERT_LE(single.NodeCount, TOctree::kPruneAbove);
         }
+    EXPECT_GE(reference.prunes, 5);
     EXPECT_LE(reference.nodeCount, 100000);
     EXPECT_EQ(gathered.NodeCount, reference.nodeCount);
     EXPECT_EQ(gathered.LeafCount, reference.leafCount);
+    EXPECT_EQ(sorted.NodeCount, reference.nodeCount);
+    EXPECT_EQ(sorted.LeafCount, reference.leafCount);
     EXPECT_EQ(single.NodeCount, reference.nodeCount);
     EXPECT_EQ(single.LeafCount, reference.leafCount);
-    EXPECT_EQ(gathered.Root->PixelCount, 60000);
+    EXPECT_EQ(gathered.Root->PixelCount, 200000);
     EXPECT_EQ(gathered.Root->SumR, reference.root->sumR);
     EXPECT_EQ(gathered.Root->SumB, reference.root->sumB);
 
     gathered.Reduce(256);
+    sorted.Reduce(256);
     reference.reduce(256);
     EXPECT_EQ(gathered.GetPalette().entries(), reference.palette);
+    EXPECT_EQ(sorted.GetPalette().entries(), reference.palette);
     EXPECT_EQ(gathered.Threshold, reference.threshold);
 }
 
@@ -130,7 +138,7 @@ TEST(Octree, WholeReductionMatchesReference) {
     };
     const Case cases[] = {
         {"photo-like", pwtest::makeTestBitmap(320, 240, 5), 256},
-        {"noise", noise(257, 255, 2), 256},
+        {"noise", noise(400, 300, 2), 256},
         {"noise to 17", noise(100, 90, 3), 17},
         {"one row", pwtest::makeTestBitmap(1000, 1, 9), 256},
     };
@@ -149,10 +157,9 @@ TEST(Octree, ColoursNeverAddedFollowTheFirstChild) {
     tree.Reduce(256);
     EXPECT_EQ(tree.GetColorIndex(colorOf(0, 0, 0)), 0);
     EXPECT_EQ(tree.GetColorIndex(colorOf(255, 255, 255)), 1);
-    // Red 255 leaves the white branch at depth 0 only for a colour off every path; the root's
-    // first child present is black's.
+    // (255, 0, 0) needs a child the root lacks and goes to its first child present: black's.
     EXPECT_EQ(tree.GetColorIndex(colorOf(255, 0, 0)), 0);
-    // Inside the white branch, the missing child sends the colour to that branch's first leaf.
+    // Blue 250 leaves white's path only at depth 5 and ends at that branch's first leaf.
     EXPECT_EQ(tree.GetColorIndex(colorOf(255, 255, 250)), 1);
     const std::vector<uint8_t> lookup = tree.BuildLookup();
     for (uint32_t color :
