@@ -17,7 +17,4 @@ inline constexpr const char* kSaveFilter = "JPEG (*.jpg *.jpeg);;GIF (*.gif);;Bi
 inline constexpr int kFilterIndex = 6;
 inline constexpr const char* kSaveTitle = "画像ファイルの保存";
 
-inline constexpr const char* kSettingsHeader =
-    "Pixelwright 環境設定ファイル --- このファイルは、編集しないで下さい。";
-
 } // namespace texts

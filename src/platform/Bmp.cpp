@@ -418,12 +418,14 @@ std::vector<uint8_t> dibHeaderFor(const Bitmap& bmp, size_t extraAfter) {
     return out;
 }
 
+// Appends the rows bottom-up. Rows are inserted rather than resized and copied, so the
+// buffer (reserved by the caller) is written once.
 void appendRows(const Bitmap& bmp, std::vector<uint8_t>& out) {
-    size_t at = out.size();
-    size_t stride = static_cast<size_t>(bmp.stride());
-    out.resize(at + stride * static_cast<size_t>(bmp.height()));
-    for (int y = bmp.height() - 1; y >= 0; --y, at += stride)
-        std::memcpy(out.data() + at, bmp.scanLine(y), stride);
+    const size_t stride = static_cast<size_t>(bmp.stride());
+    for (int y = bmp.height() - 1; y >= 0; --y) {
+        const uint8_t* row = bmp.scanLine(y);
+        out.insert(out.end(), row, row + stride);
+    }
 }
 
 } // namespace

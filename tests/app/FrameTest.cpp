@@ -372,6 +372,20 @@ TEST_F(FrameTest, ViewPaintsWholeRowsAndColumnsAndKeepsItsDisplayCopy) {
             uint32_t c = source.pixelColor(2 * x, 2 * y);
             ASSERT_EQ(shot.pixel(x, y), qRgb(c & 0xFF, (c >> 8) & 0xFF, c >> 16)) << x << "," << y;
         }
+    // An 8-bit picture shows its palette colours.
+    Bitmap indexed = source;
+    indexed.setPixelFormat(pf8bit);
+    form->FastPicture1.picture().assign(&indexed);
+    form->FastPicture1.Invalidate();
+    QImage shot8 = form->FastPicture1View->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < 150; y += 29)
+        for (int x = 0; x < 200; x += 31) {
+            uint32_t c = indexed.pixelColor(2 * x, 2 * y);
+            ASSERT_EQ(shot8.pixel(x, y), qRgb(c & 0xFF, (c >> 8) & 0xFF, c >> 16)) << x << "," << y;
+        }
+    form->FastPicture1.picture().assign(&source);
+    form->FastPicture1.Invalidate();
+    form->FastPicture1View->grab();
     int rebuilds = form->FastPicture1View->RebuildCount();
     form->FastPicture1View->grab();
     form->TrackBar1->setValue(70);
