@@ -18,7 +18,9 @@ std::unique_ptr<QGuiApplication> app;
 }
 
 // fontconfig keeps its caches for the life of the process; that is not a leak of ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     // Text playback needs the font database, which needs a GUI application. It is closed

@@ -4,9 +4,12 @@
 #include <cmath>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 
 #include "app/Frame.h"
 #include "platform/Bitmap.h"
@@ -120,34 +123,249 @@ void TFrameForm::Button2Click() {
     Tag = 0;
 }
 
-// The quality and conversion buttons, the colour reduction and rotation menus and the
-// two selectors are not wired to the engine yet.
-void TFrameForm::Button4Click() {}
-void TFrameForm::Button5Click() {}
-void TFrameForm::Button6Click() {}
-void TFrameForm::Button7Click() {}
-void TFrameForm::Button8Click() {}
-void TFrameForm::Button9Click() {}
-void TFrameForm::Button10Click() {}
-void TFrameForm::Button11Click() {}
-void TFrameForm::Button12Click() {}
-void TFrameForm::Button13Click() {}
-void TFrameForm::Button14Click() {}
-void TFrameForm::Button15Click() {}
+// ======================================================================================
+// Destructive operations: quality and conversion buttons, colour reduction, rotation
+// ======================================================================================
+
+namespace {
+
+// Shows the wait cursor while an operation runs over the whole picture; the cursor comes
+// back however the operation ends.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// Turns the view's stretching on when the scope ends, also when an operation throws
+// half-way through a rotation, so the view never stays unstretched.
+class StretchOnAtEnd {
+public:
+    explicit StretchOnAtEnd(bool& stretch) : stretch_(stretch) {}
+    ~StretchOnAtEnd() { stretch_ = true; }
+    StretchOnAtEnd(const StretchOnAtEnd&) = delete;
+    StretchOnAtEnd& operator=(const StretchOnAtEnd&) = delete;
+
+private:
+    bool& stretch_;
+};
+
+// Run before every destructive operation. Returns false when there is nothing to work on
+// (no picture, or an icon). Otherwise the trimming frame is off and the picture in view is
+// a bitmap: a JPEG, GIF or metafile picture is rebuilt from the base image with the
+// current tone settings.
+bool operationPrologue(TFrameForm& form) {
+    if (ignoresPicture(form.FastPicture1.GetPictureType())) return false;
+    form.TrimFrameOff();
+    if (!form.ViewBitmap()) form.ApplyTone();
+    return true;
+}
+
+// A filter or effect: prologue, the operation, then the caption and histogram. The
+// current picture changes in place; the base image stays as it was.
+template <class Operation> void runEffect(TFrameForm& form, Operation operation) {
+    if (!operationPrologue(form)) return;
+    {
+        WaitCursor wait;
+        operation(form.FastPicture1);
+    }
+    form.UpdateCaption();
+    form.RefreshHistogram();
+}
+
+// A colour reduction: prologue, the reduction, and the reduced picture becomes the base.
+template <class Operation> void runReduction(TFrameForm& form, Operation operation) {
+    if (!operationPrologue(form)) return;
+    {
+        WaitCursor wait;
+        operation(form);
+    }
+    form.Button2Click();
+    form.UpdateCaption();
+    form.RefreshHistogram();
+}
+
+// A quarter turn swaps the view's sides; the picture is turned with stretching off so
+// that the view never paints it squeezed into the old shape.
+void quarterTurn(TFrameForm& form, int angle) {
+    if (!operationPrologue(form)) return;
+    {
+        WaitCursor wait;
+        StretchOnAtEnd stretchOn(form.FastPicture1.Stretch);
+        form.FastPicture1.Stretch = false;
+        const int w = form.FastPicture1.Width;
+        const int h = form.FastPicture1.Height;
+        form.FastPicture1.Turn(angle);
+        form.SetViewSize(h, w);
+    }
+    form.FastPicture1.Invalidate();
+    form.Button2Click();
+    form.UpdateCaption();
+}
+
+// A turn or mirror that keeps the view's size; the colours are unchanged, so the
+// histogram is not redrawn.
+template <class Operation> void runGeometry(TFrameForm& form, Operation operation) {
+    if (!operationPrologue(form)) return;
+    {
+        WaitCursor wait;
+        operation(form.FastPicture1);
+    }
+    form.Button2Click();
+    form.UpdateCaption();
+}
+
+} // namespace
+
+// ----- tab "画質" -----
+
+void TFrameForm::Button4Click() {
+    runEffect(*this, [this](TFastPicture& p) { p.Edge(UpDown2->value()); });
+}
+
+void TFrameForm::Button5Click() {
+    runEffect(*this, [this](TFastPicture& p) { p.Median(UpDown3->value()); });
+}
+
+void TFrameForm::Button6Click() {
+    runEffect(*this, [](TFastPicture& p) { p.Blur(); });
+}
+
+void TFrameForm::Button7Click() {
+    runEffect(*this, [this](TFastPicture& p) { p.Sobel(UpDown4->value(), true); });
+}
+
+// ----- tab "変換" -----
+
+void TFrameForm::Button8Click() {
+    runEffect(*this, [this](TFastPicture& p) { p.Mosaic(UpDown5->value()); });
+}
+
+void TFrameForm::Button9Click() {
+    runEffect(*this, [this](TFastPicture& p) { p.Posterization(UpDown6->value()); });
+}
+
+void TFrameForm::Button10Click() {
+    runEffect(*this, [this](TFastPicture& p) { p.Sobel(UpDown7->value(), false); });
+}
+
+void TFrameForm::Button11Click() {
+    runEffect(*this, [this](TFastPicture& p) {
+        p.Framing(UpDown8->value(), UpDown9->value(), RadioButton1->isChecked());
+    });
+}
+
+void TFrameForm::Button12Click() {
+    runEffect(*this, [](TFastPicture& p) { p.GrayScale(); });
+}
+
+void TFrameForm::Button13Click() {
+    runEffect(*this, [](TFastPicture& p) { p.Sepia(); });
+}
+
+void TFrameForm::Button14Click() {
+    runEffect(*this, [](TFastPicture& p) { p.Negative(); });
+}
+
+// Level -1 asks for an automatic threshold; the level box then shows the threshold that
+// was applied, so pressing the button again repeats the same result. A refused operation
+// leaves Used at -1.
+void TFrameForm::Button15Click() {
+    const int threshold = UpDown10->value();
+    int used = threshold;
+    runEffect(*this, [threshold, &used](TFastPicture& p) { p.BlackAndWhite(threshold, used); });
+    if (threshold == -1) UpDown10->setValue(used);
+}
+
+// ----- pixel format and handle type selectors -----
+
+// Converts the bitmap in view to the chosen pixel format. When the conversion is refused
+// (pfcustom), the selector shows the format the bitmap still has before the error goes on
+// to the message box.
 void TFrameForm::ComboBox2Change() {
-    ComboBox2->setCurrentIndex(PixelFormatIndex());
+    const int a = PixelFormatIndex();
+    const int s = ComboBox2->currentIndex();
+    Bitmap* bmp = ViewBitmap();
+    if (s == a || FastPicture1.GetPictureType() != picBitmap || !bmp || s < 0 || s > 8) {
+        ComboBox2->setCurrentIndex(a);
+        return;
+    }
+    try {
+        WaitCursor wait;
+        bmp->setPixelFormat(static_cast<PixelFormat>(s));
+    } catch (...) {
+        ComboBox2->setCurrentIndex(PixelFormatIndex());
+        throw;
+    }
+    FastPicture1.Invalidate();
+    UpdateCaption();
+    RefreshHistogram();
 }
+
 void TFrameForm::ComboBox3Change() {
-    ComboBox3->setCurrentIndex(HandleTypeIndex());
+    const int a = HandleTypeIndex();
+    const int s = ComboBox3->currentIndex();
+    Bitmap* bmp = ViewBitmap();
+    if (s == a || FastPicture1.GetPictureType() != picBitmap || !bmp || s < 0 || s > 1) {
+        ComboBox3->setCurrentIndex(a);
+        return;
+    }
+    bmp->setHandleType(s == 0 ? bmDIB : bmDDB);
+    FastPicture1.Invalidate();
+    UpdateCaption();
+    RefreshHistogram();
 }
-void TFrameForm::Octree2561Click() {}
-void TFrameForm::MedianCut2561Click() {}
-void TFrameForm::MedianCutByVariance2561Click() {}
-void TFrameForm::MedianCut2562Click() {}
-void TFrameForm::MedianCut2563Click() {}
-void TFrameForm::N4Click() {}
-void TFrameForm::PixelFormat2561Click() {}
-void TFrameForm::N901Click() {}
-void TFrameForm::N1801Click() {}
-void TFrameForm::N2701Click() {}
-void TFrameForm::R1Click() {}
+
+// ----- menu "減色" -----
+
+void TFrameForm::Octree2561Click() {
+    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(0); });
+}
+
+void TFrameForm::MedianCut2561Click() {
+    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(1); });
+}
+
+void TFrameForm::MedianCutByVariance2561Click() {
+    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(2); });
+}
+
+void TFrameForm::MedianCut2562Click() {
+    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(3); });
+}
+
+void TFrameForm::MedianCut2563Click() {
+    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(4); });
+}
+
+void TFrameForm::N4Click() {
+    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(5); });
+}
+
+// No quantizer: the bitmap class maps every pixel onto its halftone palette.
+void TFrameForm::PixelFormat2561Click() {
+    runReduction(*this, [](TFrameForm& f) {
+        f.ViewBitmap()->setPixelFormat(pf8bit);
+        f.FastPicture1.Invalidate();
+    });
+}
+
+// ----- menu "回転" -----
+
+void TFrameForm::N901Click() {
+    quarterTurn(*this, 90);
+}
+
+void TFrameForm::N1801Click() {
+    runGeometry(*this, [](TFastPicture& p) { p.Turn(180); });
+}
+
+void TFrameForm::N2701Click() {
+    quarterTurn(*this, 270);
+}
+
+void TFrameForm::R1Click() {
+    runGeometry(*this, [](TFastPicture& p) { p.Reverse(); });
+}
