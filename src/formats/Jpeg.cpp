@@ -197,7 +197,10 @@ bool configure(Decompressor& d, const DecodeSettings& s) {
         c->out_color_space = JCS_GRAYSCALE;
     else if (c->out_color_space == JCS_RGB)
         c->out_color_space = JCS_EXT_BGR;
-    if (s.outputDepth == 1 || c->out_color_space == JCS_GRAYSCALE) {
+    // CMYK and YCCK pictures decode to four bytes per pixel and are turned into blue,
+    // green, red afterwards; the codec's colour quantizer does not take four channels.
+    bool cmyk = c->out_color_space == JCS_CMYK;
+    if (!cmyk && (s.outputDepth == 1 || c->out_color_space == JCS_GRAYSCALE)) {
         c->quantize_colors = TRUE;
         c->desired_number_of_colors = 236;
     }
@@ -285,6 +288,30 @@ bool decodeRows(Decompressor& d, const RowTarget& t) {
     if (d.buffered) jpeg_finish_output(c);
     jpeg_finish_decompress(c);
     return true;
+}
+
+// Turns decoded C, M, Y, K bytes into a 24-bit picture. Files with the Adobe marker (nearly
+// every CMYK JPEG, as written by prepress programs) store the channels inverted, so there
+// 0 means full ink; the others store plain ink amounts.
+Bitmap cmykToBgr(const Bitmap& source, bool inverted) {
+    Bitmap out(source.width(), source.height(), pf24bit);
+    for (int y = 0; y < source.height(); ++y) {
+        const uint8_t* in = source.scanLine(y);
+        uint8_t* row = out.scanLine(y);
+        for (int x = 0; x < source.width(); ++x, in += 4, row += 3) {
+            unsigned cc = in[0], m = in[1], ye = in[2], k = in[3];
+            if (!inverted) {
+                cc = 255 - cc;
+                m = 255 - m;
+                ye = 255 - ye;
+                k = 255 - k;
+            }
+            row[0] = static_cast<uint8_t>((ye * k + 127) / 255);
+            row[1] = static_cast<uint8_t>((m * k + 127) / 255);
+            row[2] = static_cast<uint8_t>((cc * k + 127) / 255);
+        }
+    }
+    return out;
 }
 
 void throwCodecError(ErrorMgr& err) {
@@ -462,9 +489,11 @@ void TJPEGImage::decode() const {
     limits::checkPictureSize(d->cinfo.image_width, d->cinfo.image_height);
     if (!configure(*d, s)) throwCodecError(d->err);
     bool quantized = d->cinfo.quantize_colors;
-    // Rows are 3 bytes (blue, green, red) or 1 byte per pixel; other output spaces (CMYK)
-    // have no conversion here.
-    if (d->cinfo.out_color_space != JCS_EXT_BGR && d->cinfo.out_color_space != JCS_GRAYSCALE)
+    bool cmyk = d->cinfo.out_color_space == JCS_CMYK;
+    // Rows are 3 bytes (blue, green, red), 4 bytes (C, M, Y, K; converted below) or 1 byte
+    // per pixel; any other output space has no conversion here.
+    if (!cmyk && d->cinfo.out_color_space != JCS_EXT_BGR &&
+        d->cinfo.out_color_space != JCS_GRAYSCALE)
         throw EJPEG(static_cast<int>(JERR_CONVERSION_NOTIMPL));
 
     bool aborted = false;
@@ -473,7 +502,7 @@ void TJPEGImage::decode() const {
         if (!startDecompress(*d)) throwCodecError(d->err);
         const j_decompress_ptr c = &d->cinfo;
         Bitmap pixels(static_cast<int>(c->output_width), static_cast<int>(c->output_height),
-                      quantized ? pf8bit : pf24bit);
+                      cmyk ? pf32bit : quantized ? pf8bit : pf24bit);
         bool paletteModified = false;
         if (quantized) {
             if (d->userMapCount > 0) {
@@ -508,6 +537,7 @@ void TJPEGImage::decode() const {
             bitmap_->setPalette(Palette(std::move(entries)));
         }
         if (!ok) throwCodecError(d->err);
+        if (cmyk) *bitmap_ = cmykToBgr(*bitmap_, d->cinfo.saw_Adobe_marker != 0);
         JpegCodec::reportProgress(*this, psEnding, 100);
         if (paletteModified) self->changed();
     } catch (const EAbort&) {

@@ -355,3 +355,34 @@ TEST_F(JpegTest, FormDataAndRegistryRoundTrip) {
     ASSERT_NE(Picture::findFileFormat("jpeg"), nullptr);
     EXPECT_EQ(Picture::findFileFormat("jpeg")->description, "JPEG イメージファイル");
 }
+
+// CMYK files (as prepress programs write them, with the Adobe marker) open as 24-bit
+// pictures with their colours, and ImageMagick agrees on the pixels within rounding.
+TEST_F(JpegTest, CmykFilesOpenWithTheirColours) {
+    SKIP_WITHOUT("convert");
+    auto file = dir / "cmyk.jpg";
+    ASSERT_EQ(fmtest::run("convert -size 16x8 xc:'rgb(200,100,50)' -size 16x8 xc:'rgb(20,180,240)' "
+                          "-append -colorspace CMYK -quality 100 " +
+                          shellQuote(file)),
+              0);
+    TJPEGImage jpeg;
+    jpeg.loadFromBytes(pwtest::readFile(file));
+    const Bitmap& bmp = jpeg.bitmap();
+    ASSERT_EQ(bmp.pixelFormat(), pf24bit);
+    ASSERT_EQ(bmp.width(), 16);
+    ASSERT_EQ(bmp.height(), 16);
+    auto out = dir / "im.ppm";
+    ASSERT_EQ(fmtest::run("convert " + shellQuote(file) + " -colorspace sRGB " + shellQuote(out)), 0);
+    auto theirs = fmtest::readPnm(out);
+    auto mine = fmtest::toRgb(bmp);
+    ASSERT_EQ(mine.rgb.size(), theirs.rgb.size());
+    int worst = 0;
+    for (size_t i = 0; i < mine.rgb.size(); ++i)
+        worst = std::max(worst, std::abs(int(mine.rgb[i]) - int(theirs.rgb[i])));
+    EXPECT_LE(worst, 3);
+    // The top half is still clearly the orange it was made from.
+    const uint8_t* px = bmp.scanLine(2) + 3 * 2;
+    EXPECT_NEAR(px[2], 200, 6);
+    EXPECT_NEAR(px[1], 100, 6);
+    EXPECT_NEAR(px[0], 50, 6);
+}
