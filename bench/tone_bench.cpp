@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include "engine/FastPicture.h"
+#include "engine/Histogram.h"
 #include "engine/RowDriver.h"
 #include "platform/Bitmap.h"
 
@@ -92,6 +93,20 @@ POINT_BENCH(FindLevels, false, {
     int low, high;
     f.FindLevels(low, high, 1, 1);
 });
+
+// The histogram's counting (every pixel, 256 bins) without the drawing.
+void BM_CountHistogram(benchmark::State& state) {
+    engine::setThreadCount(static_cast<int>(state.range(0)));
+    TFastPicture fp;
+    fp.picture().assign(&bigPicture());
+    for (auto _ : state) {
+        HistogramCounts counts;
+        CountHistogram(fp, 0, 0, counts);
+        benchmark::DoNotOptimize(counts.vmax);
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(bigPicture().byteSize()));
+}
+BENCHMARK(BM_CountHistogram)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The tone sliders on 12 megapixels: copy the base and apply the four operations, once
 // one by one and once composed into a single pass.

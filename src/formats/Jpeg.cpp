@@ -502,7 +502,9 @@ void TJPEGImage::decode() const {
         if (!startDecompress(*d)) throwCodecError(d->err);
         const j_decompress_ptr c = &d->cinfo;
         Bitmap pixels(static_cast<int>(c->output_width), static_cast<int>(c->output_height),
-                      cmyk ? pf32bit : quantized ? pf8bit : pf24bit);
+                      cmyk        ? pf32bit
+                      : quantized ? pf8bit
+                                  : pf24bit);
         bool paletteModified = false;
         if (quantized) {
             if (d->userMapCount > 0) {

@@ -27,7 +27,8 @@ std::string lower(std::string s) {
 }
 } // namespace
 
-Picture::Picture(const Picture& other) : graphic_(other.graphic_ ? other.graphic_->clone() : nullptr) {}
+Picture::Picture(const Picture& other)
+    : graphic_(other.graphic_ ? other.graphic_->clone() : nullptr) {}
 
 Picture& Picture::operator=(const Picture& other) {
     if (this != &other) graphic_ = other.graphic_ ? other.graphic_->clone() : nullptr;
@@ -39,7 +40,9 @@ void Picture::assign(const Graphic* graphic) {
     graphic_ = graphic ? graphic->clone() : nullptr;
 }
 
-void Picture::setGraphic(std::unique_ptr<Graphic> graphic) { graphic_ = std::move(graphic); }
+void Picture::setGraphic(std::unique_ptr<Graphic> graphic) {
+    graphic_ = std::move(graphic);
+}
 
 void Picture::loadFromFile(const std::filesystem::path& path) {
     auto graphic = createForExtension(extensionOf(path));
@@ -75,12 +78,13 @@ const Picture::FileFormat* Picture::findFileFormat(const std::string& extension)
     return nullptr;
 }
 
-const std::vector<Picture::FileFormat>& Picture::fileFormats() { return registry(); }
+const std::vector<Picture::FileFormat>& Picture::fileFormats() {
+    return registry();
+}
 
 std::unique_ptr<Graphic> Picture::createForExtension(const std::string& extension) {
     const FileFormat* format = findFileFormat(extension);
-    if (!format)
-        throw EInvalidGraphic("拡張子 ." + extension + " の画像形式は扱えません");
+    if (!format) throw EInvalidGraphic("拡張子 ." + extension + " の画像形式は扱えません");
     return format->create();
 }
 
@@ -96,8 +100,7 @@ std::vector<uint8_t> readWholeFile(const std::filesystem::path& path, uint64_t m
     in.seekg(0, std::ios::end);
     auto size = static_cast<std::streamoff>(in.tellg());
     if (size < 0) throw EFileError(path.string() + " を読み込めません");
-    if (static_cast<uint64_t>(size) > maxBytes)
-        throw EFileError(path.string() + " は大きすぎます");
+    if (static_cast<uint64_t>(size) > maxBytes) throw EFileError(path.string() + " は大きすぎます");
     in.seekg(0, std::ios::beg);
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size))

@@ -7,5 +7,9 @@ ScreenInfo& current() {
 }
 } // namespace
 
-const ScreenInfo& screenInfo() { return current(); }
-void setScreenInfo(const ScreenInfo& info) { current() = info; }
+const ScreenInfo& screenInfo() {
+    return current();
+}
+void setScreenInfo(const ScreenInfo& info) {
+    current() = info;
+}

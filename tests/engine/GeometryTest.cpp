@@ -166,7 +166,7 @@ TEST(Turn, FourQuarterTurnsAndTwoMirrorsAreTheIdentity) {
 
 TEST(Reverse, MirrorsEachRowAtNativeDepth) {
     for (PixelFormat format : kNativeFormats)
-        for (int w : {1, 10, 33}) {
+        for (int w : {1, 2, 3, 10, 33}) {
             SCOPED_TRACE("format " + std::to_string(format) + ", width " + std::to_string(w));
             const Bitmap src = randomBitmap(w, 5, format, uint32_t(w));
             Engine e(src);
@@ -249,8 +249,17 @@ Bitmap refAreaAverage(const Bitmap& s, int nw, int nh) {
 
 TEST(Resample, BilinearStretchMatchesExtendedPrecisionFormula) {
     const std::vector<std::array<int, 4>> cases = {
-        {1, 1, 4, 4},     {2, 2, 4, 4},     {3, 2, 7, 5}, {5, 4, 10, 8},   {7, 3, 7, 9},
-        {10, 10, 15, 15}, {13, 11, 39, 22}, {4, 4, 3, 3}, {40, 30, 41, 77}};
+        {1, 1, 4, 4},
+        {2, 2, 4, 4},
+        {3, 2, 7, 5},
+        {5, 4, 10, 8},
+        {7, 3, 7, 9},
+        {10, 10, 15, 15},
+        {13, 11, 39, 22},
+        {4, 4, 3, 3},
+        {40, 30, 41, 77},
+        // Two thirds of a source step: many values fall a rounding error away from a tie.
+        {120, 80, 180, 120}};
     for (auto [w, h, nw, nh] : cases)
         for (int threads : {1, 2}) {
             SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " to " + std::to_string(nw) +
@@ -273,8 +282,19 @@ TEST(Resample, BilinearStretchMatchesExtendedPrecisionFormula) {
 
 TEST(Resample, AreaAverageShrinkMatchesLiteralSums) {
     const std::vector<std::array<int, 4>> cases = {
-        {4, 1, 2, 1},   {1, 1, 1, 1},     {9, 7, 4, 3}, {10, 10, 3, 7},   {64, 48, 32, 24},
-        {100, 3, 1, 1}, {37, 41, 36, 40}, {5, 5, 5, 5}, {100, 80, 37, 33}};
+        {4, 1, 2, 1},
+        {1, 1, 1, 1},
+        {9, 7, 4, 3},
+        {10, 10, 3, 7},
+        {64, 48, 32, 24},
+        {100, 3, 1, 1},
+        {37, 41, 36, 40},
+        {5, 5, 5, 5},
+        {100, 80, 37, 33},
+        // Every destination pixel covering two columns and two rows, with rows longer than
+        // one processing chunk.
+        {150, 90, 100, 60},
+        {700, 6, 350, 3}};
     for (auto [w, h, nw, nh] : cases)
         for (int threads : {1, 2}) {
             SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " to " + std::to_string(nw) +

@@ -1,8 +1,11 @@
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "ToneTestHelpers.h"
 #include "engine/FastPicture.h"
 #include "engine/Histogram.h"
+#include "engine/RowDriver.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
 #include "platform/Metafile.h"
@@ -83,6 +86,33 @@ TEST(Histogram, CountsBinsAndChannelsApart) {
     for (int v : h.blue)
         total += v;
     EXPECT_GE(total, 96);
+}
+
+TEST(Histogram, ThreadedCountingMatchesTheSerialOne) {
+    // The first half of the rows black, the second white: every row range of the threaded
+    // count must be added exactly once.
+    Bitmap b(9, 1000, pf24bit);
+    for (int y = 500; y < 1000; ++y)
+        std::memset(b.scanLine(y), 255, 9 * 3);
+    std::memset(b.scanLine(999), 128, 9 * 3);
+    const int saved = engine::threadCount();
+    HistogramCounts counts[2];
+    for (int t = 0; t < 2; ++t) {
+        engine::setThreadCount(t == 0 ? 1 : 3);
+        TFastPicture fp;
+        fp.picture().assign(&b);
+        ASSERT_TRUE(CountHistogram(fp, 0, 0, counts[t]));
+    }
+    engine::setThreadCount(saved);
+    EXPECT_EQ(counts[0].blue[0], 50);
+    EXPECT_EQ(counts[0].red[255], 49);
+    EXPECT_EQ(counts[0].green[128], 0);
+    EXPECT_EQ(counts[0].vmax, 60);
+    for (int c = 0; c < 3; ++c) {
+        const std::vector<int>* lists[2][3] = {{&counts[0].blue, &counts[0].green, &counts[0].red},
+                                               {&counts[1].blue, &counts[1].green, &counts[1].red}};
+        EXPECT_EQ(*lists[1][c], *lists[0][c]) << "channel " << c;
+    }
 }
 
 TEST(Histogram, MetafileIsCountedAtItsNaturalSize) {

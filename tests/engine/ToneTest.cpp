@@ -1,4 +1,6 @@
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -414,6 +416,65 @@ TEST(Tone, ThreadedRowsMatchTheSerialLoop) {
         ops[i](threaded.fp);
         EXPECT_TRUE(pwtest::sameBitmap(serial.bmp(), threaded.bmp()));
     }
+    engine::setThreadCount(saved);
+}
+
+TEST(Tone, ChannelCountsMatchAByteByByteCount) {
+    // Rows of every width up to a few blocks of eight, every step, and a start that is
+    // not word aligned: each sampled pixel counted once in its own channel.
+    uint32_t seed = 11;
+    std::vector<uint8_t> bytes(3 * 80 + 1);
+    for (auto& b : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    const uint8_t* row = bytes.data() + 1;
+    for (int step = 1; step <= 8; ++step)
+        for (int width = 0; width <= 80; ++width) {
+            auto counts = std::make_unique<engine::ChannelCounts>();
+            counts->countRow(row, width, step);
+            counts->countRow(row, width, step); // counts add up across rows
+            int64_t actual[3][256] = {};
+            counts->addTo(actual);
+            int64_t expect[3][256] = {};
+            for (int x = 0; x < width; x += step)
+                for (int c = 0; c < 3; ++c)
+                    expect[c][row[3 * x + c]] += 2;
+            for (int c = 0; c < 3; ++c)
+                for (int v = 0; v < 256; ++v)
+                    ASSERT_EQ(actual[c][v], expect[c][v])
+                        << "step " << step << " width " << width << " channel " << c;
+        }
+}
+
+TEST(Tone, ThreadedLevelCountingMatchesTheSerialOne) {
+    // Tall enough for many row ranges; the dark rows sit in the first range and the light
+    // ones in the last, so a range lost or counted twice moves the levels.
+    Bitmap picture = pwtest::makeTestBitmap(37, 2000, 3);
+    for (int y = 0; y < 2000; y += 1999)
+        std::memset(picture.scanLine(y), y == 0 ? 0 : 255, 37 * 3);
+    for (int y = 1; y < 200; ++y)
+        std::memset(picture.scanLine(y), 2, 37 * 3);
+    for (int y = 1800; y < 1999; ++y)
+        std::memset(picture.scanLine(y), 250, 37 * 3);
+    const int saved = engine::threadCount();
+    for (int step : {1, 2, 3, 8})
+        for (unsigned percent : {0u, 5u, 9u, 10u, 30u, 49u}) {
+            SCOPED_TRACE(testing::Message() << "step " << step << " percent " << percent);
+            int levels[2][2] = {};
+            for (int t = 0; t < 2; ++t) {
+                engine::setThreadCount(t == 0 ? 1 : 3);
+                Engine e(picture);
+                e.fp.FindLevels(levels[t][0], levels[t][1], percent, step);
+            }
+            EXPECT_EQ(levels[1][0], levels[0][0]);
+            EXPECT_EQ(levels[1][1], levels[0][1]);
+            if (step == 1 && percent == 9) {
+                // A tenth of the rows (less the one black row) are at 2, a tenth at 250.
+                EXPECT_EQ(levels[0][0], 1);
+                EXPECT_EQ(levels[0][1], 251);
+            }
+        }
     engine::setThreadCount(saved);
 }
 

@@ -372,7 +372,8 @@ TEST_F(JpegTest, CmykFilesOpenWithTheirColours) {
     ASSERT_EQ(bmp.width(), 16);
     ASSERT_EQ(bmp.height(), 16);
     auto out = dir / "im.ppm";
-    ASSERT_EQ(fmtest::run("convert " + shellQuote(file) + " -colorspace sRGB " + shellQuote(out)), 0);
+    ASSERT_EQ(fmtest::run("convert " + shellQuote(file) + " -colorspace sRGB " + shellQuote(out)),
+              0);
     auto theirs = fmtest::readPnm(out);
     auto mine = fmtest::toRgb(bmp);
     ASSERT_EQ(mine.rgb.size(), theirs.rgb.size());

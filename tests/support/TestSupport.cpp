@@ -40,7 +40,8 @@ std::vector<uint8_t> readFile(const std::filesystem::path& path) {
 
 void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 Bitmap makeTestBitmap(int width, int height, uint32_t seed) {
@@ -64,8 +65,8 @@ Bitmap makeTestBitmap(int width, int height, uint32_t seed) {
         return ::testing::AssertionFailure() << "size " << a.width() << "x" << a.height() << " vs "
                                              << b.width() << "x" << b.height();
     if (a.pixelFormat() != b.pixelFormat())
-        return ::testing::AssertionFailure() << "pixel format " << int(a.pixelFormat()) << " vs "
-                                             << int(b.pixelFormat());
+        return ::testing::AssertionFailure()
+               << "pixel format " << int(a.pixelFormat()) << " vs " << int(b.pixelFormat());
     if (!(a.palette() == b.palette())) return ::testing::AssertionFailure() << "palettes differ";
     size_t rowBits = static_cast<size_t>(a.width()) * static_cast<size_t>(a.bitsPerPixel());
     size_t fullBytes = rowBits / 8;
