@@ -9,7 +9,7 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-tu
           python3-pil)
 if [ "${PW_SETUP_EXTRA:-0}" = 1 ]; then
     # Side-by-side comparisons in the benchmarks and looking at the real window.
-    packages+=(xvfb python3-pil python3-opencv libvips-tools pngquant clang libclang-rt-14-dev)
+    packages+=(xvfb python3-pil python3-opencv libvips-tools pngquant clang libclang-rt-14-dev libgif-dev)
 fi
 
 missing=()
