@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 
+#include "BenchPictures.h"
 #include "platform/Bitmap.h"
 #include "platform/Picture.h"
 
@@ -17,21 +18,8 @@ constexpr int kHeight = 4000;
 
 // Smooth gradients with noise, so the halftone search meets many different colours.
 const Bitmap& photo() {
-    static const Bitmap bmp = [] {
-        Bitmap b(kWidth, kHeight, pf24bit);
-        std::mt19937 rng(1);
-        for (int y = 0; y < kHeight; ++y) {
-            uint8_t* row = b.scanLine(y);
-            for (int x = 0; x < kWidth; ++x) {
-                int n = static_cast<int>(rng() % 9) - 4;
-                auto c = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
-                row[3 * x] = c(x * 255 / kWidth + n);
-                row[3 * x + 1] = c(y * 255 / kHeight + n);
-                row[3 * x + 2] = c((x + 2 * y) % 256 + n);
-            }
-        }
-        return b;
-    }();
+    static const Bitmap bmp =
+        gradientPhoto(kWidth, kHeight, [](int x, int y) { return (x + 2 * y) % 256; });
     return bmp;
 }
 

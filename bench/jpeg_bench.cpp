@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchPictures.h"
 #include "formats/Jpeg.h"
 
 namespace {
@@ -18,21 +19,8 @@ constexpr int kWidth = 6000, kHeight = 4000;
 
 // Smooth gradients with a little noise: compresses like a photograph.
 const Bitmap& photo() {
-    static const Bitmap bmp = [] {
-        Bitmap b(kWidth, kHeight, pf24bit);
-        std::mt19937 rng(1);
-        for (int y = 0; y < kHeight; ++y) {
-            uint8_t* row = b.scanLine(y);
-            for (int x = 0; x < kWidth; ++x) {
-                int n = static_cast<int>(rng() % 9) - 4;
-                auto c = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
-                row[3 * x] = c(x * 255 / kWidth + n);
-                row[3 * x + 1] = c(y * 255 / kHeight + n);
-                row[3 * x + 2] = c(((x / 7 + y / 5) % 256) / 2 + 64 + n);
-            }
-        }
-        return b;
-    }();
+    static const Bitmap bmp = gradientPhoto(
+        kWidth, kHeight, [](int x, int y) { return ((x / 7 + y / 5) % 256) / 2 + 64; });
     return bmp;
 }
 

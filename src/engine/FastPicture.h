@@ -121,6 +121,10 @@ protected:
         PixelFormat restore = pf24bit;
         explicit operator bool() const { return bitmap != nullptr; }
     };
+    // A point operation: the frame around one 256-entry table applied to every byte. The
+    // table is built only after the frame's checks pass.
+    template <class MakeTable>
+    void TableOperation(const char* kind, bool argumentsValid, MakeTable makeTable);
     Frame BeginFrame(const char* kind, bool argumentsValid, int minBitsPerPixel = 8);
     void EndFrame(const Frame& frame, Bitmap* result = nullptr);
 

@@ -128,53 +128,44 @@ bool posterizationValid(int Levels) {
 
 } // namespace engine
 
-void TFastPicture::Bright(int Percent) {
-    Frame f = BeginFrame("Bright", engine::brightValid(Percent));
+template <class MakeTable>
+void TFastPicture::TableOperation(const char* kind, bool argumentsValid, MakeTable makeTable) {
+    Frame f = BeginFrame(kind, argumentsValid);
     if (!f) return;
-    applyTable(*f.bitmap, engine::brightTable(Percent));
+    applyTable(*f.bitmap, makeTable());
     EndFrame(f);
+}
+
+void TFastPicture::Bright(int Percent) {
+    TableOperation("Bright", engine::brightValid(Percent),
+                   [&] { return engine::brightTable(Percent); });
 }
 
 void TFastPicture::Contrast(int Percent) {
-    Frame f = BeginFrame("Contrast", engine::contrastValid(Percent));
-    if (!f) return;
-    applyTable(*f.bitmap, engine::contrastTable(Percent));
-    EndFrame(f);
+    TableOperation("Contrast", engine::contrastValid(Percent),
+                   [&] { return engine::contrastTable(Percent); });
 }
 
 void TFastPicture::Gamma(long double Value) {
-    Frame f = BeginFrame("Gamma", engine::gammaValid(Value));
-    if (!f) return;
-    applyTable(*f.bitmap, engine::gammaTable(Value));
-    EndFrame(f);
+    TableOperation("Gamma", engine::gammaValid(Value), [&] { return engine::gammaTable(Value); });
 }
 
 void TFastPicture::Light(int Delta) {
-    Frame f = BeginFrame("Light", engine::lightValid(Delta));
-    if (!f) return;
-    applyTable(*f.bitmap, engine::lightTable(Delta));
-    EndFrame(f);
+    TableOperation("Light", engine::lightValid(Delta), [&] { return engine::lightTable(Delta); });
 }
 
 void TFastPicture::Linear(int Gain, int Offset) {
-    Frame f = BeginFrame("Linear", engine::linearValid(Gain, Offset));
-    if (!f) return;
-    applyTable(*f.bitmap, engine::linearTable(Gain, Offset));
-    EndFrame(f);
+    TableOperation("Linear", engine::linearValid(Gain, Offset),
+                   [&] { return engine::linearTable(Gain, Offset); });
 }
 
 void TFastPicture::Negative() {
-    Frame f = BeginFrame("Negative", true);
-    if (!f) return;
-    applyTable(*f.bitmap, engine::negativeTable());
-    EndFrame(f);
+    TableOperation("Negative", true, [&] { return engine::negativeTable(); });
 }
 
 void TFastPicture::Posterization(int Levels) {
-    Frame f = BeginFrame("Posterization", engine::posterizationValid(Levels));
-    if (!f) return;
-    applyTable(*f.bitmap, engine::posterizationTable(Levels));
-    EndFrame(f);
+    TableOperation("Posterization", engine::posterizationValid(Levels),
+                   [&] { return engine::posterizationTable(Levels); });
 }
 
 namespace {
