@@ -10,6 +10,7 @@
 #include "app/FrameTexts.h"
 
 #include "app/Frame.h"
+#include "app/FrameDialogs.h"
 
 bool TFrameForm::TrimFrameOff() {
     if (!A1->isChecked()) return false;
@@ -41,7 +42,7 @@ void TFrameForm::H2Click() {
 }
 
 void TFrameForm::About1Click() {
-    QString title = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+    QString title = ApplicationTitle();
     QMessageBox::about(this, title, title + QString::fromUtf8(texts::kAboutText));
 }
 void TFrameForm::T2Click() {}
