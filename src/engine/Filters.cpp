@@ -221,15 +221,44 @@ struct MedianScratch {
           hi(size_t(w)), med(size_t(w)), candidate(size_t(w)), ambiguous(size_t(w)) {}
 };
 
-void computeKeys(const Bitmap& src, int y, MedianRow& out) {
+// The keys of row y, and its colours packed one to a word when colours is set.
+void computeKeys(const Bitmap& src, int y, MedianRow& out, bool colours) {
     const uint8_t* row = src.scanLine(y);
     uint16_t* key = out.key.data();
-    uint32_t* colour = out.colour.data();
-    for (int x = 0, w = src.width(); x < w; ++x) {
+    const int w = src.width();
+    for (int x = 0; x < w; ++x) {
         const uint8_t* p = row + 3 * x;
         key[x] = uint16_t(p[0] + p[1] + p[2]);
+    }
+    if (!colours) return;
+    uint32_t* colour = out.colour.data();
+    for (int x = 0; x < w; ++x) {
+        const uint8_t* p = row + 3 * x;
         colour[x] = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
     }
+}
+
+// Replaces interior pixel x of row y by the window entry that holds the median key m:
+// when every entry with that key has the same colour, that colour is the answer whichever
+// of them the selection leaves in the middle; otherwise the general rule decides.
+void replaceByMedian(const Bitmap& src, uint8_t* out, int x, int y, uint32_t threshold,
+                     uint32_t m, const MedianRow& above, const MedianRow& centre,
+                     const MedianRow& below) {
+    const uint8_t* rows[3] = {src.scanLine(y - 1), src.scanLine(y), src.scanLine(y + 1)};
+    const uint16_t* keys[3] = {above.key.data(), centre.key.data(), below.key.data()};
+    const uint8_t* found = nullptr;
+    for (int r = 0; r < 3; ++r)
+        for (int xx = x - 1; xx <= x + 1; ++xx) {
+            if (keys[r][xx] != m) continue;
+            const uint8_t* p = rows[r] + 3 * xx;
+            if (!found) {
+                found = p;
+            } else if (std::memcmp(found, p, 3) != 0) {
+                medianPixelGeneral(src, out, x, y, threshold);
+                return;
+            }
+        }
+    std::memcpy(out + 3 * x, found, 3);
 }
 
 // Median of the interior pixels of row y (1 ≤ y ≤ h − 2, width ≥ 3). The median key of
@@ -254,8 +283,20 @@ void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshol
         const uint16_t minHi = min16(min16(hi[x - 1], hi[x]), hi[x + 1]);
         med[x] = med3(maxLo, medMi, minHi);
     }
-    // For every pixel at once: the colour of the window entries that hold the median key,
-    // and whether they disagree. Written without branches so that it runs on vectors.
+    if (threshold > 0) {
+        // Only pixels whose key lies far enough from the window's median are replaced;
+        // with a threshold above zero they are few, so each looks for its entry alone.
+        for (int x = 1; x < w - 1; ++x) {
+            const uint32_t m = med[x], kc = km[x];
+            const uint32_t dist = kc > m ? kc - m : m - kc;
+            if (dist < threshold) continue; // the centre stays, as copied with the row
+            replaceByMedian(src, out, x, y, threshold, m, above, centre, below);
+        }
+        return;
+    }
+    // Level 100: every pixel takes the median. For every pixel at once: the colour of the
+    // window entries that hold the median key, and whether they disagree. Written without
+    // branches so that it runs on vectors.
     const uint32_t *cu = above.colour.data(), *cm = centre.colour.data(), *cd = below.colour.data();
     uint32_t *candidate = s.candidate.data(), *ambiguous = s.ambiguous.data();
     for (int x = 1; x < w - 1; ++x) {
@@ -280,9 +321,6 @@ void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshol
         ambiguous[x] = amb;
     }
     for (int x = 1; x < w - 1; ++x) {
-        const uint32_t m = med[x], kc = km[x];
-        const uint32_t dist = kc > m ? kc - m : m - kc;
-        if (dist < threshold) continue; // the centre stays, as copied with the row
         // When every window entry with the median key has the same colour, that colour is
         // the answer whichever of them the selection leaves in the middle.
         if (ambiguous[x]) {
@@ -399,13 +437,15 @@ void TFastPicture::Median(int Level) {
     Bitmap result = makeResultLike(src);
     const uint32_t threshold = uint32_t((100 - Level) * 255 / 100);
     const int w = src.width(), h = src.height();
-    engine::forEachRowRange(h, [&](int y0, int y1) {
+    // At level 100 every pixel is replaced and the packed colours are worth making.
+    const bool everyPixel = threshold == 0;
+    engine::forEachRowRange(h, w, [&](int y0, int y1) {
         MedianScratch s(w);
         auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 3)]; };
-        if (y0 > 0) computeKeys(src, y0 - 1, slot(y0 - 1));
-        computeKeys(src, y0, slot(y0));
+        if (y0 > 0) computeKeys(src, y0 - 1, slot(y0 - 1), everyPixel);
+        computeKeys(src, y0, slot(y0), everyPixel);
         for (int y = y0; y < y1; ++y) {
-            if (y + 1 < h) computeKeys(src, y + 1, slot(y + 1));
+            if (y + 1 < h) computeKeys(src, y + 1, slot(y + 1), everyPixel);
             uint8_t* out = result.scanLine(y);
             std::memcpy(out, src.scanLine(y), size_t(3) * size_t(w));
             if (y > 0 && y < h - 1 && w >= 3) {
