@@ -252,9 +252,8 @@ PW_ROW_KERNEL void computeKeys(const Bitmap& src, int y, MedianRow& out, bool co
 // Replaces interior pixel x of row y by the window entry that holds the median key m:
 // when every entry with that key has the same colour, that colour is the answer whichever
 // of them the selection leaves in the middle; otherwise the general rule decides.
-void replaceByMedian(const Bitmap& src, uint8_t* out, int x, int y, uint32_t threshold,
-                     uint32_t m, const MedianRow& above, const MedianRow& centre,
-                     const MedianRow& below) {
+void replaceByMedian(const Bitmap& src, uint8_t* out, int x, int y, uint32_t threshold, uint32_t m,
+                     const MedianRow& above, const MedianRow& centre, const MedianRow& below) {
     const uint8_t* rows[3] = {src.scanLine(y - 1), src.scanLine(y), src.scanLine(y + 1)};
     const uint16_t* keys[3] = {above.key.data(), centre.key.data(), below.key.data()};
     const uint8_t* found = nullptr;
@@ -276,8 +275,8 @@ void replaceByMedian(const Bitmap& src, uint8_t* out, int x, int y, uint32_t thr
 // each 3 × 3 window comes from sorting each column's three keys and combining the sorted
 // columns; only the pixels that are to be replaced then look for the entry that holds it.
 PW_ROW_KERNEL void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshold,
-                       const MedianRow& above, const MedianRow& centre, const MedianRow& below,
-                       MedianScratch& s) {
+                                     const MedianRow& above, const MedianRow& centre,
+                                     const MedianRow& below, MedianScratch& s) {
     const int w = src.width();
     const uint16_t *ku = above.key.data(), *km = centre.key.data(), *kd = below.key.data();
     uint16_t *lo = s.lo.data(), *mi = s.mi.data(), *hi = s.hi.data(), *med = s.med.data();
@@ -362,7 +361,7 @@ inline uint32_t roundedRoot(uint32_t m) {
 // gradient times the level stays below 2^28, so unsigned arithmetic is exact), then the
 // per-pixel combination.
 PW_ROW_KERNEL void sobelRow(const Bitmap& src, Bitmap& dst, int y, int level, bool overlay,
-              std::vector<uint32_t>& mag) {
+                            std::vector<uint32_t>& mag) {
     const int w = src.width();
     const int n = 3 * w;
     const uint8_t* a = src.scanLine(y - 1);

@@ -23,6 +23,7 @@
 #include "platform/Bitmap.h"
 #include "platform/Exceptions.h"
 #include "platform/Limits.h"
+#include "platform/Memory.h"
 
 namespace {
 
@@ -379,6 +380,7 @@ std::vector<uint8_t> dibHeaderFor(const Bitmap& bmp, size_t extraAfter) {
     // extraAfter: room the caller will append (the rows), so the buffer grows only once.
     std::vector<uint8_t> out;
     out.reserve(header + extraAfter);
+    adviseHugePages(out.data(), out.capacity());
     core::ByteWriter w(out);
     w.u32(40);
     w.i32(bmp.width());
@@ -467,6 +469,7 @@ std::vector<uint8_t> Bitmap::saveToBytes() const {
     if (total > 0xFFFFFFFFu) throw EInvalidGraphic("ビットマップ ファイルには大きすぎます");
     std::vector<uint8_t> out;
     out.reserve(static_cast<size_t>(total));
+    adviseHugePages(out.data(), out.capacity());
     core::ByteWriter w(out);
     w.u8('B');
     w.u8('M');

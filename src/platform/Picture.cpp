@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/Exceptions.h"
+#include "platform/Memory.h"
 
 namespace {
 std::vector<Picture::FileFormat>& registry() {
@@ -96,7 +97,10 @@ std::vector<uint8_t> readWholeFile(const std::filesystem::path& path, uint64_t m
     if (size < 0) throw EFileError(path.string() + " を読み込めません");
     if (static_cast<uint64_t>(size) > maxBytes) throw EFileError(path.string() + " は大きすぎます");
     in.seekg(0, std::ios::beg);
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    std::vector<uint8_t> bytes;
+    bytes.reserve(static_cast<size_t>(size));
+    adviseHugePages(bytes.data(), bytes.capacity());
+    bytes.resize(static_cast<size_t>(size));
     if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size))
         throw EFileError(path.string() + " を読み込めません");
     return bytes;
