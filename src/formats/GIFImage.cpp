@@ -845,7 +845,8 @@ void TGIFImage::loadFromBytes(std::span<const uint8_t> bytes) {
             frame->read(in);
             fresh.Images.push_back(std::move(frame));
             if (in.size() > 0)
-                fresh.progress(psRunning, static_cast<int>(in.pos() * 100 / in.size()), "Loading...");
+                fresh.progress(psRunning, static_cast<int>(in.pos() * 100 / in.size()),
+                               "Loading...");
             skipZeros();
         }
         fresh.growScreen(true);
