@@ -6,6 +6,7 @@
 // rows are split between threads.
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,11 +15,18 @@
 #include "engine/FastPicture.h"
 #include "engine/RowDriver.h"
 
-// The row kernels are written as plain loops over bytes; the dynamic cost model lets the
-// compiler vectorise the ones whose trip count it cannot prove a multiple of the vector
-// width (every row loop here).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("vect-cost-model=dynamic", "tree-vectorize")
+// The row kernels are written as plain loops over bytes; the build turns on the
+// vectoriser with its dynamic cost model for this file (see src/CMakeLists.txt), so loops
+// whose trip count is not a multiple of the vector width are vectorised too.
+
+// The hot row kernels are compiled twice on x86-64, for the baseline and for AVX2, and the
+// loader picks the one the processor runs. Both evaluate the same integer and
+// correctly-rounded single-precision operations (no fused multiply-adds), so they give
+// the same bytes.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define PW_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
+#else
+#define PW_ROW_KERNEL
 #endif
 
 namespace {
@@ -47,7 +55,7 @@ Bitmap makeResultLike(const Bitmap& source) {
 
 // One result row of the 3 × 3 box mean. vsum receives the column sums of the rows inside
 // the window (3 × width entries); the division counts only positions inside the bitmap.
-void blurRow(const Bitmap& src, Bitmap& dst, int y, std::vector<uint16_t>& vsum) {
+PW_ROW_KERNEL void blurRow(const Bitmap& src, Bitmap& dst, int y, std::vector<uint16_t>& vsum) {
     const int w = src.width(), h = src.height();
     const int n = 3 * w;
     const int ya = std::max(y - 1, 0), yb = std::min(y + 1, h - 1);
@@ -123,7 +131,7 @@ static_assert(edgeQuotientIsExact());
 
 // One result row of the Laplacian sharpening blended by level; border pixels are copied.
 // Sixteen-bit lanes throughout, so the compiler packs eight bytes into each vector step.
-void edgeRow(const Bitmap& src, Bitmap& dst, int y, int level) {
+PW_ROW_KERNEL void edgeRow(const Bitmap& src, Bitmap& dst, int y, int level) {
     const int w = src.width(), h = src.height();
     const int n = 3 * w;
     const uint8_t* s = src.scanLine(y);
@@ -224,23 +232,51 @@ struct MedianScratch {
           hi(size_t(w)), med(size_t(w)), candidate(size_t(w)), ambiguous(size_t(w)) {}
 };
 
-void computeKeys(const Bitmap& src, int y, MedianRow& out) {
+// The keys of row y, and its colours packed one to a word when colours is set.
+PW_ROW_KERNEL void computeKeys(const Bitmap& src, int y, MedianRow& out, bool colours) {
     const uint8_t* row = src.scanLine(y);
     uint16_t* key = out.key.data();
-    uint32_t* colour = out.colour.data();
-    for (int x = 0, w = src.width(); x < w; ++x) {
+    const int w = src.width();
+    for (int x = 0; x < w; ++x) {
         const uint8_t* p = row + 3 * x;
         key[x] = uint16_t(p[0] + p[1] + p[2]);
+    }
+    if (!colours) return;
+    uint32_t* colour = out.colour.data();
+    for (int x = 0; x < w; ++x) {
+        const uint8_t* p = row + 3 * x;
         colour[x] = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
     }
+}
+
+// Replaces interior pixel x of row y by the window entry that holds the median key m:
+// when every entry with that key has the same colour, that colour is the answer whichever
+// of them the selection leaves in the middle; otherwise the general rule decides.
+void replaceByMedian(const Bitmap& src, uint8_t* out, int x, int y, uint32_t threshold, uint32_t m,
+                     const MedianRow& above, const MedianRow& centre, const MedianRow& below) {
+    const uint8_t* rows[3] = {src.scanLine(y - 1), src.scanLine(y), src.scanLine(y + 1)};
+    const uint16_t* keys[3] = {above.key.data(), centre.key.data(), below.key.data()};
+    const uint8_t* found = nullptr;
+    for (int r = 0; r < 3; ++r)
+        for (int xx = x - 1; xx <= x + 1; ++xx) {
+            if (keys[r][xx] != m) continue;
+            const uint8_t* p = rows[r] + 3 * xx;
+            if (!found) {
+                found = p;
+            } else if (std::memcmp(found, p, 3) != 0) {
+                medianPixelGeneral(src, out, x, y, threshold);
+                return;
+            }
+        }
+    std::memcpy(out + 3 * x, found, 3);
 }
 
 // Median of the interior pixels of row y (1 ≤ y ≤ h − 2, width ≥ 3). The median key of
 // each 3 × 3 window comes from sorting each column's three keys and combining the sorted
 // columns; only the pixels that are to be replaced then look for the entry that holds it.
-void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshold,
-                       const MedianRow& above, const MedianRow& centre, const MedianRow& below,
-                       MedianScratch& s) {
+PW_ROW_KERNEL void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshold,
+                                     const MedianRow& above, const MedianRow& centre,
+                                     const MedianRow& below, MedianScratch& s) {
     const int w = src.width();
     const uint16_t *ku = above.key.data(), *km = centre.key.data(), *kd = below.key.data();
     uint16_t *lo = s.lo.data(), *mi = s.mi.data(), *hi = s.hi.data(), *med = s.med.data();
@@ -257,8 +293,20 @@ void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshol
         const uint16_t minHi = min16(min16(hi[x - 1], hi[x]), hi[x + 1]);
         med[x] = med3(maxLo, medMi, minHi);
     }
-    // For every pixel at once: the colour of the window entries that hold the median key,
-    // and whether they disagree. Written without branches so that it runs on vectors.
+    if (threshold > 0) {
+        // Only pixels whose key lies far enough from the window's median are replaced;
+        // with a threshold above zero they are few, so each looks for its entry alone.
+        for (int x = 1; x < w - 1; ++x) {
+            const uint32_t m = med[x], kc = km[x];
+            const uint32_t dist = kc > m ? kc - m : m - kc;
+            if (dist < threshold) continue; // the centre stays, as copied with the row
+            replaceByMedian(src, out, x, y, threshold, m, above, centre, below);
+        }
+        return;
+    }
+    // Level 100: every pixel takes the median. For every pixel at once: the colour of the
+    // window entries that hold the median key, and whether they disagree. Written without
+    // branches so that it runs on vectors.
     const uint32_t *cu = above.colour.data(), *cm = centre.colour.data(), *cd = below.colour.data();
     uint32_t *candidate = s.candidate.data(), *ambiguous = s.ambiguous.data();
     for (int x = 1; x < w - 1; ++x) {
@@ -283,9 +331,6 @@ void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshol
         ambiguous[x] = amb;
     }
     for (int x = 1; x < w - 1; ++x) {
-        const uint32_t m = med[x], kc = km[x];
-        const uint32_t dist = kc > m ? kc - m : m - kc;
-        if (dist < threshold) continue; // the centre stays, as copied with the row
         // When every window entry with the median key has the same colour, that colour is
         // the answer whichever of them the selection leaves in the middle.
         if (ambiguous[x]) {
@@ -301,48 +346,49 @@ void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshol
 
 // ----- Sobel -----
 
-// round(sqrt(m)) for m in 0..65280, and 255 for every larger m: k is the rounded root of
-// m exactly when k² − k < m ≤ k² + k (a square root of an integer never ends in .5).
-const std::array<uint8_t, 65282>& sobelRootTable() {
-    static const std::array<uint8_t, 65282> table = [] {
-        std::array<uint8_t, 65282> t{};
-        for (int k = 0; k <= 255; ++k) {
-            const int lowest = k == 0 ? 0 : k * k - k + 1;
-            const int highest = std::min(k * k + k, 65281);
-            for (int m = lowest; m <= highest; ++m)
-                t[size_t(m)] = uint8_t(k);
-        }
-        t[65281] = 255;
-        return t;
-    }();
-    return table;
+// round(sqrt(m)) for m in 0..65280, and 255 for every larger m, in single precision: k is
+// the rounded root of an integer m exactly when k² − k < m ≤ k² + k, so sqrt(m) lies at
+// least 0.25 / (2 × 256) ≈ 4.9e-4 away from every half-integer k + 0.5 (m and k² + k + 0.25
+// differ by at least 0.25). sqrtf is correctly rounded and a float near 256 is exact to
+// 2^-15 ≈ 3.1e-5, as is adding 0.5, so the truncation lands on k.
+inline uint32_t roundedRoot(uint32_t m) {
+    const uint32_t r = uint32_t(std::sqrt(float(m)) + 0.5f);
+    return r < 255 ? r : 255;
 }
 
 // One interior row (1 ≤ y ≤ h − 2) of the gradient magnitude, plus its two border columns.
-void sobelRow(const Bitmap& src, Bitmap& dst, int y, int level, bool overlay,
-              std::vector<int32_t>& mag, const uint8_t* root) {
+// Every channel's magnitude first, in 32-bit lanes the compiler vectorises (the squared
+// gradient times the level stays below 2^28, so unsigned arithmetic is exact), then the
+// per-pixel combination.
+PW_ROW_KERNEL void sobelRow(const Bitmap& src, Bitmap& dst, int y, int level, bool overlay,
+                            std::vector<uint32_t>& mag) {
     const int w = src.width();
     const int n = 3 * w;
     const uint8_t* a = src.scanLine(y - 1);
     const uint8_t* m = src.scanLine(y);
     const uint8_t* b = src.scanLine(y + 1);
-    int32_t* g = mag.data();
+    uint32_t* g = mag.data();
+    const uint32_t lv = uint32_t(level);
     for (int i = 3; i < n - 3; ++i) {
         const int32_t gx =
             (a[i - 3] + 2 * m[i - 3] + b[i - 3]) - (a[i + 3] + 2 * m[i + 3] + b[i + 3]);
         const int32_t gy = (a[i - 3] + 2 * a[i] + a[i + 3]) - (b[i - 3] + 2 * b[i] + b[i + 3]);
-        const int32_t sq = ((gx * gx + gy * gy) * level) / 100;
-        g[i] = sq < 65281 ? sq : 65281;
+        const uint32_t sq = (uint32_t(gx * gx + gy * gy) * lv) / 100;
+        g[i] = roundedRoot(sq < 65281 ? sq : 65281);
     }
     uint8_t* out = dst.scanLine(y);
-    for (int x = 1; x < w - 1; ++x) {
-        const int i = 3 * x;
-        const uint8_t e = uint8_t(255 - (root[g[i]] | root[g[i + 1]] | root[g[i + 2]]));
-        if (overlay) {
+    if (overlay) {
+        for (int x = 1; x < w - 1; ++x) {
+            const int i = 3 * x;
+            const uint8_t e = uint8_t(255 - (g[i] | g[i + 1] | g[i + 2]));
             out[i] = m[i] & e;
             out[i + 1] = m[i + 1] & e;
             out[i + 2] = m[i + 2] & e;
-        } else {
+        }
+    } else {
+        for (int x = 1; x < w - 1; ++x) {
+            const int i = 3 * x;
+            const uint8_t e = uint8_t(255 - (g[i] | g[i + 1] | g[i + 2]));
             out[i] = out[i + 1] = out[i + 2] = e;
         }
     }
@@ -402,13 +448,15 @@ void TFastPicture::Median(int Level) {
     Bitmap result = makeResultLike(src);
     const uint32_t threshold = uint32_t((100 - Level) * 255 / 100);
     const int w = src.width(), h = src.height();
-    engine::forEachRowRange(h, [&](int y0, int y1) {
+    // At level 100 every pixel is replaced and the packed colours are worth making.
+    const bool everyPixel = threshold == 0;
+    engine::forEachRowRange(h, w, [&](int y0, int y1) {
         MedianScratch s(w);
         auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 3)]; };
-        if (y0 > 0) computeKeys(src, y0 - 1, slot(y0 - 1));
-        computeKeys(src, y0, slot(y0));
+        if (y0 > 0) computeKeys(src, y0 - 1, slot(y0 - 1), everyPixel);
+        computeKeys(src, y0, slot(y0), everyPixel);
         for (int y = y0; y < y1; ++y) {
-            if (y + 1 < h) computeKeys(src, y + 1, slot(y + 1));
+            if (y + 1 < h) computeKeys(src, y + 1, slot(y + 1), everyPixel);
             uint8_t* out = result.scanLine(y);
             std::memcpy(out, src.scanLine(y), size_t(3) * size_t(w));
             if (y > 0 && y < h - 1 && w >= 3) {
@@ -442,11 +490,10 @@ void TFastPicture::Sobel(int Level, bool Overlay) {
         EndFrame(f, &result);
         return;
     }
-    const uint8_t* root = sobelRootTable().data();
-    engine::forEachRowRange(h - 2, [&](int r0, int r1) {
-        std::vector<int32_t> mag(size_t(3) * size_t(w));
+    engine::forEachRowRange(h - 2, w, [&](int r0, int r1) {
+        std::vector<uint32_t> mag(size_t(3) * size_t(w));
         for (int y = r0 + 1; y < r1 + 1; ++y)
-            sobelRow(src, result, y, Level, Overlay, mag, root);
+            sobelRow(src, result, y, Level, Overlay, mag);
     });
     // The outermost rows repeat their inner neighbours (whose border columns are filled).
     std::memcpy(result.scanLine(0), result.scanLine(1), size_t(3) * size_t(w));

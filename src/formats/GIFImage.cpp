@@ -609,45 +609,62 @@ void TLZWEncoder::encode(GifWriter& out, const uint8_t* pixels, int width, int h
     int nextFree = eoi + 1;
     int bits = minCodeSize + 1;
 
-    // Open addressing over 8192 slots for at most 4094 strings.
-    constexpr int kSlots = 8192;
-    std::vector<int32_t> keys(kSlots, -1);
-    std::vector<uint16_t> values(kSlots);
-    auto slotOf = [](uint32_t key) { return static_cast<int>((key * 2654435761u) >> 19); };
+    // The string table: open addressing over 8192 slots for at most 4094 strings, each
+    // slot one word holding the string's key (prefix × 256 + pixel, 20 bits) above its
+    // code (12 bits), so a probe is one load. Keys stay below 0xFFFFF (prefixes are codes
+    // below 4095), so the all-ones word marks an empty slot.
+    constexpr uint32_t kSlots = 8192;
+    constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+    std::vector<uint32_t> table(kSlots, kEmpty);
+    auto slotOf = [](uint32_t key) { return (key * 2654435761u) >> 19; };
 
     auto output = [&](int code) {
         codes.put(code, bits);
         if (nextFree >= (1 << bits) && bits < 12) ++bits;
     };
+    // Room for the codes at once: at most one code of at most 12 bits per pixel, plus the
+    // sub-block counts, so the buffer never moves while it grows.
+    {
+        const uint64_t pixelsTotal = uint64_t(std::max(width, 0)) * uint64_t(std::max(height, 0));
+        const uint64_t most = pixelsTotal * 3 / 2 + pixelsTotal * 3 / 2 / 255 + 64;
+        auto& buffer = out.buffer();
+        const size_t needed = buffer.size() + static_cast<size_t>(most);
+        // Geometric growth, so that many small frames do not move the buffer each time.
+        if (needed > buffer.capacity()) buffer.reserve(std::max(needed, 2 * buffer.capacity()));
+    }
+    // Every index is checked before anything is encoded.
+    forEachRow(pixels, width, height, interlaced, [&](const uint8_t* row) {
+        uint8_t most = 0;
+        for (int x = 0; x < width; ++x)
+            most = std::max(most, row[x]);
+        if (width > 0 && most >= colorCount) throw GIFException("Color not in color table");
+    });
     codes.put(clear, bits);
     int prefix = -1;
+    uint32_t* cells = table.data();
     forEachRow(pixels, width, height, interlaced, [&](const uint8_t* row) {
-        for (int x = 0; x < width; ++x) {
-            int p = row[x];
-            if (p >= colorCount) throw GIFException("Color not in color table");
-            if (prefix < 0) {
-                prefix = p;
-                continue;
-            }
-            uint32_t key = (static_cast<uint32_t>(prefix) << 8) | static_cast<uint32_t>(p);
-            int slot = slotOf(key);
-            while (keys[static_cast<size_t>(slot)] >= 0 &&
-                   keys[static_cast<size_t>(slot)] != static_cast<int32_t>(key))
+        int x = 0;
+        if (prefix < 0 && width > 0) prefix = row[x++];
+        for (; x < width; ++x) {
+            const uint32_t p = row[x];
+            const uint32_t key = (static_cast<uint32_t>(prefix) << 8) | p;
+            uint32_t slot = slotOf(key);
+            uint32_t entry;
+            while ((entry = cells[slot]) != kEmpty && (entry >> 12) != key)
                 slot = (slot + 1) & (kSlots - 1);
-            if (keys[static_cast<size_t>(slot)] == static_cast<int32_t>(key)) {
-                prefix = values[static_cast<size_t>(slot)];
+            if (entry != kEmpty) {
+                prefix = static_cast<int>(entry & 0xFFF);
                 continue;
             }
             output(prefix);
-            prefix = p;
+            prefix = static_cast<int>(p);
             if (nextFree > 4094) {
                 output(clear);
-                std::fill(keys.begin(), keys.end(), -1);
+                std::fill(table.begin(), table.end(), kEmpty);
                 nextFree = eoi + 1;
                 bits = minCodeSize + 1;
             } else {
-                keys[static_cast<size_t>(slot)] = static_cast<int32_t>(key);
-                values[static_cast<size_t>(slot)] = static_cast<uint16_t>(nextFree++);
+                cells[slot] = (key << 12) | static_cast<uint32_t>(nextFree++);
             }
         }
     });
@@ -795,9 +812,9 @@ void TGIFImage::loadFromBytes(std::span<const uint8_t> bytes) {
             ok = isGif();
         }
         if (!ok) {
-            in.pos = 4;
-            ok = in.remaining() >= 6;
+            ok = in.size() >= 10;
             if (ok) {
+                in.seek(4);
                 in.read(sig, 6);
                 ok = isGif();
             }
@@ -828,7 +845,8 @@ void TGIFImage::loadFromBytes(std::span<const uint8_t> bytes) {
             frame->read(in);
             fresh.Images.push_back(std::move(frame));
             if (in.size() > 0)
-                fresh.progress(psRunning, static_cast<int>(in.pos * 100 / in.size()), "Loading...");
+                fresh.progress(psRunning, static_cast<int>(in.pos() * 100 / in.size()),
+                               "Loading...");
             skipZeros();
         }
         fresh.growScreen(true);

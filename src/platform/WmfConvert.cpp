@@ -11,6 +11,7 @@
 #include <QStringEncoder>
 #include <QTransform>
 
+#include "core/Checked.h"
 #include "platform/Exceptions.h"
 #include "platform/Metafile.h"
 #include "platform/MetafilePlayer.h"
@@ -22,12 +23,7 @@ namespace {
 
 const char* kBadWmf = "メタファイルの形式が不正です";
 
-int mulDiv(int64_t a, int64_t b, int64_t c) {
-    if (c == 0) return 0;
-    int64_t p = a * b;
-    int64_t q = (p >= 0 ? p + c / 2 : p - c / 2) / c;
-    return static_cast<int>(std::clamp<int64_t>(q, INT32_MIN, INT32_MAX));
-}
+using core::mulDiv;
 
 // WMF record functions.
 enum : uint16_t {

@@ -282,7 +282,7 @@ TEST(Filters, MatchLiteralRulesOnEverySizeAndThreadCount) {
 
 // Enough rows that the row driver really splits the work between two threads.
 TEST(Filters, TwoThreadsGiveTheSerialResultOnALargerPicture) {
-    const Bitmap src = fewColours(97, 300, 5);
+    const Bitmap src = fewColours(331, 420, 5);
     for (const Case& c : filterCases()) {
         SCOPED_TRACE(c.name);
         Bitmap one, two;
