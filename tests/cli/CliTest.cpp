@@ -48,13 +48,13 @@ protected:
 TEST_F(Cli, HelpListsEveryOperationOfTheTable) {
     Result r = pwtool({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const cli::Operation& op : cli::operations()) {
+    for (const engine::Operation& op : engine::operations()) {
         std::string usage = op.name;
         for (size_t i = 0; i < op.arguments.size(); ++i)
             usage += std::string(i == 0 ? "=" : ",") + op.arguments[i].name;
         EXPECT_NE(r.out.find("  " + usage + "\n"), std::string::npos) << usage;
     }
-    EXPECT_EQ(cli::operations().size(), 24u);
+    EXPECT_EQ(engine::operations().size(), 24u);
 }
 
 TEST_F(Cli, BadCommandLinesFailWithAMessage) {
