@@ -4,6 +4,7 @@
 // the operation's own check decides, as it does for the window.
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -50,6 +51,9 @@ std::string wordsText(const Argument& a) {
 std::string carryText(const Argument& a) {
     switch (a.type) {
     case Argument::Integer:
+        if (a.carryMin <= std::numeric_limits<int>::min() &&
+            a.carryMax >= std::numeric_limits<int>::max())
+            return "integer";
         return "integer " + integerText(a.carryMin) + ".." + integerText(a.carryMax);
     case Argument::Real:
         return "real number";
@@ -96,7 +100,8 @@ Value parseValue(const std::string& step, const Argument& a, const std::string& 
             const long long n = std::stoll(text, &used, 10);
             if (used == text.size()) {
                 if (n < a.carryMin || n > a.carryMax)
-                    throw fail("must be an " + carryText(a) + ", not " + text);
+                    throw fail("must be an integer " + integerText(a.carryMin) + ".." +
+                               integerText(a.carryMax) + ", not " + text);
                 v.integer = n;
                 v.real = static_cast<long double>(n);
                 return v;
@@ -170,7 +175,8 @@ std::string helpText() {
             if (a.type == Argument::Integer && !a.names.empty()) {
                 s += "; or by name:";
                 for (size_t i = 0; i < a.names.size(); ++i)
-                    s += " " + a.names[i] + " (" + std::to_string(i) + ")";
+                    s += std::string(i == 0 ? " " : ", ") + a.names[i] + " (" + std::to_string(i) +
+                         ")";
             }
             s += std::string("; ") + a.description + "\n";
         }
