@@ -24,6 +24,7 @@
 #include "app/Histgram.h"
 #include "app/PictureView.h"
 #include "app/SliderLegend.h"
+#include "engine/Operations.h"
 #include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
@@ -75,6 +76,12 @@ QSpinBox* makeLevel(QWidget* parent, int min, int max, int value, const QRect& g
     s->setValue(value);
     s->setGeometry(geometry);
     return s;
+}
+
+// A level control offering the values an engine operation's argument works for.
+QSpinBox* makeLevel(QWidget* parent, const engine::Argument& argument, int value,
+                    const QRect& geometry) {
+    return makeLevel(parent, argument.controlMinimum(), argument.controlMaximum(), value, geometry);
 }
 
 QPushButton* makeButton(QWidget* parent, const char* text, const char* hint,
@@ -239,13 +246,16 @@ void TFrameForm::CreateQualityTab() {
     tab2Layout->setContentsMargins(0, 0, 0, 0);
     auto* tab2Top = new QWidget(TabSheet2);
     tab2Layout->addWidget(tab2Top, 1);
-    UpDown2 = Edit3 = makeLevel(tab2Top, 1, 100, 1, QRect(8, 10, 64, 22));
+    UpDown2 = Edit3 =
+        makeLevel(tab2Top, engine::operationArgument("Edge", "Level"), 1, QRect(8, 10, 64, 22));
     Button4 = makeButton(tab2Top, "エッジ強調", "左記のレベルでエッジ強調をします。",
                          QRect(80, 10, 92, 22));
-    UpDown3 = Edit4 = makeLevel(tab2Top, 0, 100, 0, QRect(8, 40, 64, 22));
+    UpDown3 = Edit4 =
+        makeLevel(tab2Top, engine::operationArgument("Median", "Level"), 0, QRect(8, 40, 64, 22));
     Button5 = makeButton(tab2Top, "ノイズ除去", "左記のレベルでノイズ除去をします。",
                          QRect(80, 40, 92, 22));
-    UpDown4 = Edit5 = makeLevel(tab2Top, 1, 100, 1, QRect(8, 70, 64, 22));
+    UpDown4 = Edit5 =
+        makeLevel(tab2Top, engine::operationArgument("Sobel", "Level"), 1, QRect(8, 70, 64, 22));
     Button7 =
         makeButton(tab2Top, "輪郭描画", "左記のレベルで輪郭描画をします。", QRect(80, 70, 92, 22));
     Button6 = makeButton(tab2Top, "ぼかし", "画像をぼかします。", QRect(80, 100, 92, 22));
@@ -277,16 +287,20 @@ void TFrameForm::CreateConversionTab() {
     tab3Layout->setContentsMargins(0, 0, 0, 0);
     auto* tab3Top = new QWidget(TabSheet3);
     tab3Layout->addWidget(tab3Top, 1);
-    UpDown5 = Edit6 = makeLevel(tab3Top, 2, 50, 2, QRect(8, 8, 64, 22));
+    UpDown5 = Edit6 = makeLevel(tab3Top, engine::operationArgument("Mosaic", "BlockSize"), 2,
+                                QRect(8, 8, 64, 22));
     Button8 = makeButton(tab3Top, "モザイク", "左記のレベルでモザイク調に変換します。",
                          QRect(80, 8, 92, 22));
-    UpDown6 = Edit7 = makeLevel(tab3Top, 2, 128, 2, QRect(8, 36, 64, 22));
+    UpDown6 = Edit7 = makeLevel(tab3Top, engine::operationArgument("Posterization", "Levels"), 2,
+                                QRect(8, 36, 64, 22));
     Button9 = makeButton(tab3Top, "ﾎﾟｽﾀﾘｾﾞｰｼｮﾝ", "左記のレベルで階調変更処理を施します。",
                          QRect(80, 36, 92, 22));
-    UpDown7 = Edit8 = makeLevel(tab3Top, 1, 100, 1, QRect(8, 64, 64, 22));
+    UpDown7 = Edit8 =
+        makeLevel(tab3Top, engine::operationArgument("Sobel", "Level"), 1, QRect(8, 64, 64, 22));
     Button10 = makeButton(tab3Top, "輪郭抽出", "左記のレベルで輪郭抽出を行ないます。",
                           QRect(80, 64, 92, 22));
-    UpDown10 = Edit11 = makeLevel(tab3Top, -1, 256, -1, QRect(8, 92, 64, 22));
+    UpDown10 = Edit11 = makeLevel(tab3Top, engine::operationArgument("BlackAndWhite", "Threshold"),
+                                  -1, QRect(8, 92, 64, 22));
     Button15 = makeButton(tab3Top, "白黒表示", "左記のレベルで白黒表示に変換します。",
                           QRect(80, 92, 92, 22));
     Button12 = makeButton(tab3Top, "モノクロ", "モノクロ調に変換します。", QRect(8, 122, 80, 22));
@@ -296,9 +310,11 @@ void TFrameForm::CreateConversionTab() {
     Panel5->setFixedHeight(90);
     tab3Layout->addWidget(Panel5);
     Label13 = makeLabel(Panel5, "額縁の幅", 8, 2);
-    UpDown8 = Edit9 = makeLevel(Panel5, 1, 300, 1, QRect(8, 18, 60, 22));
+    UpDown8 = Edit9 =
+        makeLevel(Panel5, engine::operationArgument("Framing", "Width"), 1, QRect(8, 18, 60, 22));
     Label14 = makeLabel(Panel5, "コントラスト", 84, 2);
-    UpDown9 = Edit10 = makeLevel(Panel5, 105, 300, 105, QRect(84, 18, 60, 22));
+    UpDown9 = Edit10 = makeLevel(Panel5, engine::operationArgument("Framing", "Contrast"), 105,
+                                 QRect(84, 18, 60, 22));
     RadioButton1 = new QRadioButton(QString::fromUtf8("左方向の光"), Panel5);
     RadioButton1->setGeometry(8, 44, 90, 20);
     RadioButton1->setChecked(true);

@@ -338,27 +338,35 @@ void TFrameForm::ComboBox3Change() {
 // ----- menu "減色" -----
 
 void TFrameForm::Octree2561Click() {
-    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(0); });
+    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(engine::ReduceMethod::Octree); });
 }
 
 void TFrameForm::MedianCut2561Click() {
-    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(1); });
+    runReduction(*this,
+                 [](TFrameForm& f) { f.FastPicture1.Reduce(engine::ReduceMethod::MedianCut); });
 }
 
 void TFrameForm::MedianCutByVariance2561Click() {
-    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(2); });
+    runReduction(*this, [](TFrameForm& f) {
+        f.FastPicture1.Reduce(engine::ReduceMethod::MedianCutVariance);
+    });
 }
 
 void TFrameForm::MedianCut2562Click() {
-    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(3); });
+    runReduction(*this, [](TFrameForm& f) {
+        f.FastPicture1.Reduce(engine::ReduceMethod::MedianCutDiffusion);
+    });
 }
 
 void TFrameForm::MedianCut2563Click() {
-    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(4); });
+    runReduction(*this, [](TFrameForm& f) {
+        f.FastPicture1.Reduce(engine::ReduceMethod::MedianCutVarianceDiffusion);
+    });
 }
 
 void TFrameForm::N4Click() {
-    runReduction(*this, [](TFrameForm& f) { f.FastPicture1.Reduce(5); });
+    runReduction(*this,
+                 [](TFrameForm& f) { f.FastPicture1.Reduce(engine::ReduceMethod::FixedPalette); });
 }
 
 // No quantizer: the bitmap class maps every pixel onto its halftone palette.

@@ -3,11 +3,13 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
 #include "engine/FastPicture.h"
 #include "engine/Histogram.h"
+#include "formats/Jpeg.h"
 #include "formats/PictureIO.h"
 #include "platform/Picture.h"
 #include "platform/Screen.h"
@@ -59,7 +61,12 @@ int runInfo(const std::vector<std::string>& args, std::ostream& out) {
     if (args.size() != 2) throw UsageError("--info takes one INPUT");
     TFastPicture engine;
     load(engine, args[1]);
-    const std::string kind = pictureKindName(engine.picture().graphic());
+    // A picture is reported only when it can be decoded. A JPEG picture reads no more than
+    // its header when loaded, so its pixels are decoded here and the decoder's error
+    // refuses the file.
+    const Graphic* held = engine.picture().graphic();
+    if (held && held->kind() == GraphicKind::Jpeg) static_cast<const TJPEGImage*>(held)->bitmap();
+    const std::string kind = pictureKindName(held);
     out << engine.picture().width() << ' ' << engine.picture().height() << ' '
         << engine.GetBitsPerPixel() << ' ' << kind << '\n';
     return 0;
@@ -130,8 +137,10 @@ int runSteps(const std::vector<std::string>& args, std::ostream& out, std::ostre
             err << "Amended " << kind << '\n';
         };
     }
-    for (const Step& s : steps)
-        s.operation->call(engine, s.values, out);
+    for (const Step& s : steps) {
+        const std::optional<int> result = s.operation->call(engine, s.values);
+        if (s.operation->result && result) out << s.operation->result << '=' << *result << '\n';
+    }
     if (!output.empty()) save(engine, output, quality);
     return 0;
 }

@@ -1,156 +1,22 @@
-// The table of engine operations that pwtool runs: name, arguments and the call, declared
-// once. Argument ranges are those the engine's parameters can carry; values the engine
-// itself ignores (Bright=100, Light=300) are passed on, so that the operation's own guard
-// decides, as it does for the main window.
+// pwtool's steps: parsing "Name=a,b,c" against the engine's operation table, and the help
+// text written from the same table. An argument is accepted when its parameter can carry
+// it; values the operation itself ignores (Bright=100, Light=300) are passed on, so that
+// the operation's own check decides, as it does for the window.
 #include <cmath>
+#include <cstdio>
 #include <limits>
-#include <ostream>
 #include <stdexcept>
+#include <string>
 
 #include "cli/Cli.h"
-#include "engine/FastPicture.h"
 
 namespace cli {
 
 namespace {
 
-constexpr long double kIntMin = std::numeric_limits<int>::min();
-constexpr long double kIntMax = std::numeric_limits<int>::max();
-constexpr long double kRealMax = std::numeric_limits<double>::max();
-
-Argument integer(const char* name) {
-    return {name, Argument::Integer, kIntMin, kIntMax};
-}
-Argument choice(const char* name, std::vector<std::string> words) {
-    return {name, Argument::Choice, 0, 0, std::move(words)};
-}
-int asInt(const Value& v) {
-    return static_cast<int>(v.integer);
-}
-
-} // namespace
-
-const std::vector<Operation>& operations() {
-    using V = std::vector<Value>;
-    static const std::vector<Operation> table = {
-        {"Automatic",
-         {{"Percent", Argument::Integer, 0, std::numeric_limits<unsigned>::max()}},
-         "automatic level correction; works for Percent <= 49",
-         [](TFastPicture& f, const V& v, std::ostream&) {
-             f.Automatic(static_cast<unsigned>(v[0].integer));
-         }},
-        {"BlackAndWhite",
-         {integer("Threshold")},
-         "two levels at Threshold (-1: automatic); works for -1..256; prints Used=<n>",
-         [](TFastPicture& f, const V& v, std::ostream& out) {
-             int used = 0;
-             f.BlackAndWhite(asInt(v[0]), used);
-             out << "Used=" << used << '\n';
-         }},
-        {"Blur", {}, "blur", [](TFastPicture& f, const V&, std::ostream&) { f.Blur(); }},
-        {"Bright",
-         {integer("Percent")},
-         "brightness; works for Percent >= 0 and != 100",
-         [](TFastPicture& f, const V& v, std::ostream&) { f.Bright(asInt(v[0])); }},
-        {"Contrast",
-         {integer("Percent")},
-         "contrast around 128; works for Percent >= 0 and != 100",
-         [](TFastPicture& f, const V& v, std::ostream&) { f.Contrast(asInt(v[0])); }},
-        {"Edge",
-         {integer("Level")},
-         "edge enhancement; works for Level 1..100",
-         [](TFastPicture& f, const V& v, std::ostream&) { f.Edge(asInt(v[0])); }},
-        {"Enlarge",
-         {integer("W"), integer("H")},
-         "smooth enlargement to W x H; works when neither side shrinks",
-         [](TFastPicture& f, const V& v, std::ostream&) { f.Enlarge(asInt(v[0]), asInt(v[1])); }},
-        {"Framing",
-         {integer("Width"), integer("Contrast"), choice("Light", {"left", "right"})},
-         "bevelled frame; works for Width >= 1 and Contrast 105..300",
-         [](TFastPicture& f, const V& v, std::ostream&) {
-             f.Framing(asInt(v[0]), asInt(v[1]), v[2].integer == 0);
-         }},
-        {"Gamma",
-         {{"Value", Argument::Real, -kRealMax, kRealMax}},
-         "gamma correction; works for 0.1 <= Value <= 10 and Value != 1",
-         [](TFastPicture& f, const V& v, std::ostream&) { f.Gamma(v[0].real); }},
-        {"GrayScale",
-         {},
-         "monochrome",
-         [](TFastPicture& f, const V&, std::ostream&) { f.GrayScale(); }},
-        {"Light",
-         {integer("Delta")},
-         "luminance shift; works for -255..255 and != 0",
-         [](TFastPicture& f, const V& v, std::ostream&) { f.Light(asInt(v[0])); }},
-        {"Linear",
-         {integer("Gain"), integer("Offset")},
-         "levels * Gain / 100 + Offset; works unless Gain = 100 and Offset = 0",
-         [](TFastPicture& f, const V& v, std::ostream&) { f.Linear(asInt(v[0]), asInt(v[1])); }},
-        {"Median",
-         {integer("Level")},
-         "noise removal; works for Level 0..100",
-         [](TFastPicture& f, const V& v, std::ostream&) { f.Median(asInt(v[0])); }},
-        {"Mosaic",
-         {integer("BlockSize")},
-         "mosaic; works for BlockSize 2..50",
-         [](TFastPicture& f, const V& v, std::ostream&) { f.Mosaic(asInt(v[0])); }},
-        {"Negative",
-         {},
-         "negative",
-         [](TFastPicture& f, const V&, std::ostream&) { f.Negative(); }},
-        {"Posterization",
-         {integer("Levels")},
-         "posterization; works for Levels 2..128",
-         [](TFastPicture& f, const V& v, std::ostream&) { f.Posterization(asInt(v[0])); }},
-        {"Reduce",
-         {{"Method", Argument::Integer, 0, 255}},
-         "256 colours: 0 octree, 1 median cut, 2 + variance, 3 + diffusion, "
-         "4 + variance + diffusion, 5 fixed palette; works for 0..5 on 16 bits and more",
-         [](TFastPicture& f, const V& v, std::ostream&) {
-             f.Reduce(static_cast<uint8_t>(v[0].integer));
-         }},
-        {"Reverse",
-         {},
-         "mirror left to right",
-         [](TFastPicture& f, const V&, std::ostream&) { f.Reverse(); }},
-        {"Sepia", {}, "sepia", [](TFastPicture& f, const V&, std::ostream&) { f.Sepia(); }},
-        {"Shrink",
-         {integer("W"), integer("H")},
-         "area-average reduction to W x H; works when neither side grows",
-         [](TFastPicture& f, const V& v, std::ostream&) { f.Shrink(asInt(v[0]), asInt(v[1])); }},
-        {"Sobel",
-         {integer("Level"), choice("Mode", {"overlay", "extract"})},
-         "contour drawing (overlay) or extraction; works for Level 1..100",
-         [](TFastPicture& f, const V& v, std::ostream&) {
-             f.Sobel(asInt(v[0]), v[1].integer == 0);
-         }},
-        {"Spread",
-         {integer("Low"), integer("High"), integer("OutLow"), integer("OutHigh")},
-         "stretch Low..High onto OutLow..OutHigh; works for 0..255, Low < High, OutLow < OutHigh",
-         [](TFastPicture& f, const V& v, std::ostream&) {
-             f.Spread(asInt(v[0]), asInt(v[1]), asInt(v[2]), asInt(v[3]));
-         }},
-        {"Trimming",
-         {integer("L"), integer("T"), integer("R"), integer("B")},
-         "crop to the picture pixels L..R x T..B (inclusive); works inside the picture",
-         [](TFastPicture& f, const V& v, std::ostream&) {
-             f.Trimming(TRect{asInt(v[0]), asInt(v[1]), asInt(v[2]), asInt(v[3])}, true);
-         }},
-        {"Turn",
-         {integer("Angle")},
-         "rotation by a multiple of 90 degrees",
-         [](TFastPicture& f, const V& v, std::ostream&) { f.Turn(asInt(v[0])); }},
-    };
-    return table;
-}
-
-const Operation* findOperation(const std::string& name) {
-    for (const Operation& op : operations())
-        if (name == op.name) return &op;
-    return nullptr;
-}
-
-namespace {
+using engine::Argument;
+using engine::Operation;
+using engine::Value;
 
 std::vector<std::string> splitCommas(const std::string& text) {
     std::vector<std::string> parts;
@@ -164,61 +30,97 @@ std::vector<std::string> splitCommas(const std::string& text) {
     return parts;
 }
 
-std::string rangeText(const Argument& a) {
-    auto number = [](long double v) {
-        if (v == kIntMin) return std::string("-2147483648");
-        std::string s = std::to_string(static_cast<long long>(v));
-        return s;
-    };
+std::string integerText(long double v) {
+    return std::to_string(static_cast<long long>(v));
+}
+
+std::string realText(long double v) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%Lg", v);
+    return buffer;
+}
+
+std::string wordsText(const Argument& a) {
+    std::string s;
+    for (const auto& w : a.names)
+        s += (s.empty() ? "" : "|") + w;
+    return s;
+}
+
+// What the parser takes for an argument ("integer -2147483648..2147483647").
+std::string carryText(const Argument& a) {
     switch (a.type) {
     case Argument::Integer:
-        return "integer " + number(a.min) + ".." + number(a.max);
+        if (a.carryMin <= std::numeric_limits<int>::min() &&
+            a.carryMax >= std::numeric_limits<int>::max())
+            return "integer";
+        return "integer " + integerText(a.carryMin) + ".." + integerText(a.carryMax);
     case Argument::Real:
         return "real number";
-    case Argument::Choice: {
-        std::string s;
-        for (const auto& w : a.choices)
-            s += (s.empty() ? "" : "|") + w;
-        return s;
-    }
+    case Argument::Choice:
+        return wordsText(a);
     }
     return {};
 }
 
+// Where the operation does its work ("works for 0..255 except 100"); empty when the
+// operation takes every value the parameter can carry.
+std::string validText(const Argument& a) {
+    if (a.type == Argument::Choice) return {};
+    if (a.min <= a.carryMin && a.max >= a.carryMax && !a.identity) return {};
+    auto number = [&](long double v) {
+        return a.type == Argument::Real ? realText(v) : integerText(v);
+    };
+    std::string s = "works for ";
+    if (a.max >= engine::kNoUpperBound)
+        s += number(a.min) + " and above";
+    else
+        s += number(a.min) + ".." + number(a.max);
+    if (a.identity) s += " except " + number(*a.identity);
+    return s;
+}
+
 Value parseValue(const std::string& step, const Argument& a, const std::string& text) {
-    auto fail = [&](const std::string& why) -> std::invalid_argument {
+    auto fail = [&](const std::string& why) {
         return std::invalid_argument(step + ": " + a.name + " " + why);
     };
     Value v;
-    if (a.type == Argument::Choice) {
-        for (size_t i = 0; i < a.choices.size(); ++i)
-            if (text == a.choices[i]) {
-                v.integer = static_cast<int64_t>(i);
-                return v;
-            }
-        throw fail("must be " + rangeText(a) + ", not \"" + text + "\"");
-    }
+    for (size_t i = 0; i < a.names.size(); ++i)
+        if (text == a.names[i]) {
+            v.integer = static_cast<int64_t>(i);
+            v.real = static_cast<long double>(i);
+            return v;
+        }
+    if (a.type == Argument::Choice)
+        throw fail("must be " + carryText(a) + ", not \"" + text + "\"");
     if (text.empty()) throw fail("is missing");
     size_t used = 0;
     try {
         if (a.type == Argument::Integer) {
-            long long n = std::stoll(text, &used, 10);
-            if (used != text.size()) throw std::invalid_argument("");
-            if (n < a.min || n > a.max) throw fail("must be an " + rangeText(a) + ", not " + text);
-            v.integer = n;
-            v.real = static_cast<long double>(n);
+            const long long n = std::stoll(text, &used, 10);
+            if (used == text.size()) {
+                if (n < a.carryMin || n > a.carryMax)
+                    throw fail("must be an integer " + integerText(a.carryMin) + ".." +
+                               integerText(a.carryMax) + ", not " + text);
+                v.integer = n;
+                v.real = static_cast<long double>(n);
+                return v;
+            }
         } else {
-            long double r = std::stold(text, &used);
-            if (used != text.size() || !std::isfinite(r)) throw std::invalid_argument("");
-            v.real = r;
+            const long double r = std::stold(text, &used);
+            if (used == text.size() && std::isfinite(r)) {
+                v.real = r;
+                return v;
+            }
         }
     } catch (const std::out_of_range&) {
         throw fail("is out of range: " + text);
     } catch (const std::invalid_argument& e) {
         if (std::string(e.what()).rfind(step, 0) == 0) throw;
-        throw fail("is not a number: \"" + text + "\"");
     }
-    return v;
+    if (!a.names.empty())
+        throw fail("must be a number or one of " + wordsText(a) + ", not \"" + text + "\"");
+    throw fail("is not a number: \"" + text + "\"");
 }
 
 } // namespace
@@ -226,7 +128,7 @@ Value parseValue(const std::string& step, const Argument& a, const std::string& 
 Step parseStep(const std::string& text) {
     const size_t eq = text.find('=');
     const std::string name = text.substr(0, eq);
-    const Operation* op = findOperation(name);
+    const Operation* op = engine::findOperation(name);
     if (!op) throw std::invalid_argument("unknown operation \"" + name + "\" (see --help)");
     std::vector<std::string> parts;
     if (eq != std::string::npos) parts = splitCommas(text.substr(eq + 1));
@@ -254,17 +156,30 @@ std::string helpText() {
         "  pwtool --histogram INPUT SHIFT      print VMax and the B, G, R percentages\n"
         "  pwtool --help\n"
         "\n"
-        "operations (STEP is NAME or NAME=ARG,ARG,...):\n";
-    for (const Operation& op : operations()) {
+        "operations (STEP is NAME or NAME=ARG,ARG,...); an operation called outside the\n"
+        "values it works for changes nothing:\n";
+    for (const Operation& op : engine::operations()) {
         std::string line = "  ";
         line += op.name;
         for (size_t i = 0; i < op.arguments.size(); ++i) {
             line += i == 0 ? "=" : ",";
             line += op.arguments[i].name;
         }
-        s += line + "\n      " + op.effect + "\n";
-        for (const Argument& a : op.arguments)
-            s += std::string("      ") + a.name + ": " + rangeText(a) + "\n";
+        s += line + "\n      " + op.effect;
+        if (op.result) s += std::string("; prints ") + op.result + "=<n>";
+        s += "\n";
+        for (const Argument& a : op.arguments) {
+            s += std::string("      ") + a.name + ": " + carryText(a);
+            const std::string valid = validText(a);
+            if (!valid.empty()) s += "; " + valid;
+            if (a.type == Argument::Integer && !a.names.empty()) {
+                s += "; or by name:";
+                for (size_t i = 0; i < a.names.size(); ++i)
+                    s += std::string(i == 0 ? " " : ", ") + a.names[i] + " (" + std::to_string(i) +
+                         ")";
+            }
+            s += std::string("; ") + a.description + "\n";
+        }
     }
     return s;
 }

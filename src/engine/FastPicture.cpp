@@ -123,30 +123,40 @@ void TFastPicture::GetMetafileRatio(int& RatioX, int& RatioY) {
     if (RatioY <= 0) RatioY = 100;
 }
 
-TFastPicture::Frame TFastPicture::BeginFrame(const char* kind, bool argumentsValid,
-                                             int minBitsPerPixel) {
-    Kind = kind;
-    DoAmend();
-    Frame frame;
-    if (!argumentsValid) return frame;
-    if (GetBitsPerPixel() < minBitsPerPixel) return frame;
-    Bitmap* bmp = Picture_.as<Bitmap>();
-    PixelFormat start = bmp->pixelFormat();
-    if (start == pfDevice || start == pfCustom) {
-        bmp->setPixelFormat(pf24bit);
-        start = pf24bit;
-    }
-    if (start != pf24bit) bmp->setPixelFormat(pf24bit);
-    frame.bitmap = bmp;
-    frame.restore = start;
-    return frame;
+TFastPicture::Announcement::Announcement(TFastPicture& owner, const char* kind) : owner_(owner) {
+    owner_.Kind = kind;
+    owner_.DoAmend();
 }
 
-void TFastPicture::EndFrame(const Frame& frame, Bitmap* result) {
-    if (!frame.bitmap) return;
-    if (result && result != frame.bitmap) *frame.bitmap = std::move(*result);
-    if (frame.restore == pf8bit || frame.restore == pf32bit)
-        frame.bitmap->setPixelFormat(frame.restore);
-    Invalidate();
-    DoAmended();
+void TFastPicture::Announcement::finish(bool repaint) {
+    if (repaint) owner_.Invalidate();
+    owner_.DoAmended();
+}
+
+TFastPicture::PixelFrame::PixelFrame(TFastPicture& owner, const char* kind, bool argumentsValid,
+                                     Work work, int minBitsPerPixel)
+    : owner_(owner), announcement_(owner, kind) {
+    if (!argumentsValid) return;
+    if (owner_.GetBitsPerPixel() < minBitsPerPixel) return;
+    held_ = owner_.Picture_.as<Bitmap>();
+    const PixelFormat start = held_->pixelFormat();
+    // A device-dependent or custom layout comes back as 24 bits, as does 15 or 16 bits.
+    restore = (start == pf8bit || start == pf32bit) ? start : pf24bit;
+    if (start == pf24bit && work == IntoResult) {
+        bitmap = held_;
+        return;
+    }
+    working_ = *held_;
+    working_.setPixelFormat(pf24bit);
+    bitmap = &working_;
+}
+
+void TFastPicture::PixelFrame::commit(Bitmap* result) {
+    if (!bitmap) return;
+    Bitmap& outcome = result ? *result : *bitmap;
+    if (restore != pf24bit) outcome.setPixelFormat(restore);
+    // Moving a bitmap in cannot throw: the held picture changes in one step.
+    if (&outcome != held_) *held_ = std::move(outcome);
+    bitmap = nullptr;
+    announcement_.finish();
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/Operations.h"
 #include "platform/Bitmap.h"
 #include "platform/Picture.h"
 
@@ -79,6 +80,7 @@ public:
     void Spread(int Low, int High, int OutLow, int OutHigh);
     void FindLevels(int& Low, int& High, unsigned Percent, int Step);
     void Reduce(uint8_t Method);
+    void Reduce(engine::ReduceMethod Method) { Reduce(static_cast<uint8_t>(Method)); }
 
     // The tone sliders re-applied from a base picture in one pass over the pixels. The
     // picture and the OnAmend/OnAmended sequence are the same as those of
@@ -115,23 +117,61 @@ protected:
     virtual void DoAmend();
     virtual void DoAmended();
 
-    // The operation frame shared by every pixel operation.
-    //   Frame f = BeginFrame("Blur", argumentsValid);   // sets Kind, raises OnAmend,
-    //   if (!f) return;                                  // checks arguments and depth,
-    //   ... work on f.bitmap (24-bit working format) ... // converts to 24 bits
-    //   EndFrame(f);                   // or EndFrame(f, &result) for copy-based operations
-    // EndFrame restores an 8- or 32-bit starting format, invalidates and raises OnAmended.
-    struct Frame {
-        Bitmap* bitmap = nullptr;
-        PixelFormat restore = pf24bit;
-        explicit operator bool() const { return bitmap != nullptr; }
+    // Begins an operation: sets Kind and raises OnAmend. finish() repaints (when asked)
+    // and raises OnAmended. An operation that returns or throws before finish() raises
+    // nothing more: to a listener a refused or failed call is OnAmend alone.
+    class Announcement {
+    public:
+        Announcement(TFastPicture& owner, const char* kind);
+        Announcement(const Announcement&) = delete;
+        Announcement& operator=(const Announcement&) = delete;
+        void finish(bool repaint = true);
+
+    private:
+        TFastPicture& owner_;
     };
+
+    // The frame of a pixel operation, as a guard:
+    //   PixelFrame f(*this, "Blur", argumentsValid, PixelFrame::IntoResult);
+    //   if (!f) return;            // announced; arguments or depth refused
+    //   ... read f.bitmap (24-bit working format), write a result ...
+    //   f.commit(&result);         // or f.commit() for work done in f.bitmap
+    // The held bitmap is never written before commit: an InPlace operation works on a
+    // working copy, and a picture of another format is converted into one. So when a
+    // conversion or a kernel throws, the held picture is the one from before the call and
+    // no OnAmended follows. commit() restores an 8- or 32-bit starting format on the
+    // outcome, makes it the held bitmap, repaints and raises OnAmended.
+    class PixelFrame {
+    public:
+        enum Work {
+            InPlace,    // the operation rewrites f.bitmap
+            IntoResult, // the operation only reads f.bitmap and writes a bitmap of its own
+        };
+        PixelFrame(TFastPicture& owner, const char* kind, bool argumentsValid, Work work,
+                   int minBitsPerPixel = 8);
+        PixelFrame(const PixelFrame&) = delete;
+        PixelFrame& operator=(const PixelFrame&) = delete;
+        explicit operator bool() const { return bitmap != nullptr; }
+        // Whether bitmap is the frame's own copy (rather than the held bitmap, read only).
+        bool ownsBitmap() const { return bitmap == &working_; }
+        void commit(Bitmap* result = nullptr);
+
+        // The working bitmap; null when the frame refused the call.
+        Bitmap* bitmap = nullptr;
+        // The format commit() restores.
+        PixelFormat restore = pf24bit;
+
+    private:
+        TFastPicture& owner_;
+        Announcement announcement_;
+        Bitmap* held_ = nullptr;
+        Bitmap working_;
+    };
+
     // A point operation: the frame around one 256-entry table applied to every byte. The
     // table is built only after the frame's checks pass.
     template <class MakeTable>
     void TableOperation(const char* kind, bool argumentsValid, MakeTable makeTable);
-    Frame BeginFrame(const char* kind, bool argumentsValid, int minBitsPerPixel = 8);
-    void EndFrame(const Frame& frame, Bitmap* result = nullptr);
 
 private:
     Picture Picture_;

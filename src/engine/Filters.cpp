@@ -417,7 +417,7 @@ inline void applyTable(uint8_t* row, int x0, int x1, const uint8_t* table) {
 } // namespace
 
 void TFastPicture::Blur() {
-    Frame f = BeginFrame("Blur", true);
+    PixelFrame f(*this, "Blur", true, PixelFrame::IntoResult);
     if (!f) return;
     const Bitmap& src = *f.bitmap;
     Bitmap result = makeResultLike(src);
@@ -426,11 +426,11 @@ void TFastPicture::Blur() {
         for (int y = y0; y < y1; ++y)
             blurRow(src, result, y, vsum);
     });
-    EndFrame(f, &result);
+    f.commit(&result);
 }
 
 void TFastPicture::Edge(int Level) {
-    Frame f = BeginFrame("Edge", Level >= 1 && Level <= 100);
+    PixelFrame f(*this, "Edge", engine::ranges::kEdgeLevel.accepts(Level), PixelFrame::IntoResult);
     if (!f) return;
     const Bitmap& src = *f.bitmap;
     Bitmap result = makeResultLike(src);
@@ -438,11 +438,12 @@ void TFastPicture::Edge(int Level) {
         for (int y = y0; y < y1; ++y)
             edgeRow(src, result, y, Level);
     });
-    EndFrame(f, &result);
+    f.commit(&result);
 }
 
 void TFastPicture::Median(int Level) {
-    Frame f = BeginFrame("Median", Level >= 0 && Level <= 100);
+    PixelFrame f(*this, "Median", engine::ranges::kMedianLevel.accepts(Level),
+                 PixelFrame::IntoResult);
     if (!f) return;
     const Bitmap& src = *f.bitmap;
     Bitmap result = makeResultLike(src);
@@ -469,11 +470,12 @@ void TFastPicture::Median(int Level) {
             }
         }
     });
-    EndFrame(f, &result);
+    f.commit(&result);
 }
 
 void TFastPicture::Sobel(int Level, bool Overlay) {
-    Frame f = BeginFrame("Sobel", Level >= 1 && Level <= 100);
+    PixelFrame f(*this, "Sobel", engine::ranges::kSobelLevel.accepts(Level),
+                 PixelFrame::IntoResult);
     if (!f) return;
     const Bitmap& src = *f.bitmap;
     const int w = src.width(), h = src.height();
@@ -487,7 +489,7 @@ void TFastPicture::Sobel(int Level, bool Overlay) {
             else
                 std::memset(result.scanLine(y), 255, size_t(3) * size_t(w));
         }
-        EndFrame(f, &result);
+        f.commit(&result);
         return;
     }
     engine::forEachRowRange(h - 2, w, [&](int r0, int r1) {
@@ -498,11 +500,12 @@ void TFastPicture::Sobel(int Level, bool Overlay) {
     // The outermost rows repeat their inner neighbours (whose border columns are filled).
     std::memcpy(result.scanLine(0), result.scanLine(1), size_t(3) * size_t(w));
     std::memcpy(result.scanLine(h - 1), result.scanLine(h - 2), size_t(3) * size_t(w));
-    EndFrame(f, &result);
+    f.commit(&result);
 }
 
 void TFastPicture::Mosaic(int BlockSize) {
-    Frame f = BeginFrame("Mosaic", BlockSize >= 2 && BlockSize <= 50);
+    PixelFrame f(*this, "Mosaic", engine::ranges::kMosaicBlockSize.accepts(BlockSize),
+                 PixelFrame::InPlace);
     if (!f) return;
     Bitmap& bmp = *f.bitmap;
     const int w = bmp.width(), h = bmp.height();
@@ -531,12 +534,14 @@ void TFastPicture::Mosaic(int BlockSize) {
             }
         },
         1);
-    EndFrame(f, &bmp);
+    f.commit();
 }
 
 void TFastPicture::Framing(int FrameWidth, int FrameContrast, bool LightFromLeft) {
-    Frame f =
-        BeginFrame("Framing", FrameWidth >= 1 && FrameContrast >= 105 && FrameContrast <= 300);
+    PixelFrame f(*this, "Framing",
+                 engine::ranges::kFrameWidth.accepts(FrameWidth) &&
+                     engine::ranges::kFrameContrast.accepts(FrameContrast),
+                 PixelFrame::InPlace);
     if (!f) return;
     Bitmap& bmp = *f.bitmap;
     const int w = bmp.width(), h = bmp.height();
@@ -569,5 +574,5 @@ void TFastPicture::Framing(int FrameWidth, int FrameContrast, bool LightFromLeft
             if (right > 0) applyTable(row, w - right, w - 1, rightTable);
         }
     });
-    EndFrame(f, &bmp);
+    f.commit();
 }

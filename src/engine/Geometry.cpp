@@ -84,11 +84,6 @@ bool nativeDepth(int depth) {
     return depth == 1 || depth == 4 || depth == 8 || depth == 16 || depth == 24 || depth == 32;
 }
 
-// A device-dependent bitmap becomes a 24-bit device-independent one; others stay as they are.
-void makeDeviceIndependent(Bitmap& bmp) {
-    if (bmp.pixelFormat() == pfDevice) bmp.setPixelFormat(pf24bit);
-}
-
 // A new bitmap of the given size with the source's pixel format and a copy of its palette.
 Bitmap makeBitmapLike(const Bitmap& source, int width, int height) {
     Bitmap result(width, height, source.pixelFormat());
@@ -656,15 +651,27 @@ Bitmap AreaAverageShrink(const Bitmap& Source, int NewWidth, int NewHeight) {
     return result;
 }
 
+namespace {
+
+// The held bitmap with a device-dependent layout made 24-bit: the held bitmap itself, or a
+// converted copy in spare, so that the held picture changes only together with the result.
+const Bitmap& deviceIndependent(const Bitmap& held, Bitmap& spare) {
+    if (held.pixelFormat() != pfDevice) return held;
+    spare = held;
+    spare.setPixelFormat(pf24bit);
+    return spare;
+}
+
+} // namespace
+
 void TFastPicture::Turn(int Angle) {
-    Kind = "Turn";
-    DoAmend();
+    Announcement announcement(*this, "Turn");
     if (GetPictureType() != picBitmap || Angle % 360 == 0 || Angle % 90 != 0) return;
     int angle = (Angle / 90) % 4 * 90;
     if (angle < 0) angle += 360;
-    Bitmap& bmp = *picture().as<Bitmap>();
-    makeDeviceIndependent(bmp);
-    const int depth = GetBitsPerPixel();
+    Bitmap spare;
+    const Bitmap& bmp = deviceIndependent(*picture().as<Bitmap>(), spare);
+    const int depth = bmp.bitsPerPixel();
     if (!nativeDepth(depth)) return; // an empty bitmap has nothing to turn
 
     const int oldWidth = Width, oldHeight = Height;
@@ -677,22 +684,21 @@ void TFastPicture::Turn(int Angle) {
             turnRows<Px>(rows, w, h, result, angle, y0, y1);
         });
     });
+    auto turned = std::make_unique<Bitmap>(std::move(result));
     {
         const FlagsOff flags(AutoSize, Stretch);
         if (angle != 180) SetBounds(oldHeight, oldWidth);
-        picture().setGraphic(std::make_unique<Bitmap>(std::move(result)));
+        picture().setGraphic(std::move(turned));
     }
-    Invalidate();
-    DoAmended();
+    announcement.finish();
 }
 
 void TFastPicture::Reverse() {
-    Kind = "Reverse";
-    DoAmend();
+    Announcement announcement(*this, "Reverse");
     if (GetPictureType() != picBitmap) return;
-    Bitmap& bmp = *picture().as<Bitmap>();
-    makeDeviceIndependent(bmp);
-    const int depth = GetBitsPerPixel();
+    Bitmap spare;
+    const Bitmap& bmp = deviceIndependent(*picture().as<Bitmap>(), spare);
+    const int depth = bmp.bitsPerPixel();
     if (!nativeDepth(depth)) return;
     const int w = bmp.width(), h = bmp.height();
     Bitmap result = makeBitmapLike(bmp, w, h);
@@ -714,32 +720,28 @@ void TFastPicture::Reverse() {
             });
         });
     picture().setGraphic(std::make_unique<Bitmap>(std::move(result)));
-    Invalidate();
-    DoAmended();
+    announcement.finish();
 }
 
 void TFastPicture::Enlarge(int NewWidth, int NewHeight) {
-    Kind = "Enlarge";
-    DoAmend();
+    Announcement announcement(*this, "Enlarge");
     if (GetPictureType() != picBitmap) return;
-    Bitmap& bmp = *picture().as<Bitmap>();
-    makeDeviceIndependent(bmp);
+    Bitmap spare;
+    const Bitmap& bmp = deviceIndependent(*picture().as<Bitmap>(), spare);
     const PixelFormat format = bmp.pixelFormat();
     if (bmp.empty() || NewWidth < bmp.width() || NewHeight < bmp.height()) return;
     Bitmap result = BilinearStretch(bmp, NewWidth, NewHeight);
     if (format == pf1bit || format == pf4bit || format == pf8bit || format == pf32bit)
         result.setPixelFormat(format);
     picture().setGraphic(std::make_unique<Bitmap>(std::move(result)));
-    Invalidate();
-    DoAmended();
+    announcement.finish();
 }
 
 void TFastPicture::Shrink(int NewWidth, int NewHeight) {
-    Kind = "Shrink";
-    DoAmend();
+    Announcement announcement(*this, "Shrink");
     if (GetPictureType() != picBitmap) return;
-    Bitmap& bmp = *picture().as<Bitmap>();
-    makeDeviceIndependent(bmp);
+    Bitmap spare;
+    const Bitmap& bmp = deviceIndependent(*picture().as<Bitmap>(), spare);
     const PixelFormat format = bmp.pixelFormat();
     // A target of no pixels cannot hold an average: refused like a target that is too large.
     if (bmp.empty() || NewWidth < 1 || NewHeight < 1 || NewWidth > bmp.width() ||
@@ -749,13 +751,11 @@ void TFastPicture::Shrink(int NewWidth, int NewHeight) {
     if (format == pf1bit || format == pf4bit || format == pf8bit || format == pf32bit)
         result.setPixelFormat(format);
     picture().setGraphic(std::make_unique<Bitmap>(std::move(result)));
-    Invalidate();
-    DoAmended();
+    announcement.finish();
 }
 
 void TFastPicture::Trimming(const TRect& CropRect, bool PictureCoordinates) {
-    Kind = "Trimming";
-    DoAmend();
+    Announcement announcement(*this, "Trimming");
     const TPictureType type = GetPictureType();
     if (type != picBitmap && type != picMetafile) return;
     const int w = picture().width(), h = picture().height();
@@ -763,61 +763,70 @@ void TFastPicture::Trimming(const TRect& CropRect, bool PictureCoordinates) {
     TRect p = CropRect, c = CropRect;
     int newWidth = cw, newHeight = ch;
     if (!AutoSize && Stretch) {
-        // Scaling between picture and control pixels needs both sizes; with either one
-        // empty no rectangle can lie inside the picture.
-        if (w <= 0 || h <= 0 || cw <= 0 || ch <= 0) return;
+        // A rectangle in picture pixels needs only the picture's size. The control's
+        // rectangle follows on each axis the control has a size on; on an axis where it
+        // has none there is nothing to scale and it keeps its size.
+        if (w <= 0 || h <= 0) return;
         if (PictureCoordinates) {
-            c.Left = scaledFloor(p.Left, cw, w);
-            c.Right = scaledFloor(p.Right, cw, w);
-            c.Top = scaledFloor(p.Top, ch, h);
-            c.Bottom = scaledFloor(p.Bottom, ch, h);
+            if (cw > 0) {
+                c.Left = scaledFloor(p.Left, cw, w);
+                c.Right = scaledFloor(p.Right, cw, w);
+                newWidth = c.Right - c.Left + 1;
+            }
+            if (ch > 0) {
+                c.Top = scaledFloor(p.Top, ch, h);
+                c.Bottom = scaledFloor(p.Bottom, ch, h);
+                newHeight = c.Bottom - c.Top + 1;
+            }
         } else {
+            // A rectangle in the pixels of a control of no size cannot be placed.
+            if (cw <= 0 || ch <= 0) return;
             p.Left = scaledFloor(c.Left, w, cw);
             p.Right = scaledFloor(c.Right, w, cw);
             p.Top = scaledFloor(c.Top, h, ch);
             p.Bottom = scaledFloor(c.Bottom, h, ch);
+            newWidth = c.Right - c.Left + 1;
+            newHeight = c.Bottom - c.Top + 1;
         }
-        newWidth = c.Right - c.Left + 1;
-        newHeight = c.Bottom - c.Top + 1;
     }
     if (p.Left < 0 || p.Top < 0 || p.Right > w - 1 || p.Bottom > h - 1) return;
     // Corners given the wrong way round leave nothing to keep.
     if (p.Right < p.Left || p.Bottom < p.Top) return;
     const int cropW = p.Right - p.Left + 1, cropH = p.Bottom - p.Top + 1;
 
+    // The new graphic is made in full before the control or the picture changes.
+    std::unique_ptr<Graphic> trimmed;
+    if (type == picBitmap) {
+        Bitmap spare;
+        const Bitmap& bmp = deviceIndependent(*picture().as<Bitmap>(), spare);
+        trimmed = std::make_unique<Bitmap>(cropBitmap(bmp, p.Left, p.Top, cropW, cropH));
+    } else {
+        const Metafile& held = *picture().as<Metafile>();
+        int ratioX = 100, ratioY = 100;
+        GetMetafileRatio(ratioX, ratioY);
+        auto m = std::make_unique<Metafile>();
+        m->setWidth(cropW * 100 / ratioX);
+        m->setHeight(cropH * 100 / ratioY);
+        m->setPalette(held.palette());
+        {
+            MetafileCanvas recording(*m);
+            // The metafile drawn at natural size, then the kept area as a raster.
+            Bitmap whole;
+            whole.assign(held);
+            whole.setPixelFormat(pf24bit);
+            const Bitmap part = cropBitmap(whole, p.Left, p.Top, cropW, cropH);
+            recording.draw(0, 0, part);
+            recording.end();
+        }
+        m->setLogicalInch(true);
+        m->setWidth(m->width() * ratioX / 100);
+        m->setHeight(m->height() * ratioY / 100);
+        trimmed = std::move(m);
+    }
     {
         const FlagsOff flags(AutoSize, Stretch);
-        if (type == picBitmap) {
-            Bitmap& bmp = *picture().as<Bitmap>();
-            makeDeviceIndependent(bmp);
-            Bitmap result = cropBitmap(bmp, p.Left, p.Top, cropW, cropH);
-            SetBounds(newWidth, newHeight);
-            picture().setGraphic(std::make_unique<Bitmap>(std::move(result)));
-        } else {
-            const Metafile& held = *picture().as<Metafile>();
-            int ratioX = 100, ratioY = 100;
-            GetMetafileRatio(ratioX, ratioY);
-            auto m = std::make_unique<Metafile>();
-            m->setWidth(cropW * 100 / ratioX);
-            m->setHeight(cropH * 100 / ratioY);
-            m->setPalette(held.palette());
-            {
-                MetafileCanvas recording(*m);
-                // The metafile drawn at natural size, then the kept area as a raster.
-                Bitmap whole;
-                whole.assign(held);
-                whole.setPixelFormat(pf24bit);
-                const Bitmap part = cropBitmap(whole, p.Left, p.Top, cropW, cropH);
-                recording.draw(0, 0, part);
-                recording.end();
-            }
-            m->setLogicalInch(true);
-            m->setWidth(m->width() * ratioX / 100);
-            m->setHeight(m->height() * ratioY / 100);
-            SetBounds(newWidth, newHeight);
-            picture().setGraphic(std::move(m));
-        }
+        SetBounds(newWidth, newHeight);
+        picture().setGraphic(std::move(trimmed));
     }
-    Invalidate();
-    DoAmended();
+    announcement.finish();
 }

@@ -21,16 +21,16 @@ uint8_t clampByte(int64_t v) {
     return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-// Applies one table to every byte of the working bitmap, split over the row driver.
-void applyTable(Bitmap& bmp, const ToneTable& table) {
-    const int width = bmp.width();
+// Applies one table to every byte of the 24-bit bitmap src, writing dst (which may be
+// src itself), split over the row driver.
+void applyTable(const Bitmap& src, Bitmap& dst, const ToneTable& table) {
+    const int width = src.width();
     engine::forEachRowRange(
-        bmp.height(),
+        src.height(),
         [&](int y0, int y1) {
-            for (int y = y0; y < y1; ++y) {
-                uint8_t* row = bmp.scanLine(y);
-                engine::lookupRow(row, row, static_cast<size_t>(width) * 3, table);
-            }
+            for (int y = y0; y < y1; ++y)
+                engine::lookupRow(src.scanLine(y), dst.scanLine(y), static_cast<size_t>(width) * 3,
+                                  table);
         },
         64);
 }
@@ -108,32 +108,40 @@ ToneTable posterizationTable(int Levels) {
 }
 
 bool brightValid(int Percent) {
-    return Percent >= 0 && Percent != 100;
+    return ranges::kBrightPercent.accepts(Percent);
 }
 bool contrastValid(int Percent) {
-    return Percent >= 0 && Percent != 100;
+    return ranges::kContrastPercent.accepts(Percent);
 }
 bool gammaValid(long double Value) {
-    return Value >= 0.1L && Value <= 10.0L && Value != 1.0L;
+    return ranges::kGammaValue.accepts(Value);
 }
 bool lightValid(int Delta) {
-    return Delta >= -255 && Delta <= 255 && Delta != 0;
+    return ranges::kLightDelta.accepts(Delta);
 }
 bool linearValid(int Gain, int Offset) {
     return !(Gain == 100 && Offset == 0);
 }
 bool posterizationValid(int Levels) {
-    return Levels >= 2 && Levels <= 128;
+    return ranges::kPosterizationLevels.accepts(Levels);
 }
 
 } // namespace engine
 
 template <class MakeTable>
 void TFastPicture::TableOperation(const char* kind, bool argumentsValid, MakeTable makeTable) {
-    Frame f = BeginFrame(kind, argumentsValid);
+    PixelFrame f(*this, kind, argumentsValid, PixelFrame::IntoResult);
     if (!f) return;
-    applyTable(*f.bitmap, makeTable());
-    EndFrame(f);
+    const engine::ToneTable table = makeTable();
+    if (f.ownsBitmap()) {
+        // Already a converted copy of the picture: rewritten where it is.
+        applyTable(*f.bitmap, *f.bitmap, table);
+        f.commit();
+        return;
+    }
+    Bitmap result(f.bitmap->width(), f.bitmap->height(), pf24bit);
+    applyTable(*f.bitmap, result, table);
+    f.commit(&result);
 }
 
 void TFastPicture::Bright(int Percent) {
@@ -189,51 +197,24 @@ template <class Kernel> void forEachRow(Bitmap& bmp, Kernel kernel) {
 // scales it by 619 / 1024 for blue and 853 / 1024 for green. The row kernels compute the
 // same truncated terms directly.
 void TFastPicture::GrayScale() {
-    Frame f = BeginFrame("GrayScale", true);
+    PixelFrame f(*this, "GrayScale", true, PixelFrame::InPlace);
     if (!f) return;
     forEachRow(*f.bitmap, [](uint8_t* row, size_t width) { engine::grayRow(row, width); });
-    EndFrame(f);
+    f.commit();
 }
 
 void TFastPicture::Sepia() {
-    Frame f = BeginFrame("Sepia", true);
+    PixelFrame f(*this, "Sepia", true, PixelFrame::InPlace);
     if (!f) return;
     forEachRow(*f.bitmap, [](uint8_t* row, size_t width) { engine::sepiaRow(row, width); });
-    EndFrame(f);
+    f.commit();
 }
 
-void TFastPicture::BlackAndWhite(int Threshold, int& Used) {
-    Frame f = BeginFrame("BlackAndWhite", Threshold >= -1 && Threshold <= 256);
-    if (!f) return;
-    int t = Threshold;
-    if (Threshold == -1) {
-        int low = 0, high = 0;
-        FindLevels(low, high, 40, 1);
-        if (low > high) {
-            // The levels cannot be measured: put the format back and leave quietly.
-            if (f.restore == pf8bit || f.restore == pf32bit) f.bitmap->setPixelFormat(f.restore);
-            return;
-        }
-        t = (low + high) / 2;
-    }
-    Used = t;
-    const int limit = 3 * t;
-    forEachRow(*f.bitmap,
-               [limit](uint8_t* row, size_t width) { engine::thresholdRow(row, width, limit); });
-    EndFrame(f);
-}
+namespace {
 
-void TFastPicture::FindLevels(int& Low, int& High, unsigned Percent, int Step) {
-    Low = 255;
-    High = 0;
-    if (Percent > 49 || Step < 1 || Step > 8 || GetBitsPerPixel() < 8) return;
-
-    // Working format, as the frame brings it, without the frame's events.
-    Bitmap& bmp = *Picture_.as<Bitmap>();
-    PixelFormat start = bmp.pixelFormat();
-    if (start == pfDevice || start == pfCustom) start = pf24bit;
-    if (bmp.pixelFormat() != pf24bit) bmp.setPixelFormat(pf24bit);
-
+// Where the darkest and the lightest Percent per cent of the sampled pixels of a 24-bit
+// bitmap lie. Leaves Low and High alone when nothing is sampled.
+void measureLevels(const Bitmap& bmp, unsigned Percent, int Step, int& Low, int& High) {
     // Sampled rows are split over the row driver; each range counts into its own
     // histograms, which are then added up (the sums do not depend on the split).
     int64_t counts[3][256] = {};
@@ -241,6 +222,7 @@ void TFastPicture::FindLevels(int& Low, int& High, unsigned Percent, int Step) {
     const int sampledRows = (bmp.height() + Step - 1) / Step;
     const int64_t sampledColumns = (width + Step - 1) / Step;
     const int64_t n = static_cast<int64_t>(sampledRows) * sampledColumns;
+    if (n <= 0) return;
     std::mutex merge;
     engine::forEachRowRange(
         sampledRows,
@@ -256,92 +238,159 @@ void TFastPicture::FindLevels(int& Low, int& High, unsigned Percent, int Step) {
     const int64_t* hg = counts[1];
     const int64_t* hr = counts[2];
 
-    if (n > 0) {
-        const int64_t percent = Percent;
-        // Dark end: the first level at which one channel's share, counted from level 0,
-        // exceeds Percent; channels are tried blue, green, red at each level.
-        int64_t sb = 0, sg = 0, sr = 0;
-        int i = 0;
-        for (; i < 256; ++i) {
-            sb += hb[i];
-            if (sb * 100 / n > percent) break;
-            sg += hg[i];
-            if (sg * 100 / n > percent) break;
-            sr += hr[i];
-            if (sr * 100 / n > percent) break;
-        }
-        Low = std::max(0, i - 1);
+    const int64_t percent = Percent;
+    // Dark end: the first level at which one channel's share, counted from level 0,
+    // exceeds Percent; channels are tried blue, green, red at each level.
+    int64_t sb = 0, sg = 0, sr = 0;
+    int i = 0;
+    for (; i < 256; ++i) {
+        sb += hb[i];
+        if (sb * 100 / n > percent) break;
+        sg += hg[i];
+        if (sg * 100 / n > percent) break;
+        sr += hr[i];
+        if (sr * 100 / n > percent) break;
+    }
+    Low = std::max(0, i - 1);
 
-        sb = sg = sr = 0;
-        i = 255;
-        for (; i >= 0; --i) {
-            sb += hb[i];
-            if (sb * 100 / n > percent) break;
-            sg += hg[i];
-            if (sg * 100 / n > percent) break;
-            sr += hr[i];
-            if (sr * 100 / n > percent) break;
+    sb = sg = sr = 0;
+    i = 255;
+    for (; i >= 0; --i) {
+        sb += hb[i];
+        if (sb * 100 / n > percent) break;
+        sg += hg[i];
+        if (sg * 100 / n > percent) break;
+        sr += hr[i];
+        if (sr * 100 / n > percent) break;
+    }
+    High = std::min(255, i + 1);
+}
+
+// Puts a bitmap's starting format back when it leaves scope, also when an exception
+// passes: 8 and 32 bits are restored, other formats stay at 24 bits.
+class FormatRestorer {
+public:
+    FormatRestorer(Bitmap& bmp, PixelFormat start) : bmp_(bmp), start_(start) {}
+    FormatRestorer(const FormatRestorer&) = delete;
+    FormatRestorer& operator=(const FormatRestorer&) = delete;
+    ~FormatRestorer() noexcept(false) {
+        if (start_ != pf8bit && start_ != pf32bit) return;
+        // While another exception unwinds, a failing conversion must not end the program;
+        // the picture then stays at 24 bits, a complete picture of the same pixels.
+        if (std::uncaught_exceptions() > 0) {
+            try {
+                bmp_.setPixelFormat(start_);
+            } catch (...) {
+            }
+            return;
         }
-        High = std::min(255, i + 1);
+        bmp_.setPixelFormat(start_);
     }
 
-    if (start == pf8bit || start == pf32bit) bmp.setPixelFormat(start);
+private:
+    Bitmap& bmp_;
+    PixelFormat start_;
+};
+
+} // namespace
+
+void TFastPicture::BlackAndWhite(int Threshold, int& Used) {
+    PixelFrame f(*this, "BlackAndWhite", engine::ranges::kBlackAndWhiteThreshold.accepts(Threshold),
+                 PixelFrame::InPlace);
+    if (!f) return;
+    int t = Threshold;
+    if (Threshold == -1) {
+        // The levels of the working bitmap, as FindLevels would measure them.
+        int low = 255, high = 0;
+        measureLevels(*f.bitmap, 40, 1, low, high);
+        // Unmeasurable levels: leave quietly, the picture as it was.
+        if (low > high) return;
+        t = (low + high) / 2;
+    }
+    const int limit = 3 * t;
+    forEachRow(*f.bitmap,
+               [limit](uint8_t* row, size_t width) { engine::thresholdRow(row, width, limit); });
+    Used = t;
+    f.commit();
+}
+
+void TFastPicture::FindLevels(int& Low, int& High, unsigned Percent, int Step) {
+    Low = 255;
+    High = 0;
+    if (!engine::ranges::kFindLevelsPercent.accepts(Percent) ||
+        !engine::ranges::kFindLevelsStep.accepts(Step) || GetBitsPerPixel() < 8)
+        return;
+
+    // Working format, as the frame brings it, without the frame's events; the starting
+    // format comes back on every way out.
+    Bitmap& bmp = *Picture_.as<Bitmap>();
+    const PixelFormat start = bmp.pixelFormat();
+    const FormatRestorer restorer(bmp, start);
+    if (start != pf24bit) bmp.setPixelFormat(pf24bit);
+    measureLevels(bmp, Percent, Step, Low, High);
 }
 
 void TFastPicture::Spread(int Low, int High, int OutLow, int OutHigh) {
-    Kind = "Spread";
-    DoAmend();
-    auto inRange = [](int v) { return v >= 0 && v <= 255; };
-    if (!inRange(Low) || !inRange(High) || !inRange(OutLow) || !inRange(OutHigh)) return;
+    Announcement announcement(*this, "Spread");
+    const auto& level = engine::ranges::kSpreadLevel;
+    if (!level.accepts(Low) || !level.accepts(High) || !level.accepts(OutLow) ||
+        !level.accepts(OutHigh))
+        return;
     if (Low >= High || OutLow >= OutHigh) return;
     const int gain = (OutHigh - OutLow) * 100 / (High - Low);
     const int offset = OutHigh - High * gain / 100;
     Linear(gain, offset);
-    DoAmended();
+    announcement.finish(false);
 }
 
 void TFastPicture::Automatic(unsigned Percent) {
-    Kind = "Automatic";
-    DoAmend();
-    if (Percent > 49) return;
+    Announcement announcement(*this, "Automatic");
+    if (!engine::ranges::kAutomaticPercent.accepts(Percent)) return;
     int low = 0, high = 0;
     FindLevels(low, high, Percent, 1);
     if (low > high) return;
     Spread(low, high, 0, 255);
-    DoAmended();
+    announcement.finish(false);
 }
 
 void TFastPicture::Reduce(uint8_t Method) {
-    Kind = "Reduce";
-    DoAmend();
-    if (Method > 5 || GetBitsPerPixel() <= 8) return;
-    Bitmap& bmp = *Picture_.as<Bitmap>();
-    bmp.setPixelFormat(pf24bit);
+    Announcement announcement(*this, "Reduce");
+    if (!engine::ranges::kReduceMethod.accepts(Method) || GetBitsPerPixel() <= 8) return;
+    // The quantizers read a 24-bit picture. The held picture becomes 24-bit for good; it is
+    // converted apart and put in only together with the result, so that a failing
+    // quantizer leaves the picture as it was.
+    Bitmap& held = *Picture_.as<Bitmap>();
+    Bitmap converted;
+    const Bitmap* source = &held;
+    if (held.pixelFormat() != pf24bit) {
+        converted = held;
+        converted.setPixelFormat(pf24bit);
+        source = &converted;
+    }
     Bitmap reduced;
-    switch (Method) {
-    case 0:
-        reduced = ReduceByOctree(bmp, 256);
+    switch (static_cast<engine::ReduceMethod>(Method)) {
+    case engine::ReduceMethod::Octree:
+        reduced = ReduceByOctree(*source, 256);
         break;
-    case 1:
-        reduced = ReduceByMedianCut(bmp, 8);
+    case engine::ReduceMethod::MedianCut:
+        reduced = ReduceByMedianCut(*source, 8);
         break;
-    case 2:
-        reduced = ReduceByMedianCutVariance(bmp, 8);
+    case engine::ReduceMethod::MedianCutVariance:
+        reduced = ReduceByMedianCutVariance(*source, 8);
         break;
-    case 3:
-        reduced = ReduceByMedianCutDiffusion(bmp, 8);
+    case engine::ReduceMethod::MedianCutDiffusion:
+        reduced = ReduceByMedianCutDiffusion(*source, 8);
         break;
-    case 4:
-        reduced = ReduceByMedianCutVarianceDiffusion(bmp, 8);
+    case engine::ReduceMethod::MedianCutVarianceDiffusion:
+        reduced = ReduceByMedianCutVarianceDiffusion(*source, 8);
         break;
-    default:
-        reduced = ReduceByFixedPalette(bmp);
+    case engine::ReduceMethod::FixedPalette:
+        reduced = ReduceByFixedPalette(*source);
         break;
     }
-    bmp = std::move(reduced);
+    held = std::move(reduced);
     // Replacing the picture repaints the control.
-    Invalidate();
-    DoAmended();
+    announcement.finish();
 }
 
 void TFastPicture::ApplyToneFromBase(const Graphic& Base, int Delta, long double GammaValue,
@@ -420,13 +469,21 @@ void TFastPicture::ApplyToneFromBase(const Graphic& Base, int Delta, long double
     }
     bool done = false;
     for (const Step& step : steps) {
-        Kind = step.kind;
-        DoAmend();
+        Announcement announcement(*this, step.kind);
         if (!step.valid) continue;
         if (!done) {
-            pass();
+            try {
+                pass();
+            } catch (...) {
+                // The pass may have rewritten the held bitmap in part. The picture falls
+                // back to the base, where the operations one by one would have left it
+                // when the first of them failed.
+                if (Picture_.graphic() != &Base) Picture_.assign(&Base);
+                Invalidate();
+                throw;
+            }
             done = true;
         }
-        DoAmended();
+        announcement.finish(false);
     }
 }

@@ -95,6 +95,23 @@ Channel channelOf(uint32_t mask) {
     return c;
 }
 
+// The header versions after the core header: OS/2 2.x (16 and 64 bytes), INFO (40),
+// V2 (52), V3 (56), V4 (108) and V5 (124). Any other size is no header this reader knows.
+bool isKnownInfoHeaderSize(uint32_t size) {
+    switch (size) {
+    case 16:
+    case 40:
+    case 52:
+    case 56:
+    case 64:
+    case 108:
+    case 124:
+        return true;
+    default:
+        return false;
+    }
+}
+
 DibHeader parseHeader(std::span<const uint8_t> dib) {
     DibHeader h;
     if (dib.size() < 12) fail("ヘッダーが短すぎます");
@@ -105,7 +122,7 @@ DibHeader parseHeader(std::span<const uint8_t> dib) {
         h.width = in.u16At(4);
         h.height = in.u16At(6);
         h.bitCount = in.u16At(10);
-    } else if (h.headerSize >= 16 && h.headerSize <= 124 && h.headerSize != 12) {
+    } else if (isKnownInfoHeaderSize(h.headerSize)) {
         if (dib.size() < h.headerSize) fail("ヘッダーが短すぎます");
         // Fields the header is too short to carry read as zero (OS/2 2.x headers may stop
         // after any field).
@@ -132,6 +149,8 @@ DibHeader parseHeader(std::span<const uint8_t> dib) {
     }
     h.tableOffset = h.headerSize;
     if (h.width < 0) fail("幅が負です");
+    // A picture of no pixels is no picture; the window and pwtool refuse it alike.
+    if (h.width == 0 || h.height == 0) fail("幅か高さが 0 のビットマップは扱えません");
     if (h.os2v2 && h.compression == 3) fail("OS/2 のハフマン圧縮は扱えません");
     if (h.os2v2 && h.compression == 4) fail("OS/2 の RLE24 圧縮は扱えません");
     if (h.compression == kBiJpeg || h.compression == kBiPng)

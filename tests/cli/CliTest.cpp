@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -8,6 +9,7 @@
 
 #include "cli/Cli.h"
 #include "engine/FastPicture.h"
+#include "engine/Operations.h"
 #include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "platform/Picture.h"
@@ -48,13 +50,13 @@ protected:
 TEST_F(Cli, HelpListsEveryOperationOfTheTable) {
     Result r = pwtool({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const cli::Operation& op : cli::operations()) {
+    for (const engine::Operation& op : engine::operations()) {
         std::string usage = op.name;
         for (size_t i = 0; i < op.arguments.size(); ++i)
             usage += std::string(i == 0 ? "=" : ",") + op.arguments[i].name;
         EXPECT_NE(r.out.find("  " + usage + "\n"), std::string::npos) << usage;
     }
-    EXPECT_EQ(cli::operations().size(), 24u);
+    EXPECT_EQ(engine::operations().size(), 24u);
 }
 
 TEST_F(Cli, BadCommandLinesFailWithAMessage) {
@@ -214,4 +216,106 @@ TEST_F(Cli, OnlyPicturesThatDecodeAreReportedOrConverted) {
     Result info = pwtool({"--info", unnamed});
     EXPECT_EQ(info.status, 0);
     EXPECT_EQ(info.out, "6 4 24 Bitmap\n");
+}
+
+TEST_F(Cli, TrimmingCropsInPicturePixels) {
+    const Bitmap picture = pwtest::makeTestBitmap(8, 6);
+    const std::string in = write(picture, "in.bmp");
+    const std::string out = (dir / "out.bmp").string();
+    Result r = pwtool({in, "Trimming=2,1,5,3", "-o", out, "--events"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "Amend Trimming\nAmended Trimming\n");
+    const Bitmap cropped = read(out);
+    ASSERT_EQ(cropped.width(), 4);
+    ASSERT_EQ(cropped.height(), 3);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(cropped.pixelColor(x, y), picture.pixelColor(2 + x, 1 + y));
+    // Outside the picture: no change.
+    r = pwtool({in, "Trimming=2,1,8,3", "-o", out, "--events"});
+    EXPECT_EQ(r.err, "Amend Trimming\n");
+    EXPECT_TRUE(pwtest::sameBitmap(read(out), picture));
+}
+
+TEST_F(Cli, RefusedBlackAndWhitePrintsTheThresholdGiven) {
+    const Bitmap picture = pwtest::makeTestBitmap(8, 6);
+    const std::string in = write(picture, "in.bmp");
+    const std::string out = (dir / "out.bmp").string();
+    Result r = pwtool({in, "BlackAndWhite=300", "BlackAndWhite=-2", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Used=300\nUsed=-2\n");
+    EXPECT_TRUE(pwtest::sameBitmap(read(out), picture));
+    // A picture that is not a bitmap refuses even the automatic threshold.
+    ASSERT_EQ(pwtool({in, "-o", (dir / "in.emf").string()}).status, 0);
+    r = pwtool({(dir / "in.emf").string(), "BlackAndWhite=-1"});
+    EXPECT_EQ(r.out, "Used=-1\n");
+}
+
+TEST_F(Cli, ReduceTakesMethodNamesAndNumbers) {
+    const std::string in = write(pwtest::makeTestBitmap(24, 16), "in.bmp");
+    const auto& method = engine::operationArgument("Reduce", "Method");
+    for (size_t i = 0; i < method.names.size(); ++i) {
+        SCOPED_TRACE(method.names[i]);
+        const std::string byName = (dir / "name.bmp").string();
+        const std::string byNumber = (dir / "number.bmp").string();
+        ASSERT_EQ(pwtool({in, "Reduce=" + method.names[i], "-o", byName}).status, 0);
+        ASSERT_EQ(pwtool({in, "Reduce=" + std::to_string(i), "-o", byNumber}).status, 0);
+        EXPECT_EQ(readWholeFile(byName), readWholeFile(byNumber));
+        EXPECT_EQ(read(byName).pixelFormat(), pf8bit);
+    }
+    // Numbers the method byte carries stay accepted and change nothing.
+    Result r = pwtool({in, "Reduce=200", "--events"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Amend Reduce\n");
+    r = pwtool({in, "Reduce=octtree"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("fixed-palette"), std::string::npos) << r.err;
+    EXPECT_NE(cli::helpText().find("octree (0)"), std::string::npos);
+}
+
+TEST_F(Cli, InfoReportsOnlyPicturesThatDecode) {
+    const std::string jpeg = (dir / "good.jpg").string();
+    ASSERT_EQ(pwtool({write(pwtest::makeTestBitmap(9, 7), "in.bmp"), "-o", jpeg}).status, 0);
+    EXPECT_EQ(pwtool({"--info", jpeg}).out, "9 7 0 JPEG\n");
+
+    const std::vector<uint8_t> good = readWholeFile(jpeg);
+    // A JPEG whose quantization tables (DQT segments) are taken out: the header still reads.
+    std::vector<uint8_t> noTables;
+    for (size_t i = 0; i < good.size();) {
+        if (i + 3 < good.size() && good[i] == 0xFF && good[i + 1] == 0xDB) {
+            i += 2 + (size_t(good[i + 2]) << 8 | good[i + 3]);
+            continue;
+        }
+        noTables.push_back(good[i++]);
+    }
+    ASSERT_LT(noTables.size(), good.size());
+    std::vector<uint8_t> badBmpWidth, badBmpHeader;
+    {
+        badBmpWidth = pwtest::makeTestBitmap(3, 2).saveToBytes();
+        std::fill_n(badBmpWidth.begin() + 18, 4, 0); // width 0
+        badBmpHeader = pwtest::makeTestBitmap(3, 2).saveToBytes();
+        badBmpHeader[14] = 20; // header size 20
+    }
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"empty.jpg", {}, "JPEG"},
+        {"notables.jpg", noTables, "JPEG"},
+        {"width0.bmp", badBmpWidth, "0"},
+        {"header20.bmp", badBmpHeader, "20"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = (dir / c.name).string();
+        pwtest::writeFile(path, c.bytes);
+        Result r = pwtool({"--info", path});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        // Converting refuses the file the same way.
+        EXPECT_NE(pwtool({path, "-o", (dir / "x.bmp").string()}).status, 0);
+    }
 }

@@ -408,10 +408,31 @@ TEST(Trimming, CropsInPictureOrControlPixels) {
         EXPECT_EQ(e.bmp().width(), 1000);
         EXPECT_TRUE(e.ev.amended.empty());
     }
+    // Control pixels on a control of no size cannot be placed in the picture.
     Engine zero(src);
     zero.pic.Width = zero.pic.Height = 0;
     zero.pic.Trimming({0, 0, 1, 1}, false);
     EXPECT_TRUE(zero.ev.amended.empty());
+}
+
+TEST(Trimming, PicturePixelsNeedNoControlSize) {
+    // pwtool's engine has no control size: a rectangle in picture pixels crops all the same,
+    // and an axis of no size keeps it.
+    const Bitmap src = pwtest::makeTestBitmap(30, 20);
+    for (auto [cw, ch] : {std::pair{0, 0}, {60, 0}, {0, 10}}) {
+        SCOPED_TRACE(std::to_string(cw) + " x " + std::to_string(ch));
+        Engine e(src);
+        e.pic.Width = cw;
+        e.pic.Height = ch;
+        e.pic.Trimming({4, 3, 13, 7}, true);
+        ASSERT_EQ(e.ev.amended, std::vector<std::string>{"Trimming"});
+        ASSERT_EQ(e.bmp().width(), 10);
+        ASSERT_EQ(e.bmp().height(), 5);
+        EXPECT_EQ(raw(e.bmp(), 0, 0), raw(src, 4, 3));
+        EXPECT_EQ(raw(e.bmp(), 9, 4), raw(src, 13, 7));
+        EXPECT_EQ(e.pic.Width, cw ? 19 : 0); // 8..26 on a control twice the picture's width
+        EXPECT_EQ(e.pic.Height, ch ? 3 : 0); // 1..3 on a control half its height
+    }
 }
 
 TEST(Trimming, KeepsNativeDepthAndPalette) {
