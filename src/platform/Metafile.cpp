@@ -9,6 +9,7 @@
 #include "platform/MetafilePlayer.h"
 #include "platform/MetafileRecords.h"
 #include "platform/Screen.h"
+#include "platform/Wmf.h"
 
 namespace {
 

@@ -24,12 +24,6 @@ bool finiteTransform(const QTransform& t) {
     return std::fabs(t.determinant()) > 1e-12;
 }
 
-QRectF rectl(const Reader& r, size_t off) {
-    double l = r.i32(off), t = r.i32(off + 4), ri = r.i32(off + 8), b = r.i32(off + 12);
-    return QRectF(QPointF(std::min(l, ri), std::min(t, b)),
-                  QPointF(std::max(l, ri), std::max(t, b)));
-}
-
 namespace {
 
 // Which family handles each record type; records left empty have no visible effect here

@@ -91,9 +91,6 @@ QImage decodeDib(const Reader& r, uint64_t offBmi, uint64_t cbBmi, uint64_t offB
 // does not fit the record.
 std::optional<QRegion> readRegion(const Reader& r, size_t off, uint64_t cb);
 
-// A RECTL at off, normalised.
-QRectF rectl(const Reader& r, size_t off);
-
 class Player {
 public:
     Player(QPainter& p, const QRectF& dest, const Metafile& m);

@@ -238,36 +238,9 @@ void Player::shapeRecord(uint32_t type, const Reader& r) {
 }
 
 void Player::arcRecord(uint32_t type, const Reader& r) {
-    QRectF box = rectl(r, 8);
-    QPointF s(r.i32(24), r.i32(28)), e(r.i32(32), r.i32(36));
-    QPointF c = box.center();
-    auto angle = [&](QPointF p) {
-        double rx = std::max(box.width() / 2, 1e-9), ry = std::max(box.height() / 2, 1e-9);
-        return std::atan2(-(p.y() - c.y()) / ry, (p.x() - c.x()) / rx) * 180.0 / M_PI;
-    };
-    double a0 = angle(s), a1 = angle(e);
-    double sweep =
-        st_.arcClockwise ? -std::fmod(a0 - a1 + 720.0, 360.0) : std::fmod(a1 - a0 + 720.0, 360.0);
-    if (sweep == 0) sweep = st_.arcClockwise ? -360 : 360;
-    QPainterPath path;
-    if (type == U_EMR_PIE) {
-        path.moveTo(c);
-        path.arcTo(box, a0, sweep);
-        path.closeSubpath();
-    } else if (type == U_EMR_ARCTO) {
-        path.moveTo(st_.pos);
-        QPainterPath arc;
-        arc.arcMoveTo(box, a0);
-        path.lineTo(arc.currentPosition());
-        path.arcTo(box, a0, sweep);
-        st_.pos = path.currentPosition();
-    } else {
-        path.arcMoveTo(box, a0);
-        path.arcTo(box, a0, sweep);
-        if (type == U_EMR_CHORD) path.closeSubpath();
-    }
-    bool closed = type == U_EMR_CHORD || type == U_EMR_PIE;
-    drawPath(path, closed, true);
+    QPainterPath path = arcPath(type, rectl(r, 8), QPointF(r.i32(24), r.i32(28)),
+                                QPointF(r.i32(32), r.i32(36)), st_.arcClockwise, st_.pos);
+    drawPath(path, type == U_EMR_CHORD || type == U_EMR_PIE, true);
 }
 
 // ----- regions -----

@@ -13,7 +13,9 @@
 
 #include <uemf.h>
 
+#include <QPainterPath>
 #include <QPointF>
+#include <QRectF>
 #include <QSizeF>
 #include <QTransform>
 
@@ -221,6 +223,47 @@ inline QTransform worldAfter(uint32_t type, const RecordReader& r, const QTransf
     default:
         return current;
     }
+}
+
+// A RECTL at off, normalised.
+inline QRectF rectl(const RecordReader& r, size_t off) {
+    double l = r.i32(off), t = r.i32(off + 4), ri = r.i32(off + 8), b = r.i32(off + 12);
+    return QRectF(QPointF(std::min(l, ri), std::min(t, b)),
+                  QPointF(std::max(l, ri), std::max(t, b)));
+}
+
+// The figure of an ARC, CHORD, PIE or ARCTO record: the part of the ellipse in box from the
+// radial through start to the radial through end, counter-clockwise unless clockwise. ARCTO
+// draws a line from pos to the arc's start and moves pos to its end.
+inline QPainterPath arcPath(uint32_t type, const QRectF& box, QPointF start, QPointF end,
+                            bool clockwise, QPointF& pos) {
+    QPointF c = box.center();
+    auto angle = [&](QPointF p) {
+        double rx = std::max(box.width() / 2, 1e-9), ry = std::max(box.height() / 2, 1e-9);
+        return std::atan2(-(p.y() - c.y()) / ry, (p.x() - c.x()) / rx) * 180.0 / M_PI;
+    };
+    double a0 = angle(start), a1 = angle(end);
+    double sweep =
+        clockwise ? -std::fmod(a0 - a1 + 720.0, 360.0) : std::fmod(a1 - a0 + 720.0, 360.0);
+    if (sweep == 0) sweep = clockwise ? -360 : 360;
+    QPainterPath path;
+    if (type == U_EMR_PIE) {
+        path.moveTo(c);
+        path.arcTo(box, a0, sweep);
+        path.closeSubpath();
+    } else if (type == U_EMR_ARCTO) {
+        path.moveTo(pos);
+        QPainterPath arc;
+        arc.arcMoveTo(box, a0);
+        path.lineTo(arc.currentPosition());
+        path.arcTo(box, a0, sweep);
+        pos = path.currentPosition();
+    } else {
+        path.arcMoveTo(box, a0);
+        path.arcTo(box, a0, sweep);
+        if (type == U_EMR_CHORD) path.closeSubpath();
+    }
+    return path;
 }
 
 // Colour values of records: 0x00BBGGRR, as TColor.

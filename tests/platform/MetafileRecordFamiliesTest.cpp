@@ -255,3 +255,102 @@ TEST(MetafileRecordFamilies, RunLengthCodedBitmaps) {
     stretchDib(topDown, QRect(0, 0, 40, 20), 4, -2, 8, U_BI_RLE8, table, {4, 2, 0, 1});
     EXPECT_EQ(play(withRecords(topDown)).pixel(5, 15), kWhite);
 }
+
+namespace {
+
+// The picture after writing an old-style file and reading it back.
+QImage playAsWmf(Metafile m) {
+    m.setEnhanced(false);
+    Metafile back;
+    back.loadFromBytes(m.saveToBytes());
+    EXPECT_FALSE(back.enhanced());
+    return play(back);
+}
+
+void pen(std::vector<uint8_t>& rec, uint32_t slot, int width, uint32_t colorRef) {
+    add(rec, U_EMRCREATEPEN_set(slot, logpen_set(U_PS_SOLID, U_POINT{width, width},
+                                                 {uint8_t(colorRef), uint8_t(colorRef >> 8),
+                                                  uint8_t(colorRef >> 16), 0})));
+}
+
+} // namespace
+
+TEST(MetafileRecordFamilies, OldStyleFilesKeepPaths) {
+    std::vector<uint8_t> rec;
+    solidBrush(rec, 1, 0x0000FF); // red
+    pen(rec, 2, 3, 0xFF0000);     // blue, 3 wide
+    add(rec, U_EMRSELECTOBJECT_set(1));
+    add(rec, U_EMRSELECTOBJECT_set(2));
+    // Filled only: a square with a square hole (alternate filling), built from lines and
+    // a rectangle.
+    add(rec, U_EMRBEGINPATH_set());
+    add(rec, U_EMRMOVETOEX_set(point32_set(2, 2)));
+    add(rec, U_EMRLINETO_set(point32_set(22, 2)));
+    add(rec, U_EMRLINETO_set(point32_set(22, 22)));
+    add(rec, U_EMRLINETO_set(point32_set(2, 22)));
+    add(rec, U_EMRCLOSEFIGURE_set());
+    add(rec, U_EMRRECTANGLE_set(rect(8, 8, 16, 16)));
+    add(rec, U_EMRENDPATH_set());
+    add(rec, U_EMRFILLPATH_set(rect(0, 0, 50, 50)));
+    // Stroked only: an open figure.
+    add(rec, U_EMRBEGINPATH_set());
+    add(rec, U_EMRMOVETOEX_set(point32_set(28, 5)));
+    add(rec, U_EMRLINETO_set(point32_set(46, 5)));
+    add(rec, U_EMRLINETO_set(point32_set(46, 20)));
+    add(rec, U_EMRENDPATH_set());
+    add(rec, U_EMRSTROKEPATH_set(rect(0, 0, 50, 50)));
+    // Stroked and filled: an ellipse.
+    add(rec, U_EMRBEGINPATH_set());
+    add(rec, U_EMRELLIPSE_set(rect(10, 28, 40, 48)));
+    add(rec, U_EMRENDPATH_set());
+    add(rec, U_EMRSTROKEANDFILLPATH_set(rect(0, 0, 50, 50)));
+    // After the fill the pen is the blue one again.
+    add(rec, U_EMRMOVETOEX_set(point32_set(2, 26)));
+    add(rec, U_EMRLINETO_set(point32_set(8, 26)));
+    Metafile m = withRecords(rec);
+    for (const QImage& img : {play(m), playAsWmf(m)}) {
+        EXPECT_EQ(img.pixel(4, 4), kRed);
+        EXPECT_EQ(img.pixel(12, 12), kWhite) << "the hole";
+        EXPECT_EQ(img.pixel(2, 12), kRed) << "a fill has no outline";
+        EXPECT_EQ(img.pixel(21, 12), kRed);
+        EXPECT_EQ(img.pixel(37, 5), kBlue);
+        EXPECT_EQ(img.pixel(46, 12), kBlue);
+        EXPECT_EQ(img.pixel(37, 12), kWhite) << "a stroke has no fill";
+        EXPECT_EQ(img.pixel(25, 38), kRed);
+        EXPECT_EQ(img.pixel(10, 38), kBlue);
+        EXPECT_EQ(img.pixel(5, 26), kBlue);
+    }
+}
+
+TEST(MetafileRecordFamilies, OldStyleFilesKeepPatternBrushes) {
+    // An 8 × 8 pattern: green with a black 4 × 4 corner.
+    std::vector<uint8_t> px;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            bool corner = x < 4 && y < 4;
+            px.push_back(0);
+            px.push_back(corner ? 0 : 255);
+            px.push_back(0);
+        }
+    std::unique_ptr<U_BITMAPINFO, decltype(&std::free)> bmi(
+        bitmapinfo_set(bitmapinfoheader_set(8, 8, 1, 24, U_BI_RGB, uint32_t(px.size()), 0, 0, 0, 0),
+                       nullptr),
+        &std::free);
+    std::vector<uint8_t> rec;
+    add(rec, U_EMRCREATEDIBPATTERNBRUSHPT_set(1, U_DIB_RGB_COLORS, bmi.get(), uint32_t(px.size()),
+                                              reinterpret_cast<const char*>(px.data())));
+    add(rec, U_EMRSELECTOBJECT_set(1));
+    add(rec, U_EMRSELECTOBJECT_set(U_NULL_PEN));
+    add(rec, U_EMRRECTANGLE_set(rect(0, 0, 40, 40)));
+    Metafile m = withRecords(rec);
+    QImage emf = play(m), wmf = playAsWmf(m);
+    int green = 0, black = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x) {
+            EXPECT_EQ(wmf.pixel(x, y), emf.pixel(x, y)) << x << "," << y;
+            green += emf.pixel(x, y) == kGreen;
+            black += emf.pixel(x, y) == kBlack;
+        }
+    EXPECT_EQ(green, 1200);
+    EXPECT_EQ(black, 400);
+}
