@@ -273,9 +273,8 @@ void pen(std::vector<uint8_t>& rec, uint32_t slot, int width, uint32_t colorRef)
                                                   uint8_t(colorRef >> 16), 0})));
 }
 
-} // namespace
-
-TEST(MetafileRecordFamilies, OldStyleFilesKeepPaths) {
+// Paths filled, stroked, and stroked and filled, with the pen selected again afterwards.
+Metafile pathsDrawing() {
     std::vector<uint8_t> rec;
     solidBrush(rec, 1, 0x0000FF); // red
     pen(rec, 2, 3, 0xFF0000);     // blue, 3 wide
@@ -307,23 +306,11 @@ TEST(MetafileRecordFamilies, OldStyleFilesKeepPaths) {
     // After the fill the pen is the blue one again.
     add(rec, U_EMRMOVETOEX_set(point32_set(2, 26)));
     add(rec, U_EMRLINETO_set(point32_set(8, 26)));
-    Metafile m = withRecords(rec);
-    for (const QImage& img : {play(m), playAsWmf(m)}) {
-        EXPECT_EQ(img.pixel(4, 4), kRed);
-        EXPECT_EQ(img.pixel(12, 12), kWhite) << "the hole";
-        EXPECT_EQ(img.pixel(2, 12), kRed) << "a fill has no outline";
-        EXPECT_EQ(img.pixel(21, 12), kRed);
-        EXPECT_EQ(img.pixel(37, 5), kBlue);
-        EXPECT_EQ(img.pixel(46, 12), kBlue);
-        EXPECT_EQ(img.pixel(37, 12), kWhite) << "a stroke has no fill";
-        EXPECT_EQ(img.pixel(25, 38), kRed);
-        EXPECT_EQ(img.pixel(10, 38), kBlue);
-        EXPECT_EQ(img.pixel(5, 26), kBlue);
-    }
+    return withRecords(rec);
 }
 
-TEST(MetafileRecordFamilies, OldStyleFilesKeepPatternBrushes) {
-    // An 8 × 8 pattern: green with a black 4 × 4 corner.
+// A rectangle filled with an 8 × 8 DIB pattern: green with a black 4 × 4 corner.
+Metafile patternDrawing() {
     std::vector<uint8_t> px;
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) {
@@ -342,7 +329,29 @@ TEST(MetafileRecordFamilies, OldStyleFilesKeepPatternBrushes) {
     add(rec, U_EMRSELECTOBJECT_set(1));
     add(rec, U_EMRSELECTOBJECT_set(U_NULL_PEN));
     add(rec, U_EMRRECTANGLE_set(rect(0, 0, 40, 40)));
-    Metafile m = withRecords(rec);
+    return withRecords(rec);
+}
+
+} // namespace
+
+TEST(MetafileRecordFamilies, OldStyleFilesKeepPaths) {
+    Metafile m = pathsDrawing();
+    for (const QImage& img : {play(m), playAsWmf(m)}) {
+        EXPECT_EQ(img.pixel(4, 4), kRed);
+        EXPECT_EQ(img.pixel(12, 12), kWhite) << "the hole";
+        EXPECT_EQ(img.pixel(2, 12), kRed) << "a fill has no outline";
+        EXPECT_EQ(img.pixel(21, 12), kRed);
+        EXPECT_EQ(img.pixel(37, 5), kBlue);
+        EXPECT_EQ(img.pixel(46, 12), kBlue);
+        EXPECT_EQ(img.pixel(37, 12), kWhite) << "a stroke has no fill";
+        EXPECT_EQ(img.pixel(25, 38), kRed);
+        EXPECT_EQ(img.pixel(10, 38), kBlue);
+        EXPECT_EQ(img.pixel(5, 26), kBlue);
+    }
+}
+
+TEST(MetafileRecordFamilies, OldStyleFilesKeepPatternBrushes) {
+    Metafile m = patternDrawing();
     QImage emf = play(m), wmf = playAsWmf(m);
     int green = 0, black = 0;
     for (int y = 0; y < 40; ++y)
@@ -353,4 +362,53 @@ TEST(MetafileRecordFamilies, OldStyleFilesKeepPatternBrushes) {
         }
     EXPECT_EQ(green, 1200);
     EXPECT_EQ(black, 400);
+}
+
+// libwmf, an independent reader, draws the flattened paths and the pattern brush of our
+// old-style files as we do.
+TEST(MetafileRecordFamilies, LibwmfDrawsOurPathsAndPatternBrushes) {
+    if (std::system("command -v wmf2gd >/dev/null 2>&1") != 0) {
+        if (std::getenv("PW_REQUIRE_TOOLS")) FAIL() << "wmf2gd (libwmf-bin) is not installed";
+        GTEST_SKIP() << "wmf2gd (libwmf-bin) is not installed";
+    }
+    pwtest::TempDir dir;
+    auto render = [&](Metafile m, const char* name) {
+        m.setEnhanced(false);
+        pwtest::writeFile(dir / (std::string(name) + ".wmf"), m.saveToBytes());
+        std::string cmd = "wmf2gd --maxwidth=200 --maxheight=200 --maxpect -o '" +
+                          (dir / (std::string(name) + ".png")).string() + "' '" +
+                          (dir / (std::string(name) + ".wmf")).string() + "' >/dev/null 2>&1";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        QImage img((dir / (std::string(name) + ".png")).c_str());
+        return img.convertToFormat(QImage::Format_RGB32);
+    };
+    QImage paths = render(pathsDrawing(), "paths");
+    ASSERT_FALSE(paths.isNull());
+    // The drawing is 50 units wide, rendered 200 pixels wide; libwmf places it to within a
+    // unit or two of where we do, so thin strokes are looked for nearby.
+    auto at = [&](int x, int y) { return paths.pixel(x * 4 + 2, y * 4 + 2); };
+    auto near = [&](int x, int y, QRgb c) {
+        for (int dy = -8; dy <= 8; ++dy)
+            for (int dx = -8; dx <= 8; ++dx)
+                if (paths.valid(x * 4 + dx, y * 4 + dy) && paths.pixel(x * 4 + dx, y * 4 + dy) == c)
+                    return true;
+        return false;
+    };
+    EXPECT_EQ(at(5, 5), kRed);
+    EXPECT_EQ(at(12, 12), kWhite) << "the hole";
+    EXPECT_TRUE(near(37, 5, kBlue)) << "the stroke";
+    EXPECT_EQ(at(37, 12), kWhite) << "a stroke has no fill";
+    EXPECT_EQ(at(25, 38), kRed);
+    EXPECT_TRUE(near(10, 38, kBlue)) << "the outline";
+
+    QImage pattern = render(patternDrawing(), "pattern");
+    ASSERT_FALSE(pattern.isNull());
+    int green = 0, black = 0, other = 0;
+    for (int y = 0; y < pattern.height() * 4 / 5; ++y)
+        for (int x = 0; x < pattern.width() * 4 / 5; ++x) {
+            QRgb c = pattern.pixel(x, y);
+            (c == kGreen ? green : c == kBlack ? black : other)++;
+        }
+    EXPECT_NEAR(double(black) / (green + black + other), 0.25, 0.05);
+    EXPECT_NEAR(double(green) / (green + black + other), 0.75, 0.05);
 }
