@@ -77,7 +77,7 @@ enum : uint16_t {
     META_STRETCHDIB = 0x0F43,
 };
 
-constexpr uint32_t kPlaceableKey = 0x9AC6CDD7u;
+inline constexpr uint32_t kPlaceableKey = 0x9AC6CDD7u;
 inline constexpr uint8_t kShiftJisCharset = 128;
 
 // a × b / c rounded to nearest, saturated to int.

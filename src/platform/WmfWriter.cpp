@@ -287,6 +287,7 @@ private:
             st_.arcClockwise = r.u32(8) == 2;
             break;
         case U_EMR_SAVEDC:
+            if (saved_.size() >= kMaxSavedStates) break; // as deep as the player keeps
             putRecord(META_SAVEDC, {});
             saved_.push_back(st_);
             break;
