@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Times the main window: from the start of the program to the first painted frame of a
+# Times the main window (bench/paint_bench.cpp, which starts it as the program does): from the start of the program to the first painted frame of a
 # 6000 × 4000 24-bit BMP named on the command line, and the repaint after a change of the
 # display ratio, on that bitmap and on a metafile. Prints the median of several runs.
 #   scripts/bench-app.sh [BUILD_DIR] [RUNS]
@@ -8,9 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
 runs="${2:-5}"
-app="$build/src/pixelwright"
+app="$build/bench/bench_paint"
 tool="$build/src/pwtool"
-[ -x "$app" ] || { echo "missing $app (build the pixelwright target)" >&2; exit 1; }
+[ -x "$app" ] || { echo "missing $app (build the bench_paint target)" >&2; exit 1; }
 [ -x "$tool" ] || { echo "missing $tool (build the pwtool target)" >&2; exit 1; }
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
@@ -30,7 +30,7 @@ measure() { # picture label
         # The settings file is the one beside the built executable.
         local t0 t1 out
         t0=$(date +%s%N)
-        out=$(PW_BENCH_PAINT=1 "$app" "$picture" 2>/dev/null)
+        out=$("$app" "$picture" 2>/dev/null)
         t1=$(date +%s%N)
         first+=("$(awk '/^first-paint-ms/ {print $2}' <<<"$out")")
         repaint+=("$(awk '/^ratio-repaint-median-ms/ {print $2}' <<<"$out")")

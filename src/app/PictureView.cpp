@@ -43,7 +43,7 @@ void DisplayCopy(const Bitmap& bmp, QImage& out) {
         if (out.isNull()) return;
         uchar* bits = out.bits(); // detaches now, not inside the worker threads
         const qsizetype stride = out.bytesPerLine();
-        engine::forEachRowRange(bmp.height(), [&](int y0, int y1) {
+        engine::forEachRowRange(bmp.height(), width, [&](int y0, int y1) {
             for (int y = y0; y < y1; ++y) {
                 const uint8_t* src = bmp.scanLine(y);
                 auto* dst = reinterpret_cast<QRgb*>(bits + y * stride);

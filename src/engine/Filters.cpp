@@ -14,12 +14,9 @@
 #include "engine/FastPicture.h"
 #include "engine/RowDriver.h"
 
-// The row kernels are written as plain loops over bytes; the dynamic cost model lets the
-// compiler vectorise the ones whose trip count it cannot prove a multiple of the vector
-// width (every row loop here).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("vect-cost-model=dynamic", "tree-vectorize")
-#endif
+// The row kernels are written as plain loops over bytes; the build turns on the
+// vectoriser with its dynamic cost model for this file (see src/CMakeLists.txt), so loops
+// whose trip count is not a multiple of the vector width are vectorised too.
 
 namespace {
 

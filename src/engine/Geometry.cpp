@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <immintrin.h>
 #include <memory>
 #include <vector>
 
@@ -15,12 +14,14 @@
 #include "platform/Exceptions.h"
 #include "platform/Metafile.h"
 
-// Row loops may be vectorised even where their trip count is not a multiple of the vector
-// width; the resampling arithmetic is rounded operation by operation, never fused into a
-// multiply-add, so that it equals plain double-precision arithmetic on every machine.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("vect-cost-model=dynamic", "tree-vectorize", "fp-contract=off")
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define PW_X86_64 1
 #endif
+
+// The resampling arithmetic must be rounded operation by operation, never fused into a
+// multiply-add, so that it equals plain double-precision arithmetic on every machine: the
+// build compiles the engine with -ffp-contract=off (see src/CMakeLists.txt).
 
 namespace {
 
@@ -266,6 +267,7 @@ int roundRowGeneric(const double* h0, const double* h1, double dy, const int64_t
     return roundRowBody<2>(h0, h1, dy, inexact, out, ties, count);
 }
 
+#ifdef PW_X86_64
 // The same operations four lanes wide. Without fused multiply-adds every lane's result is
 // the one the generic version computes; the rounded bytes are gathered with one shuffle and
 // the near-tie lanes found from a sign mask.
@@ -305,12 +307,17 @@ __attribute__((target("avx2"))) int roundRowAvx2(const double* h0, const double*
            roundRowBody<2>(h0 + i, h1 + i, dy, inexact + i, out + i, ties + found, count - i, i);
 }
 
+#endif
+
 using RoundRowFn = int (*)(const double*, const double*, double, const int64_t*, uint8_t*, int*,
                            int);
 
 RoundRowFn roundRowForCpu() {
+#ifdef PW_X86_64
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? roundRowAvx2 : roundRowGeneric;
+    if (__builtin_cpu_supports("avx2")) return roundRowAvx2;
+#endif
+    return roundRowGeneric;
 }
 
 struct StretchColumns {

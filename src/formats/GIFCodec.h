@@ -2,66 +2,46 @@
 // memory: every read is checked against what is present.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "core/ByteIO.h"
 #include "formats/GIFImage.h"
 
-class GifReader {
+class GifReader : public core::ByteReader {
 public:
-    GifReader(std::span<const uint8_t> bytes, TGIFImage* image) : bytes_(bytes), image_(image) {}
+    GifReader(std::span<const uint8_t> bytes, TGIFImage* image)
+        : core::ByteReader(bytes, prematureEnd), image_(image) {}
 
-    size_t pos = 0;
     // Decoded frame bytes so far, held to TGIFImage::kMaxTotalFrameBytes.
     uint64_t frameBytes = 0;
 
-    size_t size() const { return bytes_.size(); }
-    bool atEnd() const { return pos >= bytes_.size(); }
-    size_t remaining() const { return atEnd() ? 0 : bytes_.size() - pos; }
-    // The byte at pos + ahead, or -1 past the end.
-    int peek(size_t ahead = 0) const {
-        return pos + ahead < bytes_.size() ? bytes_[pos + ahead] : -1;
-    }
-    const uint8_t* current() const { return bytes_.data() + pos; }
+    // The byte at the cursor + ahead, or -1 past the end.
+    int peek(size_t ahead = 0) const { return ahead < remaining() ? current()[ahead] : -1; }
 
-    uint8_t byte() {
-        if (atEnd()) throw GIFException("Premature end of data");
-        return bytes_[pos++];
-    }
-    uint16_t word() {
-        uint16_t lo = byte();
-        return static_cast<uint16_t>(lo | (byte() << 8));
-    }
-    void read(void* dst, size_t n) {
-        if (n > remaining()) throw GIFException("Premature end of data");
-        std::memcpy(dst, bytes_.data() + pos, n);
-        pos += n;
-    }
-    void skip(size_t n) {
-        if (n > remaining()) throw GIFException("Premature end of data");
-        pos += n;
-    }
+    uint8_t byte() { return u8(); }
+    uint16_t word() { return u16(); }
     // Reads data sub-blocks up to and including the terminator; each block is appended.
     std::vector<std::vector<uint8_t>> readSubBlocks() {
         std::vector<std::vector<uint8_t>> blocks;
         for (;;) {
             uint8_t n = byte();
             if (n == 0) break;
-            std::vector<uint8_t> block(n);
-            read(block.data(), n);
-            blocks.push_back(std::move(block));
+            auto block = bytes(n);
+            blocks.emplace_back(block.begin(), block.end());
         }
         return blocks;
     }
     // Skips data sub-blocks up to the terminator or the end of the bytes.
     void skipSubBlocks() {
         while (!atEnd()) {
-            uint8_t n = bytes_[pos++];
+            uint8_t n = byte();
             if (n == 0) return;
-            pos += std::min<size_t>(n, remaining());
+            skip(std::min<size_t>(n, remaining()));
         }
     }
     void warning(const std::string& message) {
@@ -70,22 +50,16 @@ public:
     TGIFImage* image() const { return image_; }
 
 private:
-    std::span<const uint8_t> bytes_;
+    [[noreturn]] static void prematureEnd() { throw GIFException("Premature end of data"); }
+
     TGIFImage* image_;
 };
 
-class GifWriter {
+class GifWriter : public core::ByteWriter {
 public:
-    explicit GifWriter(std::vector<uint8_t>& out) : out_(out) {}
-    void byte(uint8_t b) { out_.push_back(b); }
-    void word(uint16_t w) {
-        out_.push_back(static_cast<uint8_t>(w));
-        out_.push_back(static_cast<uint8_t>(w >> 8));
-    }
-    void bytes(const void* p, size_t n) {
-        auto* b = static_cast<const uint8_t*>(p);
-        out_.insert(out_.end(), b, b + n);
-    }
+    using core::ByteWriter::ByteWriter;
+    void byte(uint8_t b) { u8(b); }
+    void word(uint16_t w) { u16(w); }
     // Writes data as sub-blocks of at most 255 bytes (no terminator).
     void subBlocks(const uint8_t* p, size_t n) {
         while (n > 0) {
@@ -96,10 +70,6 @@ public:
             n -= k;
         }
     }
-    std::vector<uint8_t>& buffer() { return out_; }
-
-private:
-    std::vector<uint8_t>& out_;
 };
 
 // Variable-length LZW of GIF: codes packed least significant bit first into sub-blocks of

@@ -795,9 +795,9 @@ void TGIFImage::loadFromBytes(std::span<const uint8_t> bytes) {
             ok = isGif();
         }
         if (!ok) {
-            in.pos = 4;
-            ok = in.remaining() >= 6;
+            ok = in.size() >= 10;
             if (ok) {
+                in.seek(4);
                 in.read(sig, 6);
                 ok = isGif();
             }
@@ -828,7 +828,7 @@ void TGIFImage::loadFromBytes(std::span<const uint8_t> bytes) {
             frame->read(in);
             fresh.Images.push_back(std::move(frame));
             if (in.size() > 0)
-                fresh.progress(psRunning, static_cast<int>(in.pos * 100 / in.size()), "Loading...");
+                fresh.progress(psRunning, static_cast<int>(in.pos() * 100 / in.size()), "Loading...");
             skipZeros();
         }
         fresh.growScreen(true);

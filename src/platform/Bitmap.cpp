@@ -4,12 +4,12 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 #include <QPainter>
 #include <sys/mman.h>
 
+#include "core/RowDriver.h"
 #include "platform/Color.h"
 #include "platform/Exceptions.h"
 #include "platform/Limits.h"
@@ -274,40 +274,11 @@ void displayRow(const uint8_t* src, PixelFormat format, const ColorTable& t, int
     }
 }
 
-// Runs fn(y0, y1) over row ranges covering [0, rows). Large pictures are split across the
-// cores; every row is computed alone, so the result does not depend on the split.
+// Runs fn(y0, y1) over row ranges covering [0, rows) on the shared row driver; every row
+// is computed alone, so the result does not depend on the split.
 template <class Fn> void forRowRanges(int rows, uint64_t pixels, Fn fn) {
-    constexpr uint64_t kMinPixelsPerThread = uint64_t(1) << 19;
-    unsigned threads = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
-    threads = static_cast<unsigned>(
-        std::min<uint64_t>(threads, std::max<uint64_t>(1, pixels / kMinPixelsPerThread)));
-    threads = std::min<unsigned>(threads, static_cast<unsigned>(std::max(rows, 1)));
-    if (threads <= 1) {
-        fn(0, rows);
-        return;
-    }
-    std::vector<std::thread> workers;
-    workers.reserve(threads - 1);
-    int per = rows / static_cast<int>(threads);
-    int extra = rows % static_cast<int>(threads);
-    int y = 0;
-    std::vector<std::pair<int, int>> ranges;
-    for (unsigned i = 0; i < threads; ++i) {
-        int n = per + (static_cast<int>(i) < extra ? 1 : 0);
-        ranges.emplace_back(y, y + n);
-        y += n;
-    }
-    try {
-        for (unsigned i = 1; i < threads; ++i)
-            workers.emplace_back([&, i] { fn(ranges[i].first, ranges[i].second); });
-    } catch (...) {
-        // Could not start a thread: finish the remaining ranges here.
-        for (unsigned i = static_cast<unsigned>(workers.size()) + 1; i < threads; ++i)
-            fn(ranges[i].first, ranges[i].second);
-    }
-    fn(ranges[0].first, ranges[0].second);
-    for (auto& w : workers)
-        w.join();
+    const int64_t perRow = rows > 0 ? static_cast<int64_t>(pixels / uint64_t(rows)) : 0;
+    core::forEachRowRange(rows, perRow, fn);
 }
 
 } // namespace

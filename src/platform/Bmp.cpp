@@ -19,6 +19,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/ByteIO.h"
 #include "platform/Bitmap.h"
 #include "platform/Exceptions.h"
 #include "platform/Limits.h"
@@ -39,24 +40,12 @@ constexpr size_t kFileHeaderSize = 14;
     throw EInvalidGraphic("ビットマップ ファイルが不正です: " + what);
 }
 
-uint16_t u16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t u32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-int32_t i32(const uint8_t* p) {
-    return static_cast<int32_t>(u32(p));
+[[noreturn]] void truncated() {
+    fail("データが途中で切れています");
 }
 
-void put16(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-    out[at] = static_cast<uint8_t>(v);
-    out[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
+using core::loadLE16;
+using core::loadLE32;
 
 // What the header of a DIB says, in a uniform shape.
 struct DibHeader {
@@ -108,34 +97,35 @@ Channel channelOf(uint32_t mask) {
 DibHeader parseHeader(std::span<const uint8_t> dib) {
     DibHeader h;
     if (dib.size() < 12) fail("ヘッダーが短すぎます");
-    h.headerSize = u32(dib.data());
-    const uint8_t* p = dib.data();
+    core::ByteReader in(dib, truncated);
+    h.headerSize = in.u32At(0);
     if (h.headerSize == 12) {
         h.core = true;
-        h.width = u16(p + 4);
-        h.height = u16(p + 6);
-        h.bitCount = u16(p + 10);
+        h.width = in.u16At(4);
+        h.height = in.u16At(6);
+        h.bitCount = in.u16At(10);
     } else if (h.headerSize >= 16 && h.headerSize <= 124 && h.headerSize != 12) {
         if (dib.size() < h.headerSize) fail("ヘッダーが短すぎます");
         // Fields the header is too short to carry read as zero (OS/2 2.x headers may stop
         // after any field).
-        uint8_t full[124] = {};
-        std::memcpy(full, p, h.headerSize);
-        h.width = i32(full + 4);
-        int64_t height = i32(full + 8);
-        h.bitCount = u16(full + 14);
-        h.compression = u32(full + 16);
-        h.colorsUsed = u32(full + 32);
+        uint8_t padded[124] = {};
+        std::memcpy(padded, dib.data(), h.headerSize);
+        const core::ByteReader full(padded, truncated);
+        h.width = full.i32At(4);
+        int64_t height = full.i32At(8);
+        h.bitCount = full.u16At(14);
+        h.compression = full.u32At(16);
+        h.colorsUsed = full.u32At(32);
         h.os2v2 = h.headerSize == 16 || h.headerSize == 64;
         h.topDown = height < 0;
         h.height = height < 0 ? -height : height;
         if (h.headerSize >= 52) {
-            h.masks[0] = u32(full + 40);
-            h.masks[1] = u32(full + 44);
-            h.masks[2] = u32(full + 48);
+            h.masks[0] = full.u32At(40);
+            h.masks[1] = full.u32At(44);
+            h.masks[2] = full.u32At(48);
             h.hasMasks = true;
         }
-        if (h.headerSize >= 56) h.masks[3] = u32(full + 52);
+        if (h.headerSize >= 56) h.masks[3] = full.u32At(52);
     } else {
         fail("ヘッダーの大きさ " + std::to_string(h.headerSize) + " は扱えません");
     }
@@ -153,7 +143,7 @@ DibHeader parseHeader(std::span<const uint8_t> dib) {
             size_t n = h.compression == kBiAlphaBitfields ? 4 : 3;
             if (dib.size() < 40 + 4 * n) fail("ビット マスクがありません");
             for (size_t i = 0; i < n; ++i)
-                h.masks[i] = u32(p + 40 + 4 * i);
+                h.masks[i] = in.u32At(40 + 4 * i);
             h.hasMasks = true;
             h.tableOffset = 40 + 4 * n;
         }
@@ -242,14 +232,14 @@ void readUncompressed(std::span<const uint8_t> px, const DibHeader& h, Bitmap& b
         uint8_t* d = bmp.scanLine(y);
         if (h.bitCount == 16) {
             for (int x = 0; x < width; ++x, s += 2, d += 3) {
-                uint32_t v = u16(s);
+                uint32_t v = loadLE16(s);
                 d[0] = b.value(v);
                 d[1] = g.value(v);
                 d[2] = r.value(v);
             }
         } else {
             for (int x = 0; x < width; ++x, s += 4, d += 4) {
-                uint32_t v = u32(s);
+                uint32_t v = loadLE32(s);
                 d[0] = b.value(v);
                 d[1] = g.value(v);
                 d[2] = r.value(v);
@@ -386,34 +376,31 @@ std::vector<uint8_t> dibHeaderFor(const Bitmap& bmp, size_t extraAfter) {
     size_t header = 40 + (f == pf16bit ? 12 : 0) + 4 * colors;
     uint64_t stride = ((uint64_t(bmp.width()) * uint64_t(bpp) + 31) / 32) * 4;
     uint64_t image = stride * uint64_t(bmp.height());
+    // extraAfter: room the caller will append (the rows), so the buffer grows only once.
     std::vector<uint8_t> out;
-    out.reserve(header + image + extraAfter);
-    out.resize(header);
-    put32(out, 0, 40);
-    put32(out, 4, static_cast<uint32_t>(bmp.width()));
-    put32(out, 8, static_cast<uint32_t>(bmp.height()));
-    put16(out, 12, 1);
-    put16(out, 14, static_cast<uint32_t>(bpp));
-    put32(out, 16, compression);
-    put32(out, 20, static_cast<uint32_t>(image));
+    out.reserve(header + extraAfter);
+    core::ByteWriter w(out);
+    w.u32(40);
+    w.i32(bmp.width());
+    w.i32(bmp.height());
+    w.u16(1);
+    w.u16(static_cast<uint16_t>(bpp));
+    w.u32(compression);
+    w.u32(static_cast<uint32_t>(image));
     // 96 dots per inch, in pixels per metre.
-    put32(out, 24, 3780);
-    put32(out, 28, 3780);
-    put32(out, 32, static_cast<uint32_t>(colors));
-    put32(out, 36, 0);
-    size_t at = 40;
+    w.u32(3780);
+    w.u32(3780);
+    w.u32(static_cast<uint32_t>(colors));
+    w.u32(0);
     if (f == pf16bit) {
-        put32(out, 40, 0xF800);
-        put32(out, 44, 0x07E0);
-        put32(out, 48, 0x001F);
-        at = 52;
+        w.u32(0xF800);
+        w.u32(0x07E0);
+        w.u32(0x001F);
     }
-    for (size_t i = 0; i < colors; ++i, at += 4) {
+    for (size_t i = 0; i < colors; ++i) {
         const Rgb& c = bmp.palette()[static_cast<int>(i)];
-        out[at] = c.b;
-        out[at + 1] = c.g;
-        out[at + 2] = c.r;
-        out[at + 3] = 0;
+        const uint8_t entry[4] = {c.b, c.g, c.r, 0};
+        w.bytes(entry, 4);
     }
     return out;
 }
@@ -467,7 +454,7 @@ void Bitmap::loadFromBytes(std::span<const uint8_t> bytes) {
     // Pixels start where the file header says; writers that leave the offset at zero or
     // point inside the headers get the usual place after the colour table.
     size_t after = h.tableOffset + tableBytes(h);
-    uint32_t offBits = u32(bytes.data() + 10);
+    uint32_t offBits = loadLE32(bytes.data() + 10);
     size_t pixelOffset = after;
     if (offBits >= kFileHeaderSize + h.tableOffset && offBits <= bytes.size())
         pixelOffset = offBits - kFileHeaderSize;
@@ -480,13 +467,13 @@ std::vector<uint8_t> Bitmap::saveToBytes() const {
     if (total > 0xFFFFFFFFu) throw EInvalidGraphic("ビットマップ ファイルには大きすぎます");
     std::vector<uint8_t> out;
     out.reserve(static_cast<size_t>(total));
-    out.resize(kFileHeaderSize);
-    out[0] = 'B';
-    out[1] = 'M';
-    put32(out, 2, static_cast<uint32_t>(total));
-    put32(out, 6, 0);
-    put32(out, 10, static_cast<uint32_t>(kFileHeaderSize + header.size()));
-    out.insert(out.end(), header.begin(), header.end());
+    core::ByteWriter w(out);
+    w.u8('B');
+    w.u8('M');
+    w.u32(static_cast<uint32_t>(total));
+    w.u32(0);
+    w.u32(static_cast<uint32_t>(kFileHeaderSize + header.size()));
+    w.bytes(header.data(), header.size());
     appendRows(*this, out);
     return out;
 }

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPen>
 
+#include "core/Checked.h"
 #include "platform/Bitmap.h"
 #include "platform/Exceptions.h"
 #include "platform/Metafile.h"
@@ -27,12 +28,7 @@ QColor qColor(TColor c) {
     return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
 }
 
-int mulDiv(int64_t a, int64_t b, int64_t c) {
-    if (c == 0) return 0;
-    int64_t p = a * b;
-    int64_t q = (p >= 0 ? p + c / 2 : p - c / 2) / c;
-    return static_cast<int>(std::clamp<int64_t>(q, INT32_MIN, INT32_MAX));
-}
+using core::mulDiv;
 
 // Font of a canvas at a resolution: point size to pixel height like the classic canvas does.
 QFont makeFont(const CanvasFont& f, int ppi) {

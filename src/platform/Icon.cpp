@@ -6,6 +6,7 @@
 
 #include <QPainter>
 
+#include "core/ByteIO.h"
 #include "platform/Bitmap.h"
 #include "platform/Exceptions.h"
 #include "platform/Limits.h"
@@ -20,15 +21,9 @@ constexpr size_t kMaxAttempts = 16;
     throw EInvalidGraphic("アイコン ファイルが不正です: " + what);
 }
 
-uint16_t u16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t u32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint32_t be32(const uint8_t* p) {
-    return uint32_t(p[3]) | uint32_t(p[2]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[0]) << 24;
-}
+using core::loadBE32;
+using core::loadLE16;
+using core::loadLE32;
 
 const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
@@ -53,8 +48,8 @@ bool describe(Entry& e) {
         // The IHDR chunk comes first: length, "IHDR", width, height, depth, colour type.
         if (n < 26 || std::memcmp(p + 12, "IHDR", 4) != 0) return false;
         e.png = true;
-        e.width = be32(p + 16);
-        e.height = be32(p + 20);
+        e.width = loadBE32(p + 16);
+        e.height = loadBE32(p + 20);
         int channels = 1;
         switch (p[25]) {
         case 2:
@@ -75,15 +70,15 @@ bool describe(Entry& e) {
         return true;
     }
     if (n < 16) return false;
-    uint32_t header = u32(p);
+    uint32_t header = loadLE32(p);
     if (header == 12) {
-        e.width = u16(p + 4);
-        e.height = u16(p + 6) / 2;
-        e.bits = u16(p + 10);
+        e.width = loadLE16(p + 4);
+        e.height = loadLE16(p + 6) / 2;
+        e.bits = loadLE16(p + 10);
     } else if (header >= 40 && header <= 124 && n >= 16) {
-        e.width = static_cast<int32_t>(u32(p + 4));
-        e.height = static_cast<int32_t>(u32(p + 8)) / 2;
-        e.bits = u16(p + 14);
+        e.width = static_cast<int32_t>(loadLE32(p + 4));
+        e.height = static_cast<int32_t>(loadLE32(p + 8)) / 2;
+        e.bits = loadLE16(p + 14);
     } else {
         return false;
     }
@@ -162,17 +157,17 @@ void Icon::assign(const Graphic& source) {
 }
 
 void Icon::loadFromBytes(std::span<const uint8_t> bytes) {
-    if (bytes.size() < 6 || u16(bytes.data()) != 0 ||
-        (u16(bytes.data() + 2) != 1 && u16(bytes.data() + 2) != 2))
+    if (bytes.size() < 6 || loadLE16(bytes.data()) != 0 ||
+        (loadLE16(bytes.data() + 2) != 1 && loadLE16(bytes.data() + 2) != 2))
         fail("アイコンの見出しがありません");
-    const size_t count = u16(bytes.data() + 4);
+    const size_t count = loadLE16(bytes.data() + 4);
     if (count == 0) fail("画像がありません");
     if (bytes.size() < 6 + 16 * count) fail("画像の一覧が途中で切れています");
 
     std::vector<Entry> entries;
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* d = bytes.data() + 6 + 16 * i;
-        uint64_t size = u32(d + 8), offset = u32(d + 12);
+        uint64_t size = loadLE32(d + 8), offset = loadLE32(d + 12);
         if (offset >= bytes.size()) continue;
         // A size reaching past the end keeps the bytes present.
         size = std::min<uint64_t>(size, bytes.size() - offset);

@@ -5,6 +5,8 @@
 
 #include <uemf_safe.h>
 
+#include "core/ByteIO.h"
+#include "core/Checked.h"
 #include "platform/Exceptions.h"
 #include "platform/MetafilePlayer.h"
 #include "platform/MetafileRecords.h"
@@ -15,13 +17,7 @@ namespace {
 
 const char* kBadMetafile = "メタファイルの形式が不正です";
 
-// a × b / c rounded to nearest, saturated to int.
-int mulDiv(int64_t a, int64_t b, int64_t c) {
-    if (c == 0) return 0;
-    int64_t p = a * b;
-    int64_t q = (p >= 0 ? p + c / 2 : p - c / 2) / c;
-    return static_cast<int>(std::clamp<int64_t>(q, INT32_MIN, INT32_MAX));
-}
+using core::mulDiv;
 
 // Physical size of pixels on the reference device (the screen), hundredths of a mm.
 int pxToMm(int px, bool horizontal) {
@@ -310,8 +306,7 @@ std::vector<uint8_t> Metafile::saveToEmfBytes() const {
 
     size_t count = 1;
     for (size_t pos = 0; pos + 8 <= body.size();) {
-        uint32_t size;
-        std::memcpy(&size, body.data() + pos + 4, 4);
+        const uint32_t size = core::loadLE32(body.data() + pos + 4);
         ++count;
         pos += size;
     }

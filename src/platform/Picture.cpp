@@ -3,14 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <random>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/Exceptions.h"
 
@@ -106,45 +100,4 @@ std::vector<uint8_t> readWholeFile(const std::filesystem::path& path, uint64_t m
     if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size))
         throw EFileError(path.string() + " を読み込めません");
     return bytes;
-}
-
-void writeFileAtomically(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
-    auto folder = path.parent_path();
-    if (folder.empty()) folder = ".";
-    std::string tmpl = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd < 0) throw EFileError(path.string() + " に書き込めません: " + std::strerror(errno));
-    std::string tmpPath(name.data());
-    auto fail = [&](const char* what) {
-        int err = errno;
-        ::close(fd);
-        ::unlink(tmpPath.c_str());
-        throw EFileError(path.string() + " に書き込めません: " + what + " " + std::strerror(err));
-    };
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail("");
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0) fail("");
-    // Keep the permissions of a file being replaced; a new file gets the usual 0644.
-    struct stat st {};
-    mode_t mode = 0644;
-    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    ::fchmod(fd, mode);
-    if (::close(fd) != 0) {
-        ::unlink(tmpPath.c_str());
-        throw EFileError(path.string() + " に書き込めません: " + std::strerror(errno));
-    }
-    if (::rename(tmpPath.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        ::unlink(tmpPath.c_str());
-        throw EFileError(path.string() + " に書き込めません: " + std::strerror(err));
-    }
 }

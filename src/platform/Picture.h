@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/AtomicFile.h"
 #include "platform/Graphic.h"
 
 class Bitmap;
@@ -73,8 +74,8 @@ std::string extensionOf(const std::filesystem::path& path);
 // Refuses files larger than maxBytes.
 std::vector<uint8_t> readWholeFile(const std::filesystem::path& path,
                                    uint64_t maxBytes = uint64_t(4) << 30);
-// Writes bytes through a temporary file in the same folder and a rename.
-void writeFileAtomically(const std::filesystem::path& path, std::span<const uint8_t> bytes);
+// Writes bytes through a temporary file in the same folder, a flush and a rename.
+using core::writeFileAtomically;
 
 // Registers bmp, emf, wmf and ico (the platform's own picture classes).
 void registerPlatformFileFormats();

@@ -9,6 +9,8 @@
 #include <QRectF>
 #include <QString>
 
+#include "core/Checked.h"
+
 class Metafile;
 
 namespace mf {
@@ -80,8 +82,7 @@ enum : uint16_t {
 inline constexpr uint32_t kPlaceableKey = 0x9AC6CDD7u;
 inline constexpr uint8_t kShiftJisCharset = 128;
 
-// a × b / c rounded to nearest, saturated to int.
-int mulDiv(int64_t a, int64_t b, int64_t c);
+using core::mulDiv;
 
 } // namespace wmf
 } // namespace mf

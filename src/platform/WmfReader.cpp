@@ -670,13 +670,6 @@ private:
 
 } // namespace
 
-int wmf::mulDiv(int64_t a, int64_t b, int64_t c) {
-    if (c == 0) return 0;
-    int64_t p = a * b;
-    int64_t q = (p >= 0 ? p + c / 2 : p - c / 2) / c;
-    return static_cast<int>(std::clamp<int64_t>(q, INT32_MIN, INT32_MAX));
-}
-
 WmfImport importWmf(std::span<const uint8_t> bytes) {
     return WmfReader(bytes).run();
 }

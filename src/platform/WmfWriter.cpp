@@ -13,6 +13,7 @@
 #include <QStringEncoder>
 #include <QTransform>
 
+#include "core/ByteIO.h"
 #include "platform/Metafile.h"
 #include "platform/MetafileRecords.h"
 #include "platform/Screen.h"
@@ -67,35 +68,28 @@ public:
         words_.push_back(0);
 
         std::vector<uint8_t> out;
-        auto put16 = [&](uint16_t v) {
-            out.push_back(uint8_t(v));
-            out.push_back(uint8_t(v >> 8));
-        };
-        auto put32 = [&](uint32_t v) {
-            put16(uint16_t(v));
-            put16(uint16_t(v >> 16));
-        };
-        put32(kPlaceableKey);
-        put16(0);
-        put16(0);
-        put16(0);
-        put16(uint16_t(boxW));
-        put16(uint16_t(boxH));
-        put16(uint16_t(inch));
-        put32(0);
+        core::ByteWriter file(out);
+        file.u32(kPlaceableKey);
+        file.u16(0);
+        file.u16(0);
+        file.u16(0);
+        file.u16(uint16_t(boxW));
+        file.u16(uint16_t(boxH));
+        file.u16(uint16_t(inch));
+        file.u32(0);
         uint16_t sum = 0;
         for (size_t i = 0; i < 20; i += 2)
-            sum ^= uint16_t(out[i] | (out[i + 1] << 8));
-        put16(sum);
-        put16(1); // memory metafile
-        put16(9); // header words
-        put16(0x300);
-        put32(static_cast<uint32_t>(9 + words_.size()));
-        put16(static_cast<uint16_t>(std::min<size_t>(slots_.size(), 65535)));
-        put32(maxRecord_);
-        put16(0);
+            sum ^= core::loadLE16(out.data() + i);
+        file.u16(sum);
+        file.u16(1); // memory metafile
+        file.u16(9); // header words
+        file.u16(0x300);
+        file.u32(static_cast<uint32_t>(9 + words_.size()));
+        file.u16(static_cast<uint16_t>(std::min<size_t>(slots_.size(), 65535)));
+        file.u32(maxRecord_);
+        file.u16(0);
         for (uint16_t v : words_)
-            put16(v);
+            file.u16(v);
         return out;
     }
 
@@ -257,7 +251,7 @@ private:
         if (packed.size() % 2) packed.push_back(0);
         if (packed.size() / 2 + p.size() + 3 > UINT32_MAX) return;
         for (size_t i = 0; i < packed.size(); i += 2)
-            p.push_back(uint16_t(packed[i] | (packed[i + 1] << 8)));
+            p.push_back(core::loadLE16(packed.data() + i));
         putRecordV(META_STRETCHDIB, p);
     }
 
@@ -754,7 +748,7 @@ private:
         packed.insert(packed.end(), bits, bits + cbBits);
         if (packed.size() % 2) packed.push_back(0);
         for (size_t i = 0; i < packed.size(); i += 2)
-            p.push_back(uint16_t(packed[i] | (packed[i + 1] << 8)));
+            p.push_back(core::loadLE16(packed.data() + i));
         putRecordV(META_DIBCREATEPATTERNBRUSH, p);
     }
 

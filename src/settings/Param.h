@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Exceptions.h"
+#include "core/Exceptions.h"
 
 // A missing name or a value of the wrong kind in the settings.
 class EValueName : public Exception {

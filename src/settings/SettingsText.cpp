@@ -1,9 +1,7 @@
 #include "settings/SettingsText.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 
 #include <fcntl.h>
@@ -12,7 +10,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "platform/Exceptions.h"
+#include "core/AtomicFile.h"
+#include "core/Exceptions.h"
 #include "settings/SettingsKeys.h"
 
 namespace settings_text {
@@ -40,33 +39,6 @@ std::string Reason(int error) {
 
 struct IconvCloser {
     void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
-};
-
-// Owns a file descriptor and, until committed, the temporary file it was opened on.
-class TemporaryFile {
-public:
-    TemporaryFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    ~TemporaryFile() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!committed_) ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    int fd() const { return fd_; }
-    const std::string& path() const { return path_; }
-    // Closes the descriptor; returns the error of close, 0 on success.
-    int close() {
-        int result = ::close(fd_);
-        fd_ = -1;
-        return result == 0 ? 0 : errno;
-    }
-    void commit() { committed_ = true; }
-
-private:
-    int fd_;
-    std::string path_;
-    bool committed_ = false;
 };
 
 class FileDescriptor {
@@ -225,56 +197,12 @@ std::string ReadFileBounded(const std::string& path, long long maxSize) {
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes, unsigned newMode) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path target(path);
-    if (fs::is_symlink(target, ec)) {
-        fs::path link = fs::read_symlink(target, ec);
-        if (!ec) target = link.is_absolute() ? link : target.parent_path() / link;
+    try {
+        core::writeFileAtomically(
+            path, {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, newMode);
+    } catch (const EFileWriteError& e) {
+        FailCreate(path, e.reason());
     }
-    const std::string targetName = target.string();
-    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-
-    struct stat st;
-    const bool exists = ::stat(targetName.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) FailCreate(path, Reason(EISDIR));
-
-    static std::atomic<unsigned> counter{0};
-    int fd = -1;
-    std::string temporary;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = (folder / ("." + target.filename().string() + ".tmp" +
-                               std::to_string(::getpid()) + "-" + std::to_string(counter++)))
-                        .string();
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                    exists ? 0600 : newMode);
-        if (fd < 0 && errno != EEXIST) FailCreate(path, Reason(errno));
-    }
-    if (fd < 0) FailCreate(path, Reason(EEXIST));
-    TemporaryFile file(fd, temporary);
-
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(file.fd(), bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            FailCreate(path, Reason(errno));
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (exists) {
-        // Keep the replaced file's permissions; a failure here (someone else's file)
-        // leaves the private mode of the temporary file, which is safe.
-        (void)::fchmod(file.fd(), st.st_mode & 07777);
-    }
-    if (::fsync(file.fd()) != 0) FailCreate(path, Reason(errno));
-    if (int error = file.close()) FailCreate(path, Reason(error));
-    if (::rename(file.path().c_str(), targetName.c_str()) != 0) FailCreate(path, Reason(errno));
-    file.commit();
-
-    // Make the rename itself durable; a failure only weakens the crash guarantee.
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) (void)::fsync(dir.get());
 }
 
 bool CanCreateFileIn(const std::string& folder) {
