@@ -46,7 +46,10 @@ QImage decodeDib(const Reader& r, uint64_t offBmi, uint64_t cbBmi, uint64_t offB
     }
     if ((comp == U_BI_RLE8 && bits == 8) || (comp == U_BI_RLE4 && bits == 4)) {
         // Run-length coded rows go through the BMP reader's decoder: the header and colour
-        // table followed by the codes make the packed DIB it reads.
+        // table followed by the codes make the packed DIB it reads. A few bytes of codes can
+        // declare a huge bitmap; one larger than its codes can plausibly fill (a run of 255
+        // pixels in two bytes, rows skipped by deltas and line ends) is not drawn.
+        if (uint64_t(w) * uint64_t(h) > (uint64_t(1) << 20) + cbBits * 1024) return QImage();
         std::vector<uint8_t> packed(r.ptr(o, cbBmi), r.ptr(o, cbBmi) + cbBmi);
         packed.insert(packed.end(), px, px + cbBits);
         if (usage != U_DIB_RGB_COLORS) {

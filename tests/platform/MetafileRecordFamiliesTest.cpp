@@ -254,6 +254,10 @@ TEST(MetafileRecordFamilies, RunLengthCodedBitmaps) {
     std::vector<uint8_t> topDown;
     stretchDib(topDown, QRect(0, 0, 40, 20), 4, -2, 8, U_BI_RLE8, table, {4, 2, 0, 1});
     EXPECT_EQ(play(withRecords(topDown)).pixel(5, 15), kWhite);
+    // Four bytes of codes declaring 16000 × 16000 pixels are not decoded.
+    std::vector<uint8_t> huge;
+    stretchDib(huge, QRect(0, 0, 40, 20), 16000, 16000, 8, U_BI_RLE8, table, {4, 2, 0, 1});
+    EXPECT_EQ(play(withRecords(huge)).pixel(5, 15), kWhite);
 }
 
 namespace {
