@@ -31,6 +31,9 @@ struct Entry {
     std::span<const uint8_t> data;
     int64_t width = 0;
     int64_t height = 0;
+    // width × height: both sides lie in 0 … 2^32 - 1, so the product always fits 64
+    // unsigned bits, where a signed product of two PNG sides can overflow.
+    uint64_t area = 0;
     int bits = 0;
     bool png = false;
     size_t index = 0;
@@ -63,6 +66,7 @@ bool describe(Entry& e) {
             break;
         }
         e.bits = p[24] * channels;
+        e.area = uint64_t(e.width) * uint64_t(e.height);
         return true;
     }
     if (n < 16) return false;
@@ -78,7 +82,9 @@ bool describe(Entry& e) {
     } else {
         return false;
     }
-    return e.width > 0 && e.height > 0;
+    if (e.width <= 0 || e.height <= 0) return false;
+    e.area = uint64_t(e.width) * uint64_t(e.height);
+    return true;
 }
 
 QImage decodePng(const Entry& e) {
@@ -173,8 +179,7 @@ void Icon::loadFromBytes(std::span<const uint8_t> bytes) {
     if (entries.empty()) fail("読める画像がありません");
     // Largest first, then deepest, then in file order.
     std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        if (a.width * a.height != b.width * b.height)
-            return a.width * a.height > b.width * b.height;
+        if (a.area != b.area) return a.area > b.area;
         return a.bits > b.bits;
     });
 

@@ -5,11 +5,13 @@
 
 #include <uemf_safe.h>
 
+#include "core/ByteIO.h"
 #include "core/Checked.h"
 #include "platform/Exceptions.h"
 #include "platform/MetafilePlayer.h"
 #include "platform/MetafileRecords.h"
 #include "platform/Screen.h"
+#include "platform/Wmf.h"
 
 namespace {
 
@@ -27,6 +29,14 @@ int mmToPx(int mm, bool horizontal) {
     const ScreenInfo& s = screenInfo();
     return horizontal ? mulDiv(mm, s.widthPx, int64_t(s.widthMm) * 100)
                       : mulDiv(mm, s.heightPx, int64_t(s.heightMm) * 100);
+}
+
+// a × b / c truncated, for a, b ≥ 0 and c > 0, or -1 when the quotient does not fit an
+// int. The product is taken in 128 bits: header fields multiply to more than 64.
+int64_t scaledOrFail(int64_t a, int64_t b, int64_t c) {
+    const unsigned __int128 q =
+        static_cast<unsigned __int128>(a) * static_cast<uint64_t>(b) / static_cast<uint64_t>(c);
+    return q > INT32_MAX ? -1 : static_cast<int64_t>(q);
 }
 
 // Largest natural side a metafile may report; rasterising checks the picture limits.
@@ -190,16 +200,16 @@ void Metafile::loadEmf(std::span<const uint8_t> bytes) {
         int64_t bw = boundsR - boundsL + 1, bh = boundsB - boundsT + 1;
         if (bw <= 0 || bh <= 0) throw EInvalidGraphic(kBadMetafile);
         frame = QRectF(double(boundsL), double(boundsT), double(bw), double(bh));
-        mmw = bw * umX / (devX * 10);
-        mmh = bh * umY / (devY * 10);
+        mmw = scaledOrFail(bw, umX, devX * 10);
+        mmh = scaledOrFail(bh, umY, devY * 10);
     }
     double pw = std::round(frame.width()), ph = std::round(frame.height());
     // Micrometre rounding in the header leaves frames a hair off whole pixels; snap them so
     // that a file written here plays back exactly as the recording did.
     auto snap = [](double v) { return std::fabs(v - std::round(v)) < 0.02 ? std::round(v) : v; };
     frame = QRectF(snap(frame.x()), snap(frame.y()), snap(frame.width()), snap(frame.height()));
-    if (!(pw >= 1 && ph >= 1 && pw <= kMaxNaturalSide && ph <= kMaxNaturalSide) ||
-        mmw > INT32_MAX || mmh > INT32_MAX)
+    if (!(pw >= 1 && ph >= 1 && pw <= kMaxNaturalSide && ph <= kMaxNaturalSide) || mmw < 0 ||
+        mmh < 0 || mmw > INT32_MAX || mmh > INT32_MAX)
         throw EInvalidGraphic(kBadMetafile);
 
     // The records: each one's size checked against the bytes present before anything of it
@@ -296,8 +306,7 @@ std::vector<uint8_t> Metafile::saveToEmfBytes() const {
 
     size_t count = 1;
     for (size_t pos = 0; pos + 8 <= body.size();) {
-        uint32_t size;
-        std::memcpy(&size, body.data() + pos + 4, 4);
+        const uint32_t size = core::loadLE32(body.data() + pos + 4);
         ++count;
         pos += size;
     }

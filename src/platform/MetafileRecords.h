@@ -13,7 +13,11 @@
 
 #include <uemf.h>
 
+#include "core/ByteIO.h"
+
+#include <QPainterPath>
 #include <QPointF>
+#include <QRectF>
 #include <QSizeF>
 #include <QTransform>
 
@@ -29,49 +33,36 @@ public:
         u32(type);
         u32(0);
     }
-    void u8(uint8_t v) { out_.push_back(v); }
-    void u16(uint16_t v) {
-        out_.push_back(uint8_t(v));
-        out_.push_back(uint8_t(v >> 8));
-    }
-    void i16(int16_t v) { u16(static_cast<uint16_t>(v)); }
-    void u32(uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            out_.push_back(uint8_t(v >> (8 * i)));
-    }
-    void i32(int32_t v) { u32(static_cast<uint32_t>(v)); }
+    void u8(uint8_t v) { out_.u8(v); }
+    void u16(uint16_t v) { out_.u16(v); }
+    void i16(int16_t v) { out_.i16(v); }
+    void u32(uint32_t v) { out_.u32(v); }
+    void i32(int32_t v) { out_.i32(v); }
     void f32(float v) {
         uint32_t u;
         std::memcpy(&u, &v, 4);
         u32(u);
     }
-    void bytes(const void* data, size_t n) {
-        const auto* p = static_cast<const uint8_t*>(data);
-        out_.insert(out_.end(), p, p + n);
-    }
-    void pad4() {
-        while ((out_.size() - start_) % 4)
-            out_.push_back(0);
-    }
+    void bytes(const void* data, size_t n) { out_.bytes(data, n); }
+    void pad4() { out_.zeros((4 - (out_.size() - start_) % 4) % 4); }
     // Offset of the next byte from the record's start.
     uint32_t offset() const { return static_cast<uint32_t>(out_.size() - start_); }
     void end() {
         pad4();
-        uint32_t size = offset();
-        std::memcpy(out_.data() + start_ + 4, &size, 4);
+        out_.patch32(start_ + 4, offset());
     }
     // Patches a 32-bit field at an offset from the record's start.
-    void patch32(uint32_t offsetInRecord, uint32_t v) {
-        std::memcpy(out_.data() + start_ + offsetInRecord, &v, 4);
-    }
+    void patch32(uint32_t offsetInRecord, uint32_t v) { out_.patch32(start_ + offsetInRecord, v); }
 
 private:
-    std::vector<uint8_t>& out_;
+    core::ByteWriter out_;
     size_t start_ = 0;
 };
 
 // A bounded view of one record: reads outside the record yield zero and set ok() false,
-// so a record whose fields lie cannot make the reader step outside its bytes.
+// so a record whose fields lie cannot make the reader step outside its bytes. (The player
+// skips such a record's drawing instead of refusing the whole picture, so this view does
+// not throw as core::ByteReader does.)
 class RecordReader {
 public:
     RecordReader(const uint8_t* data, size_t size) : d_(data), n_(size) {}
@@ -83,13 +74,12 @@ public:
     }
     uint16_t u16(size_t off) const {
         if (!has(off, 2)) return fail<uint16_t>();
-        return uint16_t(d_[off] | (d_[off + 1] << 8));
+        return core::loadLE16(d_ + off);
     }
     int16_t i16(size_t off) const { return static_cast<int16_t>(u16(off)); }
     uint32_t u32(size_t off) const {
         if (!has(off, 4)) return fail<uint32_t>();
-        return uint32_t(d_[off]) | (uint32_t(d_[off + 1]) << 8) | (uint32_t(d_[off + 2]) << 16) |
-               (uint32_t(d_[off + 3]) << 24);
+        return core::loadLE32(d_ + off);
     }
     int32_t i32(size_t off) const { return static_cast<int32_t>(u32(off)); }
     float f32(size_t off) const {
@@ -221,6 +211,47 @@ inline QTransform worldAfter(uint32_t type, const RecordReader& r, const QTransf
     default:
         return current;
     }
+}
+
+// A RECTL at off, normalised.
+inline QRectF rectl(const RecordReader& r, size_t off) {
+    double l = r.i32(off), t = r.i32(off + 4), ri = r.i32(off + 8), b = r.i32(off + 12);
+    return QRectF(QPointF(std::min(l, ri), std::min(t, b)),
+                  QPointF(std::max(l, ri), std::max(t, b)));
+}
+
+// The figure of an ARC, CHORD, PIE or ARCTO record: the part of the ellipse in box from the
+// radial through start to the radial through end, counter-clockwise unless clockwise. ARCTO
+// draws a line from pos to the arc's start and moves pos to its end.
+inline QPainterPath arcPath(uint32_t type, const QRectF& box, QPointF start, QPointF end,
+                            bool clockwise, QPointF& pos) {
+    QPointF c = box.center();
+    auto angle = [&](QPointF p) {
+        double rx = std::max(box.width() / 2, 1e-9), ry = std::max(box.height() / 2, 1e-9);
+        return std::atan2(-(p.y() - c.y()) / ry, (p.x() - c.x()) / rx) * 180.0 / M_PI;
+    };
+    double a0 = angle(start), a1 = angle(end);
+    double sweep =
+        clockwise ? -std::fmod(a0 - a1 + 720.0, 360.0) : std::fmod(a1 - a0 + 720.0, 360.0);
+    if (sweep == 0) sweep = clockwise ? -360 : 360;
+    QPainterPath path;
+    if (type == U_EMR_PIE) {
+        path.moveTo(c);
+        path.arcTo(box, a0, sweep);
+        path.closeSubpath();
+    } else if (type == U_EMR_ARCTO) {
+        path.moveTo(pos);
+        QPainterPath arc;
+        arc.arcMoveTo(box, a0);
+        path.lineTo(arc.currentPosition());
+        path.arcTo(box, a0, sweep);
+        pos = path.currentPosition();
+    } else {
+        path.arcMoveTo(box, a0);
+        path.arcTo(box, a0, sweep);
+        if (type == U_EMR_CHORD) path.closeSubpath();
+    }
+    return path;
 }
 
 // Colour values of records: 0x00BBGGRR, as TColor.

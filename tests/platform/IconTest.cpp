@@ -222,6 +222,25 @@ TEST(Icon, DamagedFilesAreRefusedOrFallBack) {
     EXPECT_THROW(Icon().saveToBytes(), EInvalidGraphic);
 }
 
+// The ranking multiplies the sides an image claims: two PNG sides of 2^32 - 1 rank first
+// (their product does not fit a signed 64-bit number), so the error that names them is the
+// one reported when nothing decodes.
+TEST(Icon, HugestClaimedImageRanksFirst) {
+    std::vector<uint8_t> huge = pngBytes(QImage(2, 2, QImage::Format_RGB32));
+    for (size_t i = 16; i < 24; ++i)
+        huge[i] = 0xFF;
+    huge.resize(40);
+    std::vector<uint8_t> cut =
+        iconDib(pwtest::makeTestBitmap(32, 32), [](int, int) { return false; });
+    cut.resize(200);
+    try {
+        Icon().loadFromBytes(buildIco({{32, 32, 24, cut}, {0, 0, 32, huge}}));
+        ADD_FAILURE() << "no image can be decoded";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_NE(std::string(e.what()).find("4294967295"), std::string::npos) << e.what();
+    }
+}
+
 TEST(Icon, ReadsIconsOtherProgramsWrite) {
     bool magick = std::system("convert -version >/dev/null 2>&1") == 0;
     bool pillow = std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;

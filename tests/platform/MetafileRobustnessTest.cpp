@@ -225,6 +225,43 @@ TEST(MetafileRobustnessTest, MalformedEnhancedFilesAreRefused) {
     EXPECT_EQ(cut.width(), 20);
 }
 
+// A header with an empty frame takes its physical size from the bounds and the reference
+// device: the product of those fields exceeds 64 bits, the size itself does not.
+TEST(MetafileRobustnessTest, PhysicalSizeFromHugeHeaderFieldsIsExact) {
+    auto header = [](int32_t right, int32_t millimetres, int32_t devicePx) {
+        std::vector<uint8_t> out;
+        RecordWriter w(out);
+        w.begin(U_EMR_HEADER);
+        for (int32_t v : {0, 0, right, 99, 0, 0, -1, -1}) // bounds; frame left empty
+            w.i32(v);
+        w.u32(mf::kEmfSignature);
+        w.u32(0x10000);
+        w.u32(88 + 20);
+        w.u32(2);
+        w.u16(1);
+        w.u16(0);
+        for (int i = 0; i < 3; ++i)
+            w.u32(0);
+        for (int32_t v : {devicePx, devicePx, millimetres, millimetres})
+            w.i32(v);
+        w.end();
+        w.begin(U_EMR_EOF);
+        for (uint32_t v : {0u, 16u, 20u})
+            w.u32(v);
+        w.end();
+        return out;
+    };
+    // 10^7 pixels × 2·10^12 micrometres / (2·10^9 pixels × 10) = 10^9 hundredths of a mm.
+    Metafile m;
+    m.loadFromBytes(header(9999999, 2000000000, 2000000000));
+    EXPECT_EQ(m.width(), 10000000);
+    EXPECT_EQ(m.mmWidth(), 1000000000);
+    EXPECT_EQ(m.mmHeight(), 10000);
+    // A physical size beyond the int range is refused, not wrapped.
+    EXPECT_THROW(m.loadFromBytes(header(99999999, 2000000000, 2000)), EInvalidGraphic);
+    EXPECT_EQ(m.mmWidth(), 1000000000);
+}
+
 TEST(MetafileRobustnessTest, MalformedOldStyleFilesAreRefusedOrSkipped) {
     Metafile m;
     m.setWidth(30);
