@@ -854,7 +854,16 @@ std::string TGIFImage::version() const {
     return "87a";
 }
 
+bool TGIFImage::hasPixels() const {
+    for (const auto& f : Images)
+        if (!f->empty()) return true;
+    return false;
+}
+
 std::vector<uint8_t> TGIFImage::saveToBytes() const {
+    // Without a frame there is no version to write; name the real problem (typically a
+    // 0 × 0 picture saved as GIF) rather than the version.
+    if (Images.empty()) throw GIFException(kEmptyImageMessage);
     std::string ver = version();
     std::vector<uint8_t> bytes;
     GifWriter out(bytes);
