@@ -10,6 +10,7 @@
 #include "app/Application.h"
 #include "app/Frame.h"
 #include "app/PictureView.h"
+#include "platform/Limits.h"
 
 namespace {
 
@@ -52,6 +53,9 @@ int main(int argc, char** argv) {
     const auto start = Clock::now();
     TApplication app(argc, argv);
     InitializePlatform();
+    // Beside the picture in view the window holds the 24-bit base picture and a 32-bit
+    // display copy: readers refuse pictures whose total would not fit in memory.
+    limits::setHeldBytesPerPixel(3 + 4);
     TFrameForm frame;
     frame.CommandLine = app.arguments().mid(1);
     if (qEnvironmentVariableIsSet("PW_BENCH_PAINT")) arrangePaintBenchmark(frame, start);

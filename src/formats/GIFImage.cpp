@@ -423,7 +423,7 @@ private:
 void TGIFSubImage::decodeData(GifReader& in) {
     size_t total = 0;
     if (Width > 0 && Height > 0) {
-        limits::checkPictureSize(Width, Height);
+        limits::checkPictureToOpen(Width, Height, 8, false, in.frameBytes);
         total = static_cast<size_t>(Width) * Height;
         in.frameBytes += total;
         if (in.frameBytes > TGIFImage::kMaxTotalFrameBytes)
@@ -763,8 +763,12 @@ void TGIFImage::growScreen(bool warn) {
             grewH = true;
         }
     }
-    // The screen is what gets allocated when the image is rendered: hold it to the limits.
-    limits::checkPictureSize(w, h, true);
+    // The screen is what gets allocated when the image is rendered (at 24 bits when its
+    // frames' palettes differ): hold it to the limits beside the frames already decoded.
+    uint64_t frameBytes = 0;
+    for (const auto& f : Images)
+        frameBytes += f->Data.size();
+    limits::checkPictureToOpen(w, h, 24, true, frameBytes);
     if (warn && hadSize) {
         if (grewW) warning(gsWarning, "Image width too small for contained frames");
         if (grewH) warning(gsWarning, "Image height too small for contained frames");

@@ -179,7 +179,7 @@ DibHeader parseHeader(std::span<const uint8_t> dib) {
     }
     if ((h.compression == kBiRle8 || h.compression == kBiRle4) && h.topDown)
         fail("上から下へ並ぶ RLE 圧縮は扱えません");
-    limits::checkPictureSize(h.width, h.height, true);
+    limits::checkPictureToOpen(h.width, h.height, h.bitCount, true);
     return h;
 }
 
