@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzSupport.h"
 #include "settings/Param.h"
 #include "settings/SettingsKeys.h"
 
