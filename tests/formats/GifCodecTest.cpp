@@ -432,7 +432,7 @@ TEST(GifInterop, FilesOfOtherProgramsOpenAndWriteBackIntact) {
 }
 
 TEST(GifInterop, PillowReadsOurFilesWithIdenticalPixels) {
-    if (!fmtest::havePillow()) GTEST_SKIP() << "Pillow is not installed";
+    PW_SKIP_WITHOUT(fmtest::havePillow(), "Pillow");
     pwtest::TempDir dir;
     TGIFImage gif = smallImage(37, 23, true);
     auto file = dir / "ours.gif";
