@@ -11,7 +11,7 @@
 namespace pwfuzz {
 
 // Pictures costing more than this are refused by every reader while fuzzing.
-inline constexpr uint64_t kPictureMemory = uint64_t(16) << 20;
+inline constexpr uint64_t kPictureMemory = uint64_t(4) << 20;
 
 inline const bool kLimitsLowered = [] {
     limits::setMemoryCeiling(kPictureMemory);
