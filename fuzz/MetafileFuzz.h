@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "FuzzSupport.h"
 #include "platform/Exceptions.h"
 #include "platform/Metafile.h"
 
@@ -37,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         Metafile m;
         m.loadFromBytes(std::span<const uint8_t>(data, size));
+        pwfuzz::accepted = true;
         QImage img(64, 48, QImage::Format_RGB32);
         img.fill(Qt::white);
         {

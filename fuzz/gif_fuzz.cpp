@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "formats/GIFImage.h"
 #include "platform/Exceptions.h"
 
@@ -17,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const Exception&) {
         return 0;
     }
+    pwfuzz::accepted = true;
     if (int64_t(gif.width()) * gif.height() <= (int64_t(1) << 20)) (void)gif.bitmap();
     std::vector<uint8_t> written;
     try {

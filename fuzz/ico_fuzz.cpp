@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "FuzzSupport.h"
 #include "platform/Exceptions.h"
 #include "platform/Icon.h"
 
@@ -16,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         Icon icon;
         icon.loadFromBytes(bytes);
+        pwfuzz::accepted = true;
         if (icon.saveToBytes().size() != size) std::abort();
         if (icon.width() <= 0 || icon.height() <= 0) std::abort();
         QImage target(16, 16, QImage::Format_ARGB32_Premultiplied);

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test headless (Qt's offscreen platform).
 # PW_SANITIZE=1 builds into build-asan/ with AddressSanitizer and UBSan instead.
+# PW_REQUIRE_TOOLS=1 (set by .ci/run) turns a test's skip for a missing outside tool
+# (ImageMagick, Pillow, djpeg, giftext, emf2svg-conv, wmf2svg, ...) into a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
+export PW_REQUIRE_TOOLS="${PW_REQUIRE_TOOLS:-0}"
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 chmod 700 "$XDG_RUNTIME_DIR"
 if [ "${PW_SANITIZE:-0}" = 1 ]; then

@@ -1,6 +1,8 @@
 #include "app/Frame.h"
 
 #include <QAbstractSpinBox>
+#include <algorithm>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -886,13 +888,21 @@ void TFrameForm::WriteFirstRunSettings() {
 void TFrameForm::ReadSettings() {
     TParameter& p = *Parameter1;
     using namespace SettingsKeys;
-    int left = p.ReadInteger(Left);
-    int top = p.ReadInteger(Top);
-    int clientWidth = p.ReadInteger(ClientWidth);
-    int clientHeight = p.ReadInteger(ClientHeight);
-    int state = p.ReadInteger(WindowState);
-    move(left, top);
+    // A key that is missing or malformed takes its first-run value and its message is
+    // shown once everything else has been read, so one bad line loses nothing but itself.
+    std::vector<std::string> messages;
+    const int left = p.ReadInteger(Left, x(), messages);
+    const int top = p.ReadInteger(Top, y(), messages);
+    const int clientWidth = SettingsKeys::ReadInteger(p, ClientWidth, messages);
+    const int clientHeight = SettingsKeys::ReadInteger(p, ClientHeight, messages);
+    const int state = SettingsKeys::ReadInteger(p, WindowState, messages);
+    // Qt's geometry overflows for coordinates near the integer limits; such a window is
+    // off every screen either way.
+    constexpr int kFar = QWIDGETSIZE_MAX;
+    move(std::clamp(left, -kFar, kFar), std::clamp(top, -kFar, kFar));
     SetClientSize(clientWidth, clientHeight);
+    readPosition_ = QPoint(left, top);
+    placedPosition_ = pos();
     if (state == 2)
         setWindowState(Qt::WindowMaximized);
     else if (state == 1)
@@ -903,15 +913,21 @@ void TFrameForm::ReadSettings() {
         {OutlineLevel, UpDown7}, {FrameWidth, UpDown8},  {FrameContrast, UpDown9},
     };
     for (const auto& [name, control] : levels)
-        control->setValue(p.ReadInteger(name));
-    if (p.ReadBool(FrameLight))
+        control->setValue(SettingsKeys::ReadInteger(p, name, messages));
+    if (SettingsKeys::ReadBool(p, FrameLight, messages))
         RadioButton1->setChecked(true);
     else
         RadioButton2->setChecked(true);
-    OpenDir = QString::fromStdString(p.ReadString(SettingsKeys::OpenDir));
-    SaveDir = QString::fromStdString(p.ReadString(SettingsKeys::SaveDir));
-    bool smooth = p.ReadBool(Smooth);
-    bool histogram = p.ReadBool(Histgram);
+    OpenDir = QString::fromStdString(SettingsKeys::ReadString(p, SettingsKeys::OpenDir, messages));
+    SaveDir = QString::fromStdString(SettingsKeys::ReadString(p, SettingsKeys::SaveDir, messages));
+    const bool smooth = SettingsKeys::ReadBool(p, Smooth, messages);
+    const bool histogram = SettingsKeys::ReadBool(p, Histgram, messages);
+    if (!messages.empty()) {
+        std::string text;
+        for (const std::string& m : messages)
+            text += (text.empty() ? "" : "\n") + m;
+        ShowException(Exception(text));
+    }
     if (smooth) S1Click();
     if (histogram) H1Click();
 }
@@ -922,8 +938,9 @@ void TFrameForm::WriteSettings() {
     int state = windowStateCode(windowState());
     if (state != 2) {
         // A maximised window keeps its last normal bounds in the file.
-        p.WriteInteger(Left, x());
-        p.WriteInteger(Top, y());
+        const QPoint at = placedPosition_ && pos() == *placedPosition_ ? readPosition_ : pos();
+        p.WriteInteger(Left, at.x());
+        p.WriteInteger(Top, at.y());
         QSize client = ClientSize();
         p.WriteInteger(ClientWidth, client.width());
         p.WriteInteger(ClientHeight, client.height());

@@ -12,6 +12,8 @@
 // The histogram window is THistgramForm (Histgram.h).
 #pragma once
 
+#include <optional>
+
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -366,6 +368,11 @@ private:
 
     bool shown_ = false;
     bool closed_ = false;
+    // The position read from the settings and where the window stood after being placed
+    // there: while it stays put, the close writes back what was read, which the window
+    // system may not be able to represent (a far-off Left of 2147483647, say).
+    QPoint readPosition_;
+    std::optional<QPoint> placedPosition_;
 };
 
 // ----- small rules the window uses, kept apart for the tests -----

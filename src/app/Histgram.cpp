@@ -1,5 +1,7 @@
 #include "app/Histgram.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QPainter>
@@ -29,12 +31,16 @@ void THistgramForm::SetImage(std::unique_ptr<Graphic> picture) {
 void THistgramForm::FormShow() {
     TParameter& p = host_.HistgramSettings();
     using namespace SettingsKeys;
-    int left = p.ReadInteger(HLeft);
-    int top = p.ReadInteger(HTop);
-    int width = p.ReadInteger(HClientWidth);
-    int height = p.ReadInteger(HClientHeight);
-    int state = p.ReadInteger(HWindowState);
-    move(left, top);
+    // A missing or malformed key takes its first-run value; the messages are raised once
+    // the window stands where the other keys put it.
+    std::vector<std::string> messages;
+    const int left = SettingsKeys::ReadInteger(p, HLeft, messages);
+    const int top = SettingsKeys::ReadInteger(p, HTop, messages);
+    const int width = SettingsKeys::ReadInteger(p, HClientWidth, messages);
+    const int height = SettingsKeys::ReadInteger(p, HClientHeight, messages);
+    const int state = SettingsKeys::ReadInteger(p, HWindowState, messages);
+    constexpr int kFar = QWIDGETSIZE_MAX;
+    move(std::clamp(left, -kFar, kFar), std::clamp(top, -kFar, kFar));
     resize(std::max(width, 1), std::max(height, 1));
     show();
     if (state == 2)
@@ -43,6 +49,12 @@ void THistgramForm::FormShow() {
         setWindowState(Qt::WindowMinimized);
     DrawHistogram();
     host_.HistgramShown(true);
+    if (!messages.empty()) {
+        std::string text;
+        for (const std::string& m : messages)
+            text += (text.empty() ? "" : "\n") + m;
+        throw Exception(text);
+    }
 }
 
 void THistgramForm::DrawHistogram() {

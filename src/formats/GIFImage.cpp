@@ -423,7 +423,7 @@ private:
 void TGIFSubImage::decodeData(GifReader& in) {
     size_t total = 0;
     if (Width > 0 && Height > 0) {
-        limits::checkPictureSize(Width, Height);
+        limits::checkPictureToOpen(Width, Height, 8, false, in.frameBytes);
         total = static_cast<size_t>(Width) * Height;
         in.frameBytes += total;
         if (in.frameBytes > TGIFImage::kMaxTotalFrameBytes)
@@ -780,8 +780,12 @@ void TGIFImage::growScreen(bool warn) {
             grewH = true;
         }
     }
-    // The screen is what gets allocated when the image is rendered: hold it to the limits.
-    limits::checkPictureSize(w, h, true);
+    // The screen is what gets allocated when the image is rendered (at 24 bits when its
+    // frames' palettes differ): hold it to the limits beside the frames already decoded.
+    uint64_t frameBytes = 0;
+    for (const auto& f : Images)
+        frameBytes += f->Data.size();
+    limits::checkPictureToOpen(w, h, 24, true, frameBytes);
     if (warn && hadSize) {
         if (grewW) warning(gsWarning, "Image width too small for contained frames");
         if (grewH) warning(gsWarning, "Image height too small for contained frames");
@@ -872,7 +876,16 @@ std::string TGIFImage::version() const {
     return "87a";
 }
 
+bool TGIFImage::hasPixels() const {
+    for (const auto& f : Images)
+        if (!f->empty()) return true;
+    return false;
+}
+
 std::vector<uint8_t> TGIFImage::saveToBytes() const {
+    // Without a frame there is no version to write; name the real problem (typically a
+    // 0 × 0 picture saved as GIF) rather than the version.
+    if (Images.empty()) throw GIFException(kEmptyImageMessage);
     std::string ver = version();
     std::vector<uint8_t> bytes;
     GifWriter out(bytes);

@@ -268,9 +268,15 @@ public:
     std::function<void(TGIFPainter&)> OnStartPaint, OnPaint, OnAfterPaint, OnLoop, OnEndPaint;
 
     // ----- Graphic -----
-    int width() const override { return Header.Width; }
-    int height() const override { return Header.Height; }
-    bool empty() const override { return Images.empty(); }
+    // The picture is the logical screen (grown to hold every frame on loading). An image
+    // without a single frame that holds pixels shows nothing: it is empty and 0 × 0 for
+    // every caller, whatever its screen descriptor says, so that reporting its size and
+    // converting it agree.
+    int width() const override { return hasPixels() ? Header.Width : 0; }
+    int height() const override { return hasPixels() ? Header.Height : 0; }
+    bool empty() const override { return !hasPixels(); }
+    // True when at least one frame holds pixels.
+    bool hasPixels() const;
     // Sets the logical screen's size.
     void setWidth(int width) override;
     void setHeight(int height) override;
@@ -299,6 +305,9 @@ public:
     TGIFSubImage* add(const Graphic& source);
     // The version the frames need: "87a" or "89a"; "Unsupported GIF version" without frames.
     std::string version() const;
+    // Message of the refusal to write an image without frames (a 0 × 0 picture).
+    static constexpr const char* kEmptyImageMessage =
+        "Image is empty: a picture without frames (0 × 0) cannot be written as GIF";
 
     void warning(TGIFSeverity severity, const std::string& message);
     void progress(TProgressStage stage, int percent, const std::string& message);
@@ -325,7 +334,8 @@ private:
     mutable std::optional<Palette> palette_;
     mutable std::mutex paintersLock_;
     mutable std::vector<TGIFPainter*> painters_;
-    mutable std::unique_ptr<TGIFPainter> painter_; // the painter that draw() started
+    // The painter that drawing onto a widget started; drawing into a bitmap starts none.
+    mutable std::unique_ptr<TGIFPainter> painter_;
     mutable bool drawing_ = false;
     mutable bool paletteRequest_ = false;
 };

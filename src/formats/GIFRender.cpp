@@ -296,9 +296,12 @@ bool TGIFImage::doDither() const {
 const Bitmap& TGIFImage::bitmap() const {
     if (bitmap_) return *bitmap_;
     auto bmp = std::make_unique<Bitmap>();
-    if (!Images.empty() && !Images[0]->empty()) {
+    // An image with pixels in any frame renders at its logical screen's size, even when
+    // the first frame itself is empty (it then leaves the background), so the bitmap
+    // always has the size the image reports.
+    if (hasPixels()) {
         const TGIFSubImage& first = *Images[0];
-        if (first.Width == Header.Width && first.Height == Header.Height) {
+        if (!first.empty() && first.Width == Header.Width && first.Height == Header.Height) {
             *bmp = first.bitmap();
         } else {
             Palette pal = palette();
@@ -371,7 +374,7 @@ QImage frameImage(const TGIFSubImage& frame, bool transparent) {
 } // namespace
 
 void TGIFImage::paint(QPainter& painter, const QRectF& dest) const {
-    if (Images.empty() || drawing_) return;
+    if (empty() || drawing_) return;
     drawing_ = true;
     struct Reset {
         bool& flag;
@@ -388,6 +391,19 @@ void TGIFImage::paint(QPainter& painter, const QRectF& dest) const {
     }
     if (bitmap_ && !(PaintOptions & (1 << 6))) {
         bitmap_->paint(painter, dest);
+        return;
+    }
+    // Only drawing on the screen keeps time. Drawing into a bitmap, a picture or a
+    // printer (conversions, counting, printing, copying) shows what the animation shows
+    // first, composed at once by a painter that neither waits nor goes past that frame:
+    // waiting out the delays there would hold the caller for as long as the animation
+    // plays.
+    if (!painter.device() || painter.device()->devType() != QInternal::Widget) {
+        const uint16_t still = PaintOptions & static_cast<uint16_t>(~((1 << 0) | (1 << 2)));
+        TGIFPainter once(const_cast<TGIFImage&>(*this), still);
+        once.start();
+        if (once.error()) std::rethrow_exception(once.error());
+        once.target().paint(painter, dest);
         return;
     }
     if (painter_ && painter_->error()) {

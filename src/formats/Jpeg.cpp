@@ -486,7 +486,7 @@ void TJPEGImage::decode() const {
     DecodeSettings s{ScaleShift,  BlockSmoothing, GrayOutput,
                      OutputDepth, FastDecode,     IncrementalDecode};
     if (!openHeader(*d, bytes.data(), bytes.size(), true)) throwCodecError(d->err);
-    limits::checkPictureSize(d->cinfo.image_width, d->cinfo.image_height);
+    limits::checkPictureToOpen(d->cinfo.image_width, d->cinfo.image_height, 24);
     if (!configure(*d, s)) throwCodecError(d->err);
     bool quantized = d->cinfo.quantize_colors;
     bool cmyk = d->cinfo.out_color_space == JCS_CMYK;
@@ -660,7 +660,7 @@ void TJPEGImage::loadFromBytes(std::span<const uint8_t> bytes) {
     if (!bytes.empty()) {
         auto d = std::make_unique<Decompressor>();
         if (!openHeader(*d, bytes.data(), bytes.size(), false)) throwCodecError(d->err);
-        limits::checkPictureSize(d->cinfo.image_width, d->cinfo.image_height);
+        limits::checkPictureToOpen(d->cinfo.image_width, d->cinfo.image_height, 24);
         fresh->Width = static_cast<int32_t>(d->cinfo.image_width);
         fresh->Height = static_cast<int32_t>(d->cinfo.image_height);
         fresh->Grayscale = d->cinfo.jpeg_color_space == JCS_GRAYSCALE;

@@ -168,6 +168,10 @@ DibHeader parseHeader(std::span<const uint8_t> dib) {
             h.tableOffset = 40 + 4 * n;
         }
         if (!h.hasMasks) fail("ビット マスクがありません");
+        // A mask reaching past a 16-bit pixel names bits the file does not hold.
+        if (h.bitCount == 16)
+            for (uint32_t mask : h.masks)
+                if (mask > 0xFFFF) fail("ビット マスクが画素の外にあります");
     } else {
         // Masks in a header only count with the bit-field compressions.
         h.hasMasks = false;
@@ -189,7 +193,7 @@ DibHeader parseHeader(std::span<const uint8_t> dib) {
     }
     if ((h.compression == kBiRle8 || h.compression == kBiRle4) && h.topDown)
         fail("上から下へ並ぶ RLE 圧縮は扱えません");
-    limits::checkPictureSize(h.width, h.height, true);
+    limits::checkPictureToOpen(h.width, h.height, h.bitCount, true);
     return h;
 }
 

@@ -88,7 +88,7 @@ bool describe(Entry& e) {
 }
 
 QImage decodePng(const Entry& e) {
-    limits::checkPictureSize(e.width, e.height);
+    limits::checkPictureToOpen(e.width, e.height, 32);
     QImage img;
     if (!img.loadFromData(e.data.data(),
                           static_cast<int>(std::min<size_t>(e.data.size(), INT32_MAX)), "PNG"))
@@ -101,6 +101,7 @@ QImage decodePng(const Entry& e) {
 // uses them, otherwise from the AND mask (a set bit is a see-through pixel). A mask that
 // the data does not hold leaves the image opaque.
 QImage decodeDib(const Entry& e) {
+    limits::checkPictureToOpen(e.width, e.height, 32);
     size_t maskOffset = 0;
     Bitmap colors = Bitmap::decodeIconDib(e.data, &maskOffset);
     if (colors.empty()) fail("画像が空です");

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "settings/DesktopEntry.h"
+#include "settings/SettingsKeys.h"
 #include "settings/SettingsText.h"
 
 namespace {
@@ -164,6 +165,37 @@ bool TParameter::ReadBool(std::string_view name) const {
     throw EValueName("Value of " + std::string(name) + " '" + value + "' is not Boolean Type.");
 }
 
+namespace {
+
+template <typename Read, typename T>
+T ReadOr(Read&& read, T fallback, std::vector<std::string>& messages) {
+    try {
+        return read();
+    } catch (const EValueName& e) {
+        messages.emplace_back(e.what());
+    } catch (const EConvertError& e) {
+        messages.emplace_back(e.what());
+    }
+    return fallback;
+}
+
+} // namespace
+
+std::string TParameter::ReadString(std::string_view name, std::string_view fallback,
+                                   std::vector<std::string>& messages) const {
+    return ReadOr([&] { return ReadString(name); }, std::string(fallback), messages);
+}
+
+int TParameter::ReadInteger(std::string_view name, int fallback,
+                            std::vector<std::string>& messages) const {
+    return ReadOr([&] { return ReadInteger(name); }, fallback, messages);
+}
+
+bool TParameter::ReadBool(std::string_view name, bool fallback,
+                          std::vector<std::string>& messages) const {
+    return ReadOr([&] { return ReadBool(name); }, fallback, messages);
+}
+
 void TParameter::WriteString(std::string_view name, std::string_view value) {
     std::string line(name);
     line += '=';
@@ -233,6 +265,8 @@ void TParameter::Save() {
     // here shows up as the write's own error just below.
     std::error_code ec;
     std::filesystem::create_directories(dir_, ec);
+    if (lines_.empty() || lines_.front().find('=') != std::string::npos)
+        lines_.insert(lines_.begin(), std::string(SettingsKeys::Header));
     settings_text::WriteFileAtomically(fullName, GetText());
 }
 

@@ -80,7 +80,10 @@ public:
     // Replaces the lines by the file's lines when the file FullName exists.
     virtual void Load();
     // Writes every line to FullName (when it is not empty) through a temporary file
-    // and a rename, so a failed write leaves the old file as it was.
+    // and a rename, so a failed write leaves the old file as it was. The file always
+    // starts with a header line: when the first line is a "name=value" line (the file
+    // could not be read at start, say) or there is none, the program's header is put
+    // first.
     virtual void Save();
 
     // The line at `index` (0..Count-1, else ERangeError).
@@ -97,6 +100,15 @@ public:
     void WriteString(std::string_view name, std::string_view value);
     void WriteInteger(std::string_view name, int value);
     void WriteBool(std::string_view name, bool value);
+
+    // Tolerant reads for restoring a window: a key that is missing or whose value is
+    // malformed gives `fallback`, and the message the strict read raises is appended to
+    // `messages`. One bad key thus neither stops the reading of the keys after it nor
+    // makes their saved values fall back to defaults.
+    std::string ReadString(std::string_view name, std::string_view fallback,
+                           std::vector<std::string>& messages) const;
+    int ReadInteger(std::string_view name, int fallback, std::vector<std::string>& messages) const;
+    bool ReadBool(std::string_view name, bool fallback, std::vector<std::string>& messages) const;
 
     // The bytes Save writes, and the parsing Load does on a file's bytes.
     std::string GetText() const;

@@ -49,4 +49,21 @@ void WriteFirstRun(TParameter& parameter, int left, int top) {
     }
 }
 
+int ReadInteger(const TParameter& parameter, std::string_view name,
+                std::vector<std::string>& messages) {
+    const KeyInfo* key = Find(name);
+    return parameter.ReadInteger(name, key ? key->firstRunInteger : 0, messages);
+}
+
+bool ReadBool(const TParameter& parameter, std::string_view name,
+              std::vector<std::string>& messages) {
+    const KeyInfo* key = Find(name);
+    return parameter.ReadBool(name, key ? key->firstRunBoolean : false, messages);
+}
+
+std::string ReadString(const TParameter& parameter, std::string_view name,
+                       std::vector<std::string>& messages) {
+    return parameter.ReadString(name, "", messages);
+}
+
 } // namespace SettingsKeys

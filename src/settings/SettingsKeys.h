@@ -3,7 +3,9 @@
 #pragma once
 
 #include <array>
+#include <string>
 #include <string_view>
+#include <vector>
 
 class TParameter;
 
@@ -120,5 +122,16 @@ const KeyInfo* Find(std::string_view name);
 // given as `left` and `top`. The main window then overwrites its own keys with its
 // controls' values, which keeps their places in the file.
 void WriteFirstRun(TParameter& parameter, int left, int top);
+
+// Tolerant reads of the table's keys for restoring a window: a key that is missing or
+// malformed reads as its first-run value and its message is appended to `messages`
+// (see TParameter's tolerant reads). Keys placed by the system have no first-run value
+// of their own: read them with TParameter::ReadInteger and the window's position.
+int ReadInteger(const TParameter& parameter, std::string_view name,
+                std::vector<std::string>& messages);
+bool ReadBool(const TParameter& parameter, std::string_view name,
+              std::vector<std::string>& messages);
+std::string ReadString(const TParameter& parameter, std::string_view name,
+                       std::vector<std::string>& messages);
 
 } // namespace SettingsKeys

@@ -15,13 +15,13 @@
 namespace {
 
 bool haveConvert() {
-    return std::system("convert -version >/dev/null 2>&1") == 0;
+    return pwtest::haveTool("convert");
 }
 
 } // namespace
 
 TEST_F(FrameTest, JpegPicturesOpenDecodeAndKeepTheirKind) {
-    if (!haveConvert()) GTEST_SKIP() << "ImageMagick's convert is not installed";
+    PW_SKIP_WITHOUT(haveConvert(), "ImageMagick's convert");
     auto path = dir / "photo.jpg";
     ASSERT_EQ(
         std::system(("convert -size 240x160 gradient:red-blue -quality 90 '" + path.string() + "'")
@@ -51,7 +51,7 @@ TEST_F(FrameTest, JpegPicturesOpenDecodeAndKeepTheirKind) {
 }
 
 TEST_F(FrameTest, GifPicturesShowEightBitsAndAnimateInTheView) {
-    if (!haveConvert()) GTEST_SKIP() << "ImageMagick's convert is not installed";
+    PW_SKIP_WITHOUT(haveConvert(), "ImageMagick's convert");
     auto path = dir / "anim.gif";
     ASSERT_EQ(std::system(("convert -delay 3 -size 40x30 xc:red xc:blue xc:lime -loop 0 '" +
                            path.string() + "'")

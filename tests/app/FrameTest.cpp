@@ -178,6 +178,47 @@ TEST_F(FrameTest, BadSettingsShowTheMessageAndTheWindowStaysUsable) {
     }
 }
 
+TEST_F(FrameTest, OneBadKeyLosesNothingButItself) {
+    openForm();
+    form->UpDown2->setValue(7);
+    form->UpDown9->setValue(150);
+    form->OpenDir = "/srv/pictures";
+    form->S1Click();
+    closeForm();
+    // An early key goes bad, the header is lost, and the position is far off.
+    std::string text;
+    for (const auto& line : fileLines(settingsPath())) {
+        if (line == SettingsKeys::Header) continue;
+        if (line.rfind("JPEGQuality=", 0) == 0)
+            text += "JPEGQuality=abc\r\n";
+        else if (line.rfind("Left=", 0) == 0)
+            text += "Left=2147483647\r\n";
+        else
+            text += line + "\r\n";
+    }
+    pwtest::writeFile(settingsPath(), std::vector<uint8_t>(text.begin(), text.end()));
+
+    openForm();
+    ASSERT_EQ(dialogs->errors.size(), 1);
+    EXPECT_EQ(dialogs->errors[0], QString::fromUtf8("'abc' は整数ではありません"));
+    EXPECT_EQ(form->UpDown1->value(), 70) << "the bad key takes its first-run value";
+    EXPECT_EQ(form->UpDown2->value(), 7) << "the keys after it still read";
+    EXPECT_EQ(form->UpDown9->value(), 150);
+    EXPECT_EQ(form->OpenDir, "/srv/pictures");
+    EXPECT_TRUE(form->S1->isChecked());
+    closeForm();
+
+    const auto lines = fileLines(settingsPath());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], SettingsKeys::Header) << "the header is written again";
+    EXPECT_EQ(valueOf(lines, "JPEGQuality"), "70");
+    EXPECT_EQ(valueOf(lines, "エッジ強調レベル"), "7");
+    EXPECT_EQ(valueOf(lines, "額縁のコントラスト"), "150");
+    EXPECT_EQ(valueOf(lines, "OpenDir"), "/srv/pictures");
+    EXPECT_EQ(valueOf(lines, "Smooth"), "True");
+    EXPECT_EQ(valueOf(lines, "Left"), "2147483647") << "a position the window stayed at is kept";
+}
+
 TEST_F(FrameTest, ClosingWhileMaximisedKeepsTheStoredBounds) {
     openForm();
     form->SetClientSize(640, 480);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/Formats.h"
+#include "support/TestSupport.h"
 
 namespace {
 // The format tests need the JPEG and GIF classes in the registry.
@@ -41,11 +42,11 @@ int run(const std::string& command, std::string* output) {
 }
 
 bool haveTool(const std::string& name) {
-    return run("command -v " + name + " >/dev/null 2>&1") == 0;
+    return pwtest::haveTool(name);
 }
 
 bool havePillow() {
-    return run("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
+    return pwtest::havePillow();
 }
 
 RgbImage readPnm(const std::filesystem::path& path) {

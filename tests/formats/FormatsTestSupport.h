@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "platform/Bitmap.h"
+#include "support/TestSupport.h"
 
 namespace fmtest {
 
-// True when a program of that name is on the PATH.
+// True when a program of that name is on the PATH; see pwtest::haveTool (a missing tool
+// fails the test under PW_REQUIRE_TOOLS=1).
 bool haveTool(const std::string& name);
-// True when /usr/bin/python3 can import PIL.
+// True when /usr/bin/python3 can import PIL; see pwtest::havePillow.
 bool havePillow();
 // Runs a shell command; returns its exit status and stdout.
 int run(const std::string& command, std::string* output = nullptr);
@@ -33,5 +35,5 @@ std::string shellQuote(const std::filesystem::path& p);
 
 #define SKIP_WITHOUT(tool)                                                                         \
     do {                                                                                           \
-        if (!fmtest::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";                  \
+        PW_SKIP_WITHOUT(fmtest::haveTool(tool), tool);                                             \
     } while (0)

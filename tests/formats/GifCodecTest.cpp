@@ -159,13 +159,42 @@ TEST(GifCodec, VersionAndEmptyImage) {
             }
             return std::string();
         }(),
-        "Unsupported GIF version");
+        TGIFImage::kEmptyImageMessage);
+    EXPECT_THROW(empty.version(), GIFException);
     TGIFImage plain = smallImage(4, 4);
     auto bytes = plain.saveToBytes();
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "GIF87a");
     plain.Images[0]->Extensions.push_back(std::make_unique<TGIFCommentExtension>());
     bytes = plain.saveToBytes();
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "GIF89a");
+}
+
+TEST(GifCodec, OneSizeRuleForReportingAndRendering) {
+    // A 4 × 4 screen without any frame, and one with only a comment: nothing to show,
+    // so the picture is 0 × 0 both when asked its size and when rendered.
+    for (const std::vector<uint8_t>& body :
+         {std::vector<uint8_t>{';'}, std::vector<uint8_t>{'!', 0xFE, 2, 'h', 'i', 0, ';'}}) {
+        TGIFImage gif;
+        gif.loadFromBytes(makeGif(4, 4, body));
+        EXPECT_TRUE(gif.empty());
+        EXPECT_EQ(gif.width(), 0);
+        EXPECT_EQ(gif.height(), 0);
+        EXPECT_TRUE(gif.bitmap().empty());
+    }
+    // A picture whose first frame is empty but a later one has pixels renders at the
+    // size it reports: the screen's.
+    uint32_t bits = 4 | (1 << 3) | (2 << 6);
+    std::vector<uint8_t> body = {'!', 0xFE, 2, 'h', 'i', 0, 0};
+    auto d = descriptor(1, 1, 2, 1);
+    body.insert(body.end(), d.begin(), d.end());
+    body.insert(body.end(), {2, 2, uint8_t(bits), uint8_t(bits >> 8), 0, ';'});
+    TGIFImage late;
+    late.loadFromBytes(makeGif(5, 3, body));
+    ASSERT_EQ(late.Images.size(), 2u);
+    EXPECT_TRUE(late.Images[0]->empty());
+    EXPECT_EQ(late.width(), 5);
+    EXPECT_EQ(late.bitmap().width(), 5);
+    EXPECT_EQ(late.bitmap().height(), 3);
 }
 
 TEST(GifCodec, ShortDataAndZeroSizedFrames) {
@@ -403,7 +432,7 @@ TEST(GifInterop, FilesOfOtherProgramsOpenAndWriteBackIntact) {
 }
 
 TEST(GifInterop, PillowReadsOurFilesWithIdenticalPixels) {
-    if (!fmtest::havePillow()) GTEST_SKIP() << "Pillow is not installed";
+    PW_SKIP_WITHOUT(fmtest::havePillow(), "Pillow");
     pwtest::TempDir dir;
     TGIFImage gif = smallImage(37, 23, true);
     auto file = dir / "ours.gif";

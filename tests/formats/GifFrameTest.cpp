@@ -383,12 +383,9 @@ TEST(GifPainter, ThreadedPainterLoopsForEverUntilStopped) {
         ++paints;
         offUiThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
     };
-    QImage canvas(4, 3, QImage::Format_RGB32);
-    {
-        QPainter p(&canvas);
-        gif.paint(p, QRectF(0, 0, 4, 3));
-    }
-    EXPECT_EQ(paints, 1) << "drawing shows the first frame at once";
+    auto painter = std::make_unique<TGIFPainter>(gif, gif.PaintOptions);
+    painter->start();
+    EXPECT_EQ(paints, 1) << "the first frame is painted at once";
     EXPECT_TRUE(gif.hasRunningPainter());
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (paints < 8 && std::chrono::steady_clock::now() < until)
@@ -400,6 +397,31 @@ TEST(GifPainter, ThreadedPainterLoopsForEverUntilStopped) {
     QCoreApplication::processEvents();
     EXPECT_EQ(paints, after);
     EXPECT_FALSE(offUiThread) << "paint steps run on the user-interface thread";
+    painter.reset();
     gif.clear();
     EXPECT_TRUE(gif.empty());
+}
+
+TEST(GifPainter, DrawingIntoABitmapNeverWaitsOutTheDelays) {
+    // Ten thousand frames of the longest delay would play for days; drawing into an
+    // image composes the first frame at once and leaves no painter running.
+    TGIFImage gif = animation(10000, 65535, 0);
+    gif.Images[1]->Data.assign(12, 2);
+    for (uint16_t options : {gif.PaintOptions, static_cast<uint16_t>(gif.PaintOptions & ~1)}) {
+        SCOPED_TRACE(options);
+        gif.PaintOptions = options;
+        int paints = 0;
+        gif.OnPaint = [&](TGIFPainter&) { ++paints; };
+        QImage canvas(4, 3, QImage::Format_RGB32);
+        canvas.fill(qRgb(1, 2, 3));
+        const auto start = std::chrono::steady_clock::now();
+        {
+            QPainter p(&canvas);
+            gif.paint(p, QRectF(0, 0, 4, 3));
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+        EXPECT_EQ(paints, 1);
+        EXPECT_FALSE(gif.hasRunningPainter());
+        EXPECT_EQ(canvas.pixel(0, 0), qRgb(0, 0, 0)) << "the first frame, not a later one";
+    }
 }

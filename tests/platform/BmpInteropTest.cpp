@@ -1,6 +1,7 @@
 // Bitmap files against two independent readers and writers: ImageMagick's convert and
 // Pillow. Every variant they write must read here with their pixels, and every file
-// written here must read in both with ours. Skipped when a tool is missing.
+// written here must read in both with ours. Skipped when a tool is missing, unless
+// PW_REQUIRE_TOOLS=1 makes that a failure.
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -21,12 +22,11 @@ bool run(const std::string& command) {
 }
 
 bool haveMagick() {
-    static const bool have = run("convert -version") && run("convert -list format | grep -q BMP3");
-    return have;
+    return pwtest::haveToolBy("ImageMagick's convert (with BMP3)",
+                              "convert -version && convert -list format | grep -q BMP3");
 }
 bool havePillow() {
-    static const bool have = run(std::string(kPython) + " -c 'import PIL.Image'");
-    return have;
+    return pwtest::havePillow();
 }
 
 void writePpm(const Bitmap& bmp, const std::filesystem::path& path) {
@@ -159,11 +159,11 @@ TEST(BmpInterop, OtherWritersVariantsReadWithTheirPixels) {
                 samePixels(bmp, decodeWith(Reader::Pillow, file, dir), matchFor(v.expected)));
         }
     }
-    if (!haveMagick() || !havePillow()) GTEST_SKIP() << "convert or Pillow missing";
+    PW_SKIP_WITHOUT(haveMagick() && havePillow(), "convert or Pillow");
 }
 
 TEST(BmpInterop, FilesWrittenHereReadElsewhereWithOurPixels) {
-    if (!haveMagick() && !havePillow()) GTEST_SKIP() << "convert and Pillow missing";
+    PW_SKIP_WITHOUT(haveMagick() || havePillow(), "convert and Pillow");
     pwtest::TempDir dir;
     const Bitmap src = pwtest::makeTestBitmap(29, 17, 9);
     for (PixelFormat f : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfDevice}) {

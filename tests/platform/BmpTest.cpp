@@ -131,7 +131,7 @@ const std::vector<Rgb> kPal = {{0, 0, 0},     {255, 0, 0}, {0, 255, 0}, {0, 0, 2
 constexpr uint32_t K = 0, R = 0x0000FF, G = 0x00FF00, B = 0xFF0000, Y = 0x00FFFF, N = 0x090909;
 
 bool haveMagick() {
-    return std::system("convert -version >/dev/null 2>&1") == 0;
+    return pwtest::haveTool("convert");
 }
 
 // ImageMagick's reading of a file, as 0x00BBGGRR rows.

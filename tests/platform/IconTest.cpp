@@ -242,9 +242,9 @@ TEST(Icon, HugestClaimedImageRanksFirst) {
 }
 
 TEST(Icon, ReadsIconsOtherProgramsWrite) {
-    bool magick = std::system("convert -version >/dev/null 2>&1") == 0;
-    bool pillow = std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
-    if (!magick || !pillow) GTEST_SKIP() << "convert or Pillow missing";
+    const bool magick = pwtest::haveTool("convert");
+    const bool pillow = pwtest::havePillow();
+    PW_SKIP_WITHOUT(magick && pillow, "convert or Pillow");
     pwtest::TempDir dir;
     auto src = dir / "src.png";
     QImage img(48, 48, QImage::Format_ARGB32);

@@ -15,11 +15,6 @@
 
 namespace {
 
-bool haveTool(const char* name) {
-    std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
-}
-
 std::string readText(const std::filesystem::path& p) {
     std::vector<uint8_t> b = pwtest::readFile(p);
     return std::string(b.begin(), b.end());
@@ -57,7 +52,7 @@ double svgLength(const std::string& svg, const char* attr) {
 } // namespace
 
 TEST(MetafileInteropTest, Emf2svgReadsOurEnhancedFiles) {
-    if (!haveTool("emf2svg-conv")) GTEST_SKIP() << "emf2svg-conv is not installed";
+    PW_SKIP_WITHOUT(pwtest::haveTool("emf2svg-conv"), "emf2svg-conv");
     pwtest::TempDir dir;
     Metafile m = drawing(QStringLiteral("ＭＳ Ｐゴシック"));
     writeFileAtomically(dir / "a.emf", m.saveToEmfBytes());
@@ -82,7 +77,7 @@ TEST(MetafileInteropTest, Emf2svgReadsOurEnhancedFiles) {
 }
 
 TEST(MetafileInteropTest, Wmf2svgReadsOurOldStyleFiles) {
-    if (!haveTool("wmf2svg")) GTEST_SKIP() << "wmf2svg is not installed";
+    PW_SKIP_WITHOUT(pwtest::haveTool("wmf2svg"), "wmf2svg");
     pwtest::TempDir dir;
     // libwmf gives up on faces it maps to fonts it lacks (those named "MS ..."), so the text
     // here uses a face it knows; the bytes of Japanese text are covered by our own reading.

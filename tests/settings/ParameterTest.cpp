@@ -439,3 +439,48 @@ TEST(Parameter, UnwritableExecutableFolderFallsBackToTheUserConfigFolder) {
         fs::permissions(dir / "ro", fs::perms::owner_all);
     }
 }
+
+TEST(Parameter, TolerantReadsGiveTheFallbackCollectTheMessageAndGoOn) {
+    TParameter p;
+    p.SetText("header\r\nLeft=2147483647\r\nJPEGQuality=abc\r\nSmooth=yes\r\n"
+              "エッジ強調レベル=7\r\nOpenDir=/srv/pictures\r\nHistgram=True\r\n");
+    std::vector<std::string> messages;
+    EXPECT_EQ(p.ReadInteger("Left", 5, messages), 2147483647);
+    EXPECT_EQ(SettingsKeys::ReadInteger(p, SettingsKeys::JPEGQuality, messages), 70);
+    EXPECT_EQ(SettingsKeys::ReadBool(p, SettingsKeys::Smooth, messages), false);
+    EXPECT_EQ(SettingsKeys::ReadBool(p, SettingsKeys::FrameLight, messages), true);
+    // The keys after the bad ones still read as saved.
+    EXPECT_EQ(SettingsKeys::ReadInteger(p, SettingsKeys::EdgeLevel, messages), 7);
+    EXPECT_EQ(SettingsKeys::ReadString(p, SettingsKeys::OpenDir, messages), "/srv/pictures");
+    EXPECT_EQ(SettingsKeys::ReadString(p, SettingsKeys::SaveDir, messages), "");
+    EXPECT_EQ(SettingsKeys::ReadBool(p, SettingsKeys::Histgram, messages), true);
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            "'abc' は整数ではありません",
+                            "Value of Smooth 'yes' is not Boolean Type.",
+                            "Name '額縁の光の方向' is not found in parameters.",
+                            "Name 'SaveDir' is not found in parameters.",
+                        }));
+    // The strict reads are unchanged.
+    EXPECT_THROW(p.ReadInteger("JPEGQuality"), EConvertError);
+}
+
+TEST(Parameter, SaveAlwaysWritesAHeaderLine) {
+    pwtest::TempDir dir;
+    const std::string header = std::string(SettingsKeys::Header) + "\r\n";
+    TParameter p;
+    p.SetDir(dir.path().string());
+    p.SetFileName("p.ini");
+    // Nothing read (the file could not be loaded) and only keys written since.
+    p.WriteInteger("Left", 3);
+    p.Save();
+    EXPECT_EQ(asString(pwtest::readFile(dir / "p.ini")), header + "Left=3\r\n");
+    p.Save();
+    EXPECT_EQ(asString(pwtest::readFile(dir / "p.ini")), header + "Left=3\r\n") << "only once";
+    p.Clear();
+    p.Save();
+    EXPECT_EQ(asString(pwtest::readFile(dir / "p.ini")), header);
+    // A file's own first line without "=" is its header and stays.
+    p.SetText("old header\r\nLeft=1\r\n");
+    p.Save();
+    EXPECT_EQ(asString(pwtest::readFile(dir / "p.ini")), "old header\r\nLeft=1\r\n");
+}

@@ -90,8 +90,8 @@ TEST(Shortcut, DesktopLauncherIsExecutableAndNeedsAnExistingDesktop) {
 }
 
 TEST(Shortcut, LaunchersPassTheIndependentValidator) {
-    if (std::system("command -v desktop-file-validate >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "desktop-file-validate (desktop-file-utils) is not installed";
+    PW_SKIP_WITHOUT(pwtest::haveTool("desktop-file-validate"),
+                    "desktop-file-validate (desktop-file-utils)");
     FakeHome home;
     TParameter p;
     p.SetExeName("/opt/my tools/pixel$wright%1 \"q\"");

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <random>
 
 #include "platform/Bitmap.h"
@@ -60,6 +62,52 @@ void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& by
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
+}
+
+bool toolsRequired() {
+    const char* value = std::getenv("PW_REQUIRE_TOOLS");
+    return value && std::string(value) == "1";
+}
+
+namespace {
+
+bool probe(const std::string& what, const std::string& command) {
+    static std::mutex lock;
+    static std::map<std::string, bool> known;
+    bool have;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        auto it = known.find(command);
+        if (it == known.end())
+            it = known.emplace(command, std::system((command + " >/dev/null 2>&1").c_str()) == 0)
+                     .first;
+        have = it->second;
+    }
+    if (!have && toolsRequired())
+        ADD_FAILURE() << what << " is missing, and PW_REQUIRE_TOOLS=1 requires every tool the "
+                      << "tests compare with (bash scripts/setup.sh installs them)";
+    return have;
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+} // namespace
+
+bool haveTool(const std::string& program) {
+    return probe(program, "command -v " + quoted(program));
+}
+
+bool haveToolBy(const std::string& what, const std::string& probeCommand) {
+    return probe(what, probeCommand);
+}
+
+bool havePillow() {
+    return probe("Pillow (python3-pil)", "/usr/bin/python3 -c 'import PIL.Image'");
 }
 
 Bitmap makeTestBitmap(int width, int height, uint32_t seed) {

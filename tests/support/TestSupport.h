@@ -42,6 +42,32 @@ std::vector<uint8_t> bmpHeaderOnly(int width, int height);
 // A deterministic 24-bit test picture with smooth gradients and some noise.
 Bitmap makeTestBitmap(int width, int height, uint32_t seed = 1);
 
+// ----- outside programs the tests compare with -----
+//
+// A test that checks our files against another program must not pass silently when that
+// program is missing. These report whether a tool is there; when it is not and the
+// environment sets PW_REQUIRE_TOOLS=1 (CI does), the absence is itself recorded as a
+// failure of the running test, so a skip or a left-out comparison cannot go unnoticed.
+// Otherwise the caller may skip, with PW_SKIP_WITHOUT or by leaving the comparison out.
+
+// True when PW_REQUIRE_TOOLS=1 is set.
+bool toolsRequired();
+// True when `program` runs: found on the PATH, or an absolute path that can be executed.
+// Results are cached per program.
+bool haveTool(const std::string& program);
+// True when a shell command that probes for a tool succeeds (for tools that need more
+// than being on the PATH, such as a Python module); `what` names it in the failure.
+bool haveToolBy(const std::string& what, const std::string& probeCommand);
+// True when /usr/bin/python3 can import PIL (Pillow).
+bool havePillow();
+
+// Skips the current test (or fails it under PW_REQUIRE_TOOLS=1; the have... call has
+// already recorded the failure) when `available` is false.
+#define PW_SKIP_WITHOUT(available, what)                                                           \
+    do {                                                                                           \
+        if (!(available)) GTEST_SKIP() << (what) << " is not installed";                           \
+    } while (0)
+
 // Pixel-exact comparison of two bitmaps (format, size, palette and every pixel byte that
 // belongs to the picture; row padding is ignored).
 ::testing::AssertionResult sameBitmap(const Bitmap& a, const Bitmap& b);
