@@ -1,8 +1,8 @@
 #include "app/Frame.h"
 
-#include <QAbstractSpinBox>
 #include <algorithm>
 
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
