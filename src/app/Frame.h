@@ -15,9 +15,11 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -43,6 +45,11 @@ class TParameter;
 class TFrameDialogs;
 class THistgramForm;
 class TPictureView;
+namespace dragdrop {
+class TDropPictureTarget;
+class TDropBMPSource;
+class TDropMetaSource;
+} // namespace dragdrop
 
 class TFrameForm : public QMainWindow {
     Q_OBJECT
@@ -79,6 +86,11 @@ public:
     // Folder for the temporary copies; empty means beside the executable, or
     // $XDG_CACHE_HOME/pixelwright/ when that folder is not writable.
     std::filesystem::path TemporaryFolderOverride;
+
+    // ----- drag-and-drop components (owned by the window, FrameExchange.cpp) -----
+    dragdrop::TDropPictureTarget* DropPictureTarget1 = nullptr;
+    dragdrop::TDropBMPSource* DropBMPSource1 = nullptr;
+    dragdrop::TDropMetaSource* DropMetaSource1 = nullptr;
 
     // ----- controls -----
     QWidget* ClientArea = nullptr;
@@ -297,6 +309,10 @@ public:
     void About1Click();
     void T2Click();
     void V1Click();
+    // Creates the drag sources and the drop target and registers the scroll box.
+    void CreateExchange();
+    // A picture that arrived without a file (paste or drop) becomes the picture in view.
+    void PictureArrived(std::unique_ptr<Graphic> graphic, bool dropped);
 
     // ----- histogram window (Histgram.cpp) -----
     void H1Click();
@@ -352,6 +368,13 @@ QString ColorText(uint32_t color);
 Bitmap DecodedBitmap(const Graphic& graphic);
 // Sets the compression quality of a JPEG picture; other classes are left alone.
 void SetJpegQuality(Graphic& graphic, int quality);
+// The trimming frame drawn by inversion (every pixel's bits inverted, as a black pen in
+// pmNotXor mode does) on the bitmap's own pixels: a 2-pixel outline of frame (Right and
+// Bottom exclusive, corners in any order). Drawing it twice restores every pixel. Returns
+// the changed areas.
+std::vector<QRect> InvertTrimFrame(Bitmap& bitmap, const TRect& frame);
+// The name a picture that arrived without a file is shown under.
+QString ArrivalLabel(const Graphic* graphic, bool dropped);
 // Caption texts of the sliders.
 QString GammaCaption(int position);
 QString LightCaption(int position);

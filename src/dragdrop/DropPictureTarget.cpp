@@ -31,6 +31,15 @@ bool TDropPictureTarget::FetchData() {
     return false;
 }
 
+uint32_t TDropPictureTarget::ChooseDropEffect(KeyState keys, QPoint point, uint32_t offered) {
+    uint32_t effect = TDropTarget::ChooseDropEffect(keys, point, offered);
+    const QMimeData* data = DataObject();
+    if ((effect & kAllDragTypes) == kEffectMove && (offered & Dragtypes & kEffectCopy) && data &&
+        firstOffered(*data, dropOrder()) == DataKind::Files)
+        effect = (effect & ~kAllDragTypes) | kEffectCopy;
+    return effect;
+}
+
 void TDropPictureTarget::ClearData() {
     Picture.clear();
     DroppedFiles.clear();

@@ -27,6 +27,9 @@ public:
     bool FetchData() override;
     void ClearData() override;
     bool HasValidFormats() override;
+    // As the base, except that files are never moved: the file is opened where it is, so
+    // a move that would make the dragging program delete it becomes a copy.
+    uint32_t ChooseDropEffect(KeyState keys, QPoint point, uint32_t offered) override;
 };
 
 } // namespace dragdrop

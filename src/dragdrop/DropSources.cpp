@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "dragdrop/ClipboardData.h"
 #include "dragdrop/DropBMPSource.h"
 #include "dragdrop/DropMetaSource.h"
 #include "platform/Bitmap.h"
@@ -177,6 +178,31 @@ std::shared_ptr<const DropContent> TDropMetaSource::Content() const {
 bool TDropMetaSource::PutOnClipboard() {
     if (content_->metafile.empty()) return false;
     return PlaceOnClipboard("Unable to copy Metafile to Clipboard.");
+}
+
+} // namespace dragdrop
+
+namespace dragdrop {
+
+std::unique_ptr<QMimeData> bitmapClipboardData(Bitmap bitmap) {
+    auto content = std::make_shared<BitmapContent>();
+    content->bitmap = std::move(bitmap);
+    // The device-independent form and, when there is one, the palette; not Qt's image
+    // type, from which Qt would also offer lossy encodings (JPEG) that a pasting program
+    // could take for the picture itself.
+    std::vector<FormatEtc> formats{{CF_DIB, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}};
+    if (!content->bitmap.palette().empty())
+        formats.push_back({CF_PALETTE, DVASPECT_CONTENT, -1, TYMED_GDI});
+    return std::make_unique<TDropDataObject>(std::move(content), std::move(formats));
+}
+
+std::unique_ptr<QMimeData> metafileClipboardData(const Metafile& metafile) {
+    auto content = std::make_shared<MetafileContent>();
+    content->metafile.assign(metafile);
+    content->metafile.setEnhanced(true);
+    std::vector<FormatEtc> formats{{CF_ENHMETAFILE, DVASPECT_CONTENT, -1, TYMED_ENHMF},
+                                   {CF_METAFILEPICT, DVASPECT_CONTENT, -1, TYMED_MFPICT}};
+    return std::make_unique<TDropDataObject>(std::move(content), std::move(formats));
 }
 
 } // namespace dragdrop

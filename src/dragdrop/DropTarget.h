@@ -80,7 +80,7 @@ public:
 
     // The effect for the keys, point and offered effects, with the scroll flag in the
     // border zone (unless OnGetDropEffect decides).
-    uint32_t ChooseDropEffect(KeyState keys, QPoint point, uint32_t offered);
+    virtual uint32_t ChooseDropEffect(KeyState keys, QPoint point, uint32_t offered);
 
     // ----- state, for the window and tests -----
     const QMimeData* DataObject() const { return data_; }

@@ -98,14 +98,12 @@ std::unique_ptr<Graphic> bitmapOfPalette(const Palette& palette) {
     return bmp;
 }
 
-// Decodes a compressed picture now, so that data that breaks only while decoding is
-// refused here and not later in the middle of another command.
-void decodeNow(Graphic& g) {
+} // namespace
+
+void decodePictureNow(Graphic& g) {
     if (auto* jpeg = dynamic_cast<TJPEGImage*>(&g)) jpeg->DIBNeeded();
     if (auto* gif = dynamic_cast<TGIFImage*>(&g)) (void)gif->bitmap();
 }
-
-} // namespace
 
 std::span<const DataKind> dropOrder() {
     static constexpr std::array<DataKind, 7> order{
@@ -226,7 +224,7 @@ std::unique_ptr<Graphic> readPictureData(const QMimeData& data, DataKind kind) {
         return nullptr;
     }
     limits::checkPictureSize(g->width(), g->height());
-    decodeNow(*g);
+    decodePictureNow(*g);
     return g;
 }
 

@@ -30,7 +30,8 @@ enum class DataKind {
 };
 
 // The drop target's order of preference: bitmap, DIB, palette, enhanced metafile,
-// Windows metafile; then the raster types of other programs and dropped files.
+// Windows metafile; then the raster types of other programs (PNG first, then JPEG and
+// GIF, which keep their picture class) and dropped files.
 std::span<const DataKind> dropOrder();
 // Paste: "JFIF", then "GIF Image", then what the picture container accepts.
 std::span<const DataKind> pasteOrder();
@@ -43,6 +44,9 @@ DataKind firstOffered(const QMimeData& data, std::span<const DataKind> order);
 // Reads kind from data. Returns nullptr when the data delivered nothing under it; throws
 // the reader's exception for malformed data. Files are not read: see droppedFiles.
 std::unique_ptr<Graphic> readPictureData(const QMimeData& data, DataKind kind);
+// Decodes a compressed picture (JPEG, GIF) now, so that data that breaks only while
+// decoding is refused on arrival and not later in the middle of another command.
+void decodePictureNow(Graphic& graphic);
 // The local files named by data's URI list.
 QStringList droppedFiles(const QMimeData& data);
 
