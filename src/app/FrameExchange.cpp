@@ -335,10 +335,12 @@ std::unique_ptr<Graphic> clipboardStreamPicture(TFrameForm& form, const char* fo
                                                 const char* extension) {
     QByteArray stream;
     if (!form.GetClipboardStream(QString::fromLatin1(format), stream)) return nullptr;
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(stream.constData()),
+                                         static_cast<size_t>(stream.size()));
+    if (std::string_view(extension) == "jpg") checkJpegComplete(bytes);
     std::unique_ptr<Graphic> g = Picture::createForExtension(extension);
     SetJpegQuality(*g, form.UpDown1->value());
-    g->loadFromBytes(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(stream.constData()),
-                                              static_cast<size_t>(stream.size())));
+    g->loadFromBytes(bytes);
     limits::checkPictureSize(g->width(), g->height());
     decodePictureNow(*g);
     return g;

@@ -1,6 +1,11 @@
 #include "dragdrop/PictureData.h"
 
 #include <array>
+#include <cstdio>
+
+#include <jpeglib.h>
+// jerror.h after jpeglib.h: it numbers the codec's messages.
+#include <jerror.h>
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -100,15 +105,60 @@ std::unique_ptr<Graphic> bitmapOfPalette(const Palette& palette) {
 
 } // namespace
 
+bool jpegDataComplete(std::span<const uint8_t> d) {
+    // Marker segments up to the first scan, then entropy-coded data in which 0xFF is only
+    // ever followed by 0x00 (a stuffed byte) or a restart marker; any other marker is a
+    // segment between scans (progressive files) or the end of the image.
+    size_t i = 2;
+    if (d.size() < 4 || d[0] != 0xFF || d[1] != 0xD8) return false;
+    bool inScan = false;
+    while (i + 1 < d.size()) {
+        if (inScan) {
+            if (d[i] != 0xFF) {
+                ++i;
+                continue;
+            }
+            const uint8_t m = d[i + 1];
+            if (m == 0x00 || m == 0xFF || (m >= 0xD0 && m <= 0xD7)) {
+                i += m == 0xFF ? 1 : 2;
+                continue;
+            }
+            inScan = false;
+            continue;
+        }
+        if (d[i] != 0xFF) return false;
+        const uint8_t m = d[i + 1];
+        if (m == 0xFF) {
+            ++i; // fill byte
+            continue;
+        }
+        if (m == 0xD9) return true;
+        if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) {
+            i += 2;
+            continue;
+        }
+        if (i + 3 >= d.size()) return false;
+        const size_t length = size_t(d[i + 2]) << 8 | d[i + 3];
+        if (length < 2) return false;
+        i += 2 + length;
+        if (m == 0xDA) inScan = true;
+    }
+    return false;
+}
+
+void checkJpegComplete(std::span<const uint8_t> bytes) {
+    if (!jpegDataComplete(bytes)) throw EJPEG(JWRN_JPEG_EOF);
+}
+
 void decodePictureNow(Graphic& g) {
     if (auto* jpeg = dynamic_cast<TJPEGImage*>(&g)) jpeg->DIBNeeded();
     if (auto* gif = dynamic_cast<TGIFImage*>(&g)) (void)gif->bitmap();
 }
 
 std::span<const DataKind> dropOrder() {
-    static constexpr std::array<DataKind, 7> order{
-        DataKind::Bitmap, DataKind::Dib,    DataKind::Palette, DataKind::Emf,
-        DataKind::Wmf,    DataKind::Raster, DataKind::Files};
+    static constexpr std::array<DataKind, 9> order{
+        DataKind::Bitmap, DataKind::Dib,  DataKind::Palette, DataKind::Emf,  DataKind::Wmf,
+        DataKind::Raster, DataKind::Jpeg, DataKind::Gif,     DataKind::Files};
     return order;
 }
 
@@ -183,6 +233,7 @@ std::unique_ptr<Graphic> readPictureData(const QMimeData& data, DataKind kind) {
     std::unique_ptr<Graphic> g;
     switch (kind) {
     case DataKind::Jpeg:
+        checkJpegComplete(bytesOf(bytes));
         g = Picture::createForExtension("jpg");
         g->loadFromBytes(bytesOf(bytes));
         break;

@@ -4,6 +4,7 @@
 // malformed data is refused with the reader's message and its size limits.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <span>
 
@@ -47,6 +48,11 @@ std::unique_ptr<Graphic> readPictureData(const QMimeData& data, DataKind kind);
 // Decodes a compressed picture (JPEG, GIF) now, so that data that breaks only while
 // decoding is refused on arrival and not later in the middle of another command.
 void decodePictureNow(Graphic& graphic);
+// Whether JPEG data runs complete to its end-of-image marker. The codec pads a file cut
+// short with grey and only warns; exchanged data is taken whole or not at all.
+bool jpegDataComplete(std::span<const uint8_t> bytes);
+// Throws the codec's premature-end error (EJPEG) when the data is not complete.
+void checkJpegComplete(std::span<const uint8_t> bytes);
 // The local files named by data's URI list.
 QStringList droppedFiles(const QMimeData& data);
 
