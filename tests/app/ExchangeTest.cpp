@@ -5,10 +5,17 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QDropEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QMimeData>
+#include <QProcess>
 #include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include "FrameTestSupport.h"
@@ -416,4 +423,279 @@ TEST(ExchangeRules, ArrivalLabels) {
     EXPECT_EQ(ArrivalLabel(jpeg.get(), false), "Copied JPEG");
     EXPECT_EQ(ArrivalLabel(gif.get(), false), "Copied GIF");
     EXPECT_EQ(ArrivalLabel(gif.get(), true), "Dropped Image");
+}
+
+// ======================================================================================
+// Across processes: a real X server (Xvfb, started here) and xclip on the other side.
+// The window runs in a child process of this test program on the X server's clipboard.
+// ======================================================================================
+
+namespace {
+
+bool toolsRequired() {
+    return qEnvironmentVariable("PW_REQUIRE_TOOLS") == QLatin1String("1");
+}
+
+// The X server for one test, on the first free display of a few.
+class XServer {
+public:
+    XServer() {
+        if (QStandardPaths::findExecutable("Xvfb").isEmpty()) return;
+        for (int n : {95, 97, 98, 99}) {
+            const QString lock = QStringLiteral("/tmp/.X%1-lock").arg(n);
+            if (QFileInfo::exists(lock)) continue;
+            display_ = QStringLiteral(":%1").arg(n);
+            process_.setProgram("Xvfb");
+            process_.setArguments({display_, "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+            process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            process_.start();
+            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(n);
+            for (int i = 0; i < 100 && !QFileInfo::exists(socket); ++i)
+                QThread::msleep(50);
+            if (QFileInfo::exists(socket)) return;
+            process_.kill();
+            process_.waitForFinished();
+        }
+        display_.clear();
+    }
+    ~XServer() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(3000)) process_.kill();
+            process_.waitForFinished();
+        }
+    }
+    QString display() const { return display_; }
+
+private:
+    QProcess process_;
+    QString display_;
+};
+
+QProcessEnvironment x11Environment(const QString& display) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    return env;
+}
+
+QByteArray runXclip(const QString& display, const QStringList& args) {
+    QProcess p;
+    p.setProcessEnvironment(x11Environment(display));
+    p.start("xclip", QStringList{"-selection", "clipboard"} + args);
+    p.waitForFinished(20000);
+    return p.readAllStandardOutput();
+}
+
+} // namespace
+
+class ExchangeX11Test : public ::testing::Test {
+protected:
+    pwtest::TempDir dir;
+    std::unique_ptr<XServer> server;
+
+    void SetUp() override {
+        registerPictureFormats();
+        const bool haveXclip = !QStandardPaths::findExecutable("xclip").isEmpty();
+        const bool haveXvfb = !QStandardPaths::findExecutable("Xvfb").isEmpty();
+        if (!haveXclip || !haveXvfb) {
+            if (toolsRequired()) FAIL() << "Xvfb and xclip are needed (PW_REQUIRE_TOOLS=1)";
+            GTEST_SKIP() << "Xvfb or xclip is not installed: cross-process clipboard not tested";
+        }
+        server = std::make_unique<XServer>();
+        if (server->display().isEmpty()) FAIL() << "Xvfb did not start";
+    }
+
+    QString path(const std::string& name) const {
+        return QString::fromStdString((dir / name).string());
+    }
+
+    // Starts the window in a child process: "copy" copies the picture and serves the
+    // clipboard until told to stop; "paste" pastes and reports what arrived.
+    std::unique_ptr<QProcess> startChild(const QString& mode, const QString& picture, int ratio) {
+        auto child = std::make_unique<QProcess>();
+        QProcessEnvironment env = x11Environment(server->display());
+        env.insert("PW_X11_CHILD", mode);
+        env.insert("PW_X11_PICTURE", picture);
+        env.insert("PW_X11_RATIO", QString::number(ratio));
+        env.insert("PW_X11_DIR", QString::fromStdString(dir.path().string()));
+        child->setProcessEnvironment(env);
+        child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child->start(
+            QCoreApplication::applicationFilePath(),
+            {"--gtest_also_run_disabled_tests", "--gtest_filter=ExchangeX11Child.DISABLED_Run"});
+        return child;
+    }
+
+    bool waitForFile(const QString& file, int ms = 20000) {
+        for (int waited = 0; waited < ms; waited += 50) {
+            if (QFileInfo::exists(file)) return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+
+    // Copies picture in the window and returns the clipboard's targets and the bytes under
+    // type, as xclip reads them.
+    std::pair<QByteArray, QByteArray> copyInWindow(const QString& picture, int ratio,
+                                                   const QString& type) {
+        QFile::remove(path("ready"));
+        QFile::remove(path("done"));
+        auto child = startChild("copy", picture, ratio);
+        EXPECT_TRUE(waitForFile(path("ready"))) << "the window did not copy";
+        QByteArray targets = runXclip(server->display(), {"-t", "TARGETS", "-o"});
+        QByteArray bytes = runXclip(server->display(), {"-t", type, "-o"});
+        QFile done(path("done"));
+        done.open(QIODevice::WriteOnly);
+        done.close();
+        EXPECT_TRUE(child->waitForFinished(20000));
+        return {targets, bytes};
+    }
+
+    // Offers bytes under type with xclip and pastes them in the window; returns its report.
+    QStringList pasteInWindow(const QString& type, const QByteArray& bytes) {
+        const QString file = path("offer.bin");
+        {
+            QFile f(file);
+            f.open(QIODevice::WriteOnly);
+            f.write(bytes);
+        }
+        QProcess xclip;
+        xclip.setProcessEnvironment(x11Environment(server->display()));
+        xclip.start("xclip", {"-selection", "clipboard", "-quiet", "-t", type, "-i", file});
+        // xclip owns the selection once it can answer for its targets.
+        for (int i = 0; i < 100; ++i) {
+            if (runXclip(server->display(), {"-t", "TARGETS", "-o"}).contains(type.toLatin1()))
+                break;
+            QThread::msleep(50);
+        }
+        QFile::remove(path("report"));
+        auto child = startChild("paste", QString(), 100);
+        EXPECT_TRUE(child->waitForFinished(30000));
+        xclip.kill();
+        xclip.waitForFinished();
+        QFile report(path("report"));
+        if (!report.open(QIODevice::ReadOnly)) return {};
+        return QString::fromUtf8(report.readAll()).split('\n');
+    }
+};
+
+// The child's side. Runs only when started by ExchangeX11Test.
+TEST(ExchangeX11Child, DISABLED_Run) {
+    const QString mode = qEnvironmentVariable("PW_X11_CHILD");
+    const QString folder = qEnvironmentVariable("PW_X11_DIR");
+    ASSERT_FALSE(mode.isEmpty());
+    registerPictureFormats();
+    TFrameForm form;
+    form.Parameter1->SetDir(folder.toStdString());
+    form.Parameter1->SetFileName("child.ini");
+    form.TemporaryFolderOverride = (folder + "/cache").toStdString();
+    auto dialogs = std::make_unique<FakeDialogs>();
+    FakeDialogs* seen = dialogs.get();
+    form.Dialogs = std::move(dialogs);
+    if (mode == "copy") {
+        form.OpenFromShell(qEnvironmentVariable("PW_X11_PICTURE"));
+        form.TrackBar1->setValue(qEnvironmentVariableIntValue("PW_X11_RATIO"));
+        form.UpDown1->setValue(80);
+        form.Copy1->trigger();
+        QFile ready(folder + "/ready");
+        ready.open(QIODevice::WriteOnly);
+        ready.close();
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (QFileInfo::exists(folder + "/done")) loop.quit();
+        });
+        poll.start(50);
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        loop.exec();
+        return;
+    }
+    form.Paste1->trigger();
+    QFile report(folder + "/report");
+    report.open(QIODevice::WriteOnly);
+    const Graphic* g = form.FastPicture1.picture().graphic();
+    report.write(QStringLiteral("%1\n%2\n%3\n%4\n%5")
+                     .arg(form.DisplayName)
+                     .arg(form.PictureKind())
+                     .arg(g ? g->width() : 0)
+                     .arg(g ? g->height() : 0)
+                     .arg(seen->errors.join(' '))
+                     .toUtf8());
+}
+
+TEST_F(ExchangeX11Test, OtherProgramsReadWhatTheWindowCopies) {
+    Bitmap picture = pwtest::makeTestBitmap(120, 80);
+    pwtest::writeFile(dir / "p.jpg", encoded("jpg", picture));
+    pwtest::writeFile(dir / "p.gif", encoded("gif", picture));
+    pwtest::writeFile(dir / "p.bmp", picture.saveToBytes());
+
+    auto [jpegTargets, jpeg] = copyInWindow(path("p.jpg"), 50, "image/jpeg");
+    EXPECT_TRUE(jpegTargets.contains("image/jpeg")) << jpegTargets.toStdString();
+    EXPECT_FALSE(jpegTargets.contains("image/png"));
+    QImage decoded = QImage::fromData(jpeg, "JPEG");
+    EXPECT_EQ(decoded.size(), QSize(60, 40));
+    if (!QStandardPaths::findExecutable("djpeg").isEmpty()) {
+        QProcess djpeg;
+        djpeg.start("djpeg", {"-pnm"});
+        djpeg.write(jpeg);
+        djpeg.closeWriteChannel();
+        djpeg.waitForFinished(10000);
+        EXPECT_TRUE(djpeg.readAllStandardOutput().startsWith("P6\n60 40\n"));
+    }
+
+    auto [gifTargets, gif] = copyInWindow(path("p.gif"), 100, "image/gif");
+    EXPECT_TRUE(gifTargets.contains("image/gif"));
+    EXPECT_TRUE(gif.startsWith("GIF89a") || gif.startsWith("GIF87a"));
+    EXPECT_EQ(QImage::fromData(gif, "GIF").size(), QSize(120, 80));
+
+    auto [bmpTargets, png] = copyInWindow(path("p.bmp"), 100, "image/png");
+    EXPECT_TRUE(bmpTargets.contains("image/bmp"));
+    EXPECT_TRUE(bmpTargets.contains("image/png"));
+    EXPECT_EQ(QImage::fromData(png, "PNG").convertToFormat(QImage::Format_RGB32),
+              picture.toDisplayImage());
+}
+
+TEST_F(ExchangeX11Test, TheWindowPastesWhatOtherProgramsOffer) {
+    Bitmap picture = pwtest::makeTestBitmap(90, 70);
+    QByteArray png;
+    {
+        QBuffer b(&png);
+        b.open(QIODevice::WriteOnly);
+        picture.toDisplayImage().save(&b, "PNG");
+    }
+    Metafile mf;
+    mf.setWidth(50);
+    mf.setHeight(30);
+    {
+        MetafileCanvas c(mf);
+        c.brush().color = clRed;
+        c.fillRect(QRect(0, 0, 50, 30));
+    }
+    std::vector<uint8_t> cut = encoded("jpg", picture);
+    cut.resize(cut.size() / 2);
+    struct Case {
+        const char* type;
+        QByteArray bytes;
+        const char* label;
+        int kind, width;
+    };
+    const Case cases[] = {
+        {"image/png", png, "Copied Bitmap", 3, 90},
+        {"image/bmp", qbytes(picture.saveToBytes()), "Copied Bitmap", 3, 90},
+        {"image/jpeg", qbytes(encoded("jpg", picture)), "Copied JPEG", 1, 90},
+        {"image/gif", qbytes(encoded("gif", picture)), "Copied GIF", 2, 90},
+        {"image/x-emf", qbytes(mf.saveToEmfBytes()), "Copied Metafile", 4, 50},
+        {"image/x-wmf", qbytes(mf.saveToWmfBytes()), "Copied Metafile", 4, 50},
+        {"image/jpeg", qbytes(cut), "", 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        QStringList report = pasteInWindow(c.type, c.bytes);
+        ASSERT_EQ(report.size(), 5);
+        EXPECT_EQ(report[0], c.label);
+        EXPECT_EQ(report[1].toInt(), c.kind);
+        EXPECT_EQ(report[2].toInt(), c.width);
+        EXPECT_EQ(report[4].isEmpty(), c.kind != 0) << report[4].toStdString();
+    }
 }
