@@ -28,9 +28,12 @@
 #include "dragdrop/DropMetaSource.h"
 #include "dragdrop/DropPictureTarget.h"
 #include "dragdrop/PictureData.h"
+#include "formats/Jpeg.h"
+#include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
 #include "platform/Exceptions.h"
+#include "platform/GraphicBitmap.h"
 #include "platform/Limits.h"
 #include "platform/Metafile.h"
 
@@ -38,55 +41,30 @@ using namespace dragdrop;
 
 namespace {
 
-// Picture kinds as the window numbers them (PictureKind()).
-constexpr int kKindJpeg = 1;
-constexpr int kKindGif = 2;
-constexpr int kKindBitmap = 3;
-constexpr int kKindMetafile = 4;
-constexpr int kKindIcon = 5;
-
 // The drag threshold: a press must move this far before a drag starts.
 constexpr int kDragThreshold = 5;
 
-int kindOf(const Graphic* g) {
-    // The same numbering as the window's picture-kind selector.
-    if (!g) return 0;
-    const std::string cls = g->className();
-    if (cls == "TJPEGImage") return kKindJpeg;
-    if (cls == "TGIFImage") return kKindGif;
-    if (dynamic_cast<const Bitmap*>(g)) return kKindBitmap;
-    if (dynamic_cast<const Metafile*>(g)) return kKindMetafile;
-    if (cls == "TIcon") return kKindIcon;
-    return 6;
+GraphicKind kindOf(const Graphic* g) {
+    return g ? g->kind() : GraphicKind::Other;
 }
 
 // The picture drawn stretched into a new bitmap of the view's size, white underneath
 // parts that are see-through. A bitmap already of that size is copied as it is (with its
 // pixel format and palette).
 Bitmap shownBitmap(const Graphic& graphic, int width, int height) {
-    limits::checkPictureSize(width, height);
-    if (auto* bmp = dynamic_cast<const Bitmap*>(&graphic);
-        bmp && bmp->width() == width && bmp->height() == height)
-        return *bmp;
-    Bitmap shown(width, height);
-    Canvas canvas(shown);
-    canvas.brush().color = clWhite;
-    canvas.fillRect(QRect(0, 0, width, height));
-    canvas.stretchDraw(QRect(0, 0, width, height), graphic);
-    return shown;
+    if (graphic.kind() == GraphicKind::Bitmap && graphic.width() == width &&
+        graphic.height() == height)
+        return static_cast<const Bitmap&>(graphic);
+    return graphicToBitmap(graphic, width, height);
 }
 
 // A new metafile of the view's size with the picture drawn stretched into it.
 Metafile shownMetafile(const Graphic& graphic, int width, int height) {
-    limits::checkPictureSize(width, height);
-    Metafile recorded;
-    recorded.setWidth(width);
-    recorded.setHeight(height);
-    {
-        MetafileCanvas canvas(recorded);
-        canvas.stretchDraw(QRect(0, 0, width, height), graphic);
-    }
-    return recorded;
+    SaveOptions options;
+    options.width = width;
+    options.height = height;
+    std::unique_ptr<Graphic> recorded = convertPicture(graphic, GraphicKind::Metafile, options);
+    return static_cast<Metafile&>(*recorded);
 }
 
 QString mimeOfFormat(const QString& format) {
@@ -146,20 +124,20 @@ QString ArrivalLabel(const Graphic* graphic, bool dropped) {
     const char* prefix = dropped ? "Dropped " : "Copied ";
     const char* name = "Image";
     switch (kindOf(graphic)) {
-    case kKindMetafile:
+    case GraphicKind::Metafile:
         name = "Metafile";
         break;
-    case kKindBitmap:
+    case GraphicKind::Bitmap:
         name = "Bitmap";
         break;
-    case kKindJpeg:
+    case GraphicKind::Jpeg:
         name = "JPEG";
         break;
-    case kKindGif:
+    case GraphicKind::Gif:
         // A dropped GIF picture has no label of its own.
         if (!dropped) name = "GIF";
         break;
-    case kKindIcon:
+    case GraphicKind::Icon:
         name = "Icon";
         break;
     default:
@@ -297,8 +275,8 @@ bool TFrameForm::GetClipboardStream(const QString& format, QByteArray& stream) {
 void TFrameForm::Copy1Click() {
     const Graphic* graphic = FastPicture1.picture().graphic();
     if (!graphic) return;
-    const int kind = kindOf(graphic);
-    if (kind == kKindIcon)
+    const GraphicKind kind = graphic->kind();
+    if (kind == GraphicKind::Icon)
         throw EInvalidGraphicOperation("クリップボードはアイコンには対応していません");
     FrameRestorer restore(*this);
     graphic = FastPicture1.picture().graphic();
@@ -306,26 +284,27 @@ void TFrameForm::Copy1Click() {
     const int height = FastPicture1.Height;
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard) return;
-    if (kind == kKindMetafile) {
+    if (kind == GraphicKind::Metafile) {
         Metafile recorded = shownMetafile(*graphic, width, height);
         clipboard->clear();
         clipboard->setMimeData(metafileClipboardData(recorded).release());
         return;
     }
-    Bitmap shown = shownBitmap(*graphic, width, height);
-    if (kind == kKindJpeg || kind == kKindGif) {
-        std::unique_ptr<Graphic> encoded =
-            Picture::createForExtension(kind == kKindJpeg ? "jpg" : "gif");
-        SetJpegQuality(*encoded, UpDown1->value());
-        encoded->assign(shown);
-        const std::vector<uint8_t> bytes = encoded->saveToBytes();
-        PutClipboardStream(QString::fromLatin1(kind == kKindJpeg ? "JFIF" : "GIF Image"),
+    if (kind == GraphicKind::Jpeg || kind == GraphicKind::Gif) {
+        // A complete JPEG file (at the quality control's quality) or GIF file of the picture
+        // as shown.
+        SaveOptions options;
+        options.jpegQuality = UpDown1->value();
+        options.width = width;
+        options.height = height;
+        const std::vector<uint8_t> bytes = savePictureBytes(*graphic, kind, options);
+        PutClipboardStream(QString::fromLatin1(kind == GraphicKind::Jpeg ? "JFIF" : "GIF Image"),
                            QByteArray(reinterpret_cast<const char*>(bytes.data()),
                                       static_cast<qsizetype>(bytes.size())));
         return;
     }
     clipboard->clear();
-    clipboard->setMimeData(bitmapClipboardData(std::move(shown)).release());
+    clipboard->setMimeData(bitmapClipboardData(shownBitmap(*graphic, width, height)).release());
 }
 
 namespace {
@@ -338,11 +317,10 @@ std::unique_ptr<Graphic> clipboardStreamPicture(TFrameForm& form, const char* fo
     const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(stream.constData()),
                                          static_cast<size_t>(stream.size()));
     if (std::string_view(extension) == "jpg") checkJpegComplete(bytes);
-    std::unique_ptr<Graphic> g = Picture::createForExtension(extension);
-    SetJpegQuality(*g, form.UpDown1->value());
-    g->loadFromBytes(bytes);
-    limits::checkPictureSize(g->width(), g->height());
-    decodePictureNow(*g);
+    // Read and decoded now: data that cannot be is refused here.
+    std::unique_ptr<Graphic> g = loadPictureBytes(bytes, extension);
+    if (g->kind() == GraphicKind::Jpeg)
+        static_cast<TJPEGImage&>(*g).SetCompressionQuality(form.UpDown1->value());
     return g;
 }
 
@@ -451,7 +429,7 @@ void TFrameForm::FastPicture1MouseMove(Qt::MouseButtons buttons, Qt::KeyboardMod
     graphic = FastPicture1.picture().graphic();
     const int width = FastPicture1.Width;
     const int height = FastPicture1.Height;
-    if (kindOf(graphic) == kKindMetafile) {
+    if (kindOf(graphic) == GraphicKind::Metafile) {
         if (TrackBar1->value() == 100)
             DropMetaSource1->SetMetafile(*FastPicture1.picture().as<Metafile>());
         else
@@ -468,7 +446,7 @@ void TFrameForm::FastPicture1MouseMove(Qt::MouseButtons buttons, Qt::KeyboardMod
 // ======================================================================================
 
 void TFrameForm::A1Click() {
-    if (kindOf(FastPicture1.picture().graphic()) == kKindIcon) return;
+    if (kindOf(FastPicture1.picture().graphic()) == GraphicKind::Icon) return;
     if (A1->isChecked()) {
         HideTrimFrame();
         A1->setChecked(false);
@@ -549,7 +527,7 @@ void TFrameForm::FastPicture1MouseDownTrim(Qt::MouseButton button, Qt::KeyboardM
 }
 
 void TFrameForm::T1Click() {
-    if (kindOf(FastPicture1.picture().graphic()) == kKindIcon) return;
+    if (kindOf(FastPicture1.picture().graphic()) == GraphicKind::Icon) return;
     // Trimming with the frame off would first draw the frame into the picture.
     if (!A1->isChecked()) return;
     A1Click();

@@ -17,8 +17,8 @@
 
 #include "dragdrop/DropFormats.h"
 #include "dragdrop/DropSource.h"
-#include "formats/GIFImage.h"
 #include "formats/Jpeg.h"
+#include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "platform/Exceptions.h"
 #include "platform/Limits.h"
@@ -51,13 +51,14 @@ QStringList otherRasterTypes() {
     return types;
 }
 
-// The picture class registered for a raster MIME type, when the program has one.
-std::unique_ptr<Graphic> registeredReaderFor(const QString& mimeType) {
+// The extension of the picture format registered for a raster MIME type, when the
+// program has one ("" when not).
+std::string registeredExtensionFor(const QString& mimeType) {
     QString sub = mimeType.section(QLatin1Char('/'), 1).toLower();
     if (sub.startsWith(QLatin1String("x-"))) sub = sub.mid(2);
     const std::string ext = sub.toStdString();
-    if (ext.empty() || !Picture::findFileFormat(ext)) return nullptr;
-    return Picture::createForExtension(ext);
+    if (ext.empty() || !Picture::findFileFormat(ext)) return std::string();
+    return ext;
 }
 
 // Decodes image bytes through Qt with the program's size limits checked before any pixel
@@ -151,8 +152,7 @@ void checkJpegComplete(std::span<const uint8_t> bytes) {
 }
 
 void decodePictureNow(Graphic& g) {
-    if (auto* jpeg = dynamic_cast<TJPEGImage*>(&g)) jpeg->DIBNeeded();
-    if (auto* gif = dynamic_cast<TGIFImage*>(&g)) (void)gif->bitmap();
+    (void)g.raster();
 }
 
 std::span<const DataKind> dropOrder() {
@@ -234,12 +234,10 @@ std::unique_ptr<Graphic> readPictureData(const QMimeData& data, DataKind kind) {
     switch (kind) {
     case DataKind::Jpeg:
         checkJpegComplete(bytesOf(bytes));
-        g = Picture::createForExtension("jpg");
-        g->loadFromBytes(bytesOf(bytes));
+        g = loadPictureBytes(bytesOf(bytes), "jpg");
         break;
     case DataKind::Gif:
-        g = Picture::createForExtension("gif");
-        g->loadFromBytes(bytesOf(bytes));
+        g = loadPictureBytes(bytesOf(bytes), "gif");
         break;
     case DataKind::Dib: {
         auto bmp = std::make_unique<Bitmap>();
@@ -264,9 +262,8 @@ std::unique_ptr<Graphic> readPictureData(const QMimeData& data, DataKind kind) {
         break;
     }
     case DataKind::Raster:
-        if (auto reader = registeredReaderFor(type)) {
-            reader->loadFromBytes(bytesOf(bytes));
-            g = std::move(reader);
+        if (const std::string ext = registeredExtensionFor(type); !ext.empty()) {
+            g = loadPictureBytes(bytesOf(bytes), ext);
         } else {
             g = std::make_unique<Bitmap>(decodeWithQt(bytes, type));
         }

@@ -23,6 +23,7 @@
 #include "dragdrop/DropBMPSource.h"
 #include "dragdrop/DropPictureTarget.h"
 #include "formats/Jpeg.h"
+#include "formats/PictureIO.h"
 #include "platform/Canvas.h"
 #include "platform/Metafile.h"
 
@@ -36,10 +37,10 @@ std::span<const uint8_t> span(const QByteArray& a) {
 }
 
 std::vector<uint8_t> encoded(const char* ext, const Bitmap& bmp, int quality = 75) {
-    std::unique_ptr<Graphic> g = Picture::createForExtension(ext);
-    SetJpegQuality(*g, quality);
-    g->assign(bmp);
-    return g->saveToBytes();
+    SaveOptions options;
+    options.jpegQuality = quality;
+    return savePictureBytes(
+        bmp, std::string_view(ext) == "jpg" ? GraphicKind::Jpeg : GraphicKind::Gif, options);
 }
 
 // The quantisation tables of a JPEG file (they depend only on the quality).
@@ -563,15 +564,18 @@ protected:
         QProcess xclip;
         xclip.setProcessEnvironment(x11Environment(server->display()));
         xclip.start("xclip", {"-selection", "clipboard", "-quiet", "-t", type, "-i", file});
-        // xclip owns the selection once it can answer for its targets.
-        for (int i = 0; i < 100; ++i) {
-            if (runXclip(server->display(), {"-t", "TARGETS", "-o"}).contains(type.toLatin1()))
-                break;
-            QThread::msleep(50);
+        // xclip owns the selection once it can answer for its targets (slow on a busy
+        // machine: allow it time).
+        bool offered = false;
+        for (int i = 0; i < 300 && !offered; ++i) {
+            offered =
+                runXclip(server->display(), {"-t", "TARGETS", "-o"}).contains(type.toLatin1());
+            if (!offered) QThread::msleep(50);
         }
+        EXPECT_TRUE(offered) << "xclip did not take the clipboard";
         QFile::remove(path("report"));
         auto child = startChild("paste", QString(), 100);
-        EXPECT_TRUE(child->waitForFinished(30000));
+        EXPECT_TRUE(child->waitForFinished(60000));
         xclip.kill();
         xclip.waitForFinished();
         QFile report(path("report"));
