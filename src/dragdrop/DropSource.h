@@ -19,6 +19,7 @@
 #include <QVariant>
 
 #include "dragdrop/DropFormats.h"
+#include "platform/Graphic.h"
 #include "platform/Palette.h"
 
 class QDrag;
@@ -41,6 +42,8 @@ public:
     // The picture as a PNG file for receivers that know none of the listed formats; empty
     // when there is nothing to give.
     virtual QByteArray renderPng() const = 0;
+    // The picture itself, for a receiver in this process (no encoding on the way).
+    virtual const Graphic& picture() const = 0;
 };
 
 class TDropDataObject : public QMimeData {
@@ -52,6 +55,8 @@ public:
     bool hasFormat(const QString& mimeType) const override;
     // How many formats have been rendered (each request renders afresh).
     int renderCount() const { return renders_; }
+    // The picture carried, for a receiver in this process.
+    const Graphic& picture() const { return content_->picture(); }
 
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;

@@ -63,6 +63,8 @@ public:
         if (bitmap.empty()) return QByteArray();
         return pngOf(bitmap.toDisplayImage());
     }
+
+    const Graphic& picture() const override { return bitmap; }
 };
 
 class MetafileContent : public DropContent {
@@ -84,6 +86,8 @@ public:
         }
         return medium.value.toByteArray().isEmpty() ? E_OUTOFMEMORY_ : S_OK_;
     }
+
+    const Graphic& picture() const override { return metafile; }
 
     QByteArray renderPng() const override {
         if (metafile.empty()) return QByteArray();

@@ -212,6 +212,13 @@ DataKind firstOffered(const QMimeData& data, std::span<const DataKind> order) {
 std::unique_ptr<Graphic> readPictureData(const QMimeData& data, DataKind kind) {
     const QString type = offeredMimeFor(data, kind);
     if (type.isEmpty() || kind == DataKind::Files) return nullptr;
+    // Our own data in this process: the picture as it was given, without encoding it.
+    if (auto* own = qobject_cast<const TDropDataObject*>(&data);
+        own &&
+        (kind == DataKind::Bitmap || kind == DataKind::Dib || kind == DataKind::Emf ||
+         kind == DataKind::Wmf) &&
+        !own->picture().empty())
+        return own->picture().clone();
     if (kind == DataKind::Bitmap) {
         QImage image = qvariant_cast<QImage>(data.imageData());
         if (image.isNull()) return nullptr;
