@@ -8,11 +8,15 @@
 #include <QScreen>
 #include <QTranslator>
 
+#include "app/FrameDialogs.h"
 #include "app/FrameTexts.h"
 #include "formats/PictureIO.h"
 #include "platform/Screen.h"
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // Qt's default name cuts the executable's name at its first dot.
+    setApplicationName(ApplicationTitle());
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {

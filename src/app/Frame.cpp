@@ -1,11 +1,14 @@
 #include "app/Frame.h"
 
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -20,6 +23,7 @@
 #include "app/FrameTexts.h"
 #include "app/Histgram.h"
 #include "app/PictureView.h"
+#include "app/SliderLegend.h"
 #include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
@@ -81,12 +85,11 @@ QPushButton* makeButton(QWidget* parent, const char* text, const char* hint,
     return b;
 }
 
-// Whole pixels of a picture at a display ratio, in integer arithmetic.
-int scaled(int size, int ratio) {
+} // namespace
+
+int ScaledSize(int size, int ratio) {
     return static_cast<int>(static_cast<int64_t>(size) * ratio / 100);
 }
-
-} // namespace
 
 // ======================================================================================
 // Construction and layout
@@ -94,7 +97,7 @@ int scaled(int size, int ratio) {
 
 TFrameForm::TFrameForm(QWidget* parent)
     : QMainWindow(parent), Parameter1(std::make_unique<TParameter>()),
-      Dialogs(std::make_unique<TQtFrameDialogs>()), BaseBitmap(std::make_unique<Bitmap>()) {
+      Dialogs(std::make_unique<TQtFrameDialogs>()) {
     setWindowTitle(QString::fromUtf8(texts::kTitle));
     QFont font(QString::fromUtf8(texts::kFontName));
     font.setPixelSize(12);
@@ -137,7 +140,15 @@ void TFrameForm::CreateControls() {
     Panel2->setFixedHeight(168);
     leftLayout->addWidget(Panel2);
 
-    // ----- tab "明るさ" -----
+    CreateToneTab();
+    CreateQualityTab();
+    CreateConversionTab();
+    CreateKindPanel();
+    CreateView();
+}
+
+// The tone tab: five sliders, each with its caption above and its legend below.
+void TFrameForm::CreateToneTab() {
     TabSheet1 = new QWidget;
     PageControl1->addTab(TabSheet1, QString::fromUtf8("明るさ"));
     struct SliderRow {
@@ -145,20 +156,65 @@ void TFrameForm::CreateControls() {
         const char* captionText;
         QSlider** slider;
         int min, max, line, page, tick, pos;
-        QLabel** legend;
-        const char* legendText;
+        TSliderLegend** legend;
+        std::initializer_list<std::pair<int, const char*>> marks;
     };
     const SliderRow rows[] = {
-        {&Label3, "明るさ ( 100 % )", &TrackBar2, 40, 160, 2, 10, 10, 100, &Label4,
-         "40                  100                 160"},
-        {&Label5, "コントラスト ( 100 % )", &TrackBar3, 0, 200, 2, 10, 10, 100, &Label6,
-         "0                  100                 200"},
-        {&Label7, "ガンマ値 ( 1.00 )", &TrackBar4, -30, 30, 1, 5, 5, 0, &Label8,
-         "0.32               1.00                3.16"},
-        {&Label9, "輝度 ( +0 )", &TrackBar5, -100, 100, 2, 10, 20, 0, &Label10,
-         "-100               0                 +100"},
-        {&Label11, "自動補正レベル ( 0 )", &TrackBar6, 0, 50, 1, 2, 10, 0, &Label17,
-         "0     10    20    30    40    50 "},
+        {&Label3,
+         "明るさ ( 100 % )",
+         &TrackBar2,
+         40,
+         160,
+         2,
+         10,
+         10,
+         100,
+         &Label4,
+         {{40, "40"}, {100, "100"}, {160, "160"}}},
+        {&Label5,
+         "コントラスト ( 100 % )",
+         &TrackBar3,
+         0,
+         200,
+         2,
+         10,
+         10,
+         100,
+         &Label6,
+         {{0, "0"}, {100, "100"}, {200, "200"}}},
+        {&Label7,
+         "ガンマ値 ( 1.00 )",
+         &TrackBar4,
+         -30,
+         30,
+         1,
+         5,
+         5,
+         0,
+         &Label8,
+         {{-30, "0.32"}, {0, "1.00"}, {30, "3.16"}}},
+        {&Label9,
+         "輝度 ( +0 )",
+         &TrackBar5,
+         -100,
+         100,
+         2,
+         10,
+         20,
+         0,
+         &Label10,
+         {{-100, "-100"}, {0, "0"}, {100, "+100"}}},
+        {&Label11,
+         "自動補正レベル ( 0 )",
+         &TrackBar6,
+         0,
+         50,
+         1,
+         2,
+         10,
+         0,
+         &Label17,
+         {{0, "0"}, {10, "10"}, {20, "20"}, {30, "30"}, {40, "40"}, {50, "50"}}},
     };
     int y = 6;
     for (const SliderRow& r : rows) {
@@ -166,7 +222,7 @@ void TFrameForm::CreateControls() {
         (*r.caption)->setMinimumWidth(160);
         *r.slider = makeSlider(TabSheet1, r.min, r.max, r.line, r.page, r.tick, r.pos,
                                QRect(2, y + 15, 176, 24));
-        *r.legend = makeLabel(TabSheet1, r.legendText, 10, y + 40, 11);
+        *r.legend = new TSliderLegend(*r.slider, y + 40, 11, r.marks);
         y += 58;
     }
     // The automatic-correction slider comes first in the page's tab order.
@@ -174,8 +230,10 @@ void TFrameForm::CreateControls() {
     QWidget::setTabOrder(TrackBar2, TrackBar3);
     QWidget::setTabOrder(TrackBar3, TrackBar4);
     QWidget::setTabOrder(TrackBar4, TrackBar5);
+}
 
-    // ----- tab "画質" -----
+// The quality tab: filter levels and buttons, pixel format, handle type, JPEG quality.
+void TFrameForm::CreateQualityTab() {
     TabSheet2 = new QWidget;
     PageControl1->addTab(TabSheet2, QString::fromUtf8("画質"));
     auto* tab2Layout = new QVBoxLayout(TabSheet2);
@@ -210,8 +268,10 @@ void TFrameForm::CreateControls() {
     Label19 = makeLabel(Panel6, "JPEGの画質の値", 8, 96);
     UpDown1 = Edit2 = makeLevel(Panel6, 1, 100, 70, QRect(8, 112, 64, 22));
     Label20 = makeLabel(Panel6, "%", 78, 116);
+}
 
-    // ----- tab "変換" -----
+// The conversion tab: effect levels and buttons, and the picture-frame effect.
+void TFrameForm::CreateConversionTab() {
     TabSheet3 = new QWidget;
     PageControl1->addTab(TabSheet3, QString::fromUtf8("変換"));
     auto* tab3Layout = new QVBoxLayout(TabSheet3);
@@ -247,8 +307,10 @@ void TFrameForm::CreateControls() {
     RadioButton2->setGeometry(8, 64, 90, 20);
     Button11 = makeButton(Panel5, "額縁調", "額縁調に変換します。", QRect(104, 56, 68, 22));
     PageControl1->setCurrentIndex(0);
+}
 
-    // ----- Panel2: picture kind, colour readout, display ratio -----
+// Panel2: picture kind, colour readout, display ratio.
+void TFrameForm::CreateKindPanel() {
     Panel3 = makePanel(Panel2, QFrame::Raised);
     Panel3->setGeometry(1, 1, 182, 58);
     Label12 = makeLabel(Panel3, "グラフィックの種類", 6, 6);
@@ -279,14 +341,16 @@ void TFrameForm::CreateControls() {
     Button1 =
         makeButton(Panel2, "OK", "現在の大きさを基準( 100 % )にします。", QRect(134, 98, 41, 17));
     TrackBar1 = makeSlider(Panel2, 0, 200, 10, 20, 10, 100, QRect(2, 116, 180, 26));
-    Label1 = makeLabel(Panel2, "0                    100                 200", 10, 146, 11);
+    Label1 = new TSliderLegend(TrackBar1, 146, 11, {{0, "0"}, {100, "100"}, {200, "200"}});
+}
 
-    // ----- the view in its scroll box -----
+// The view in its scroll box, right of the panel.
+void TFrameForm::CreateView() {
     ScrollBox1 = new QScrollArea(ClientArea);
     ScrollBox1->setWidgetResizable(true);
     ScrollContents = new QWidget;
     ScrollBox1->setWidget(ScrollContents);
-    clientLayout->addWidget(ScrollBox1, 1);
+    static_cast<QHBoxLayout*>(ClientArea->layout())->addWidget(ScrollBox1, 1);
     FastPicture1View = new TPictureView(FastPicture1, ScrollContents);
     FastPicture1View->move(8, 8);
 }
@@ -415,6 +479,13 @@ void TFrameForm::ConnectHandlers() {
         });
     }
 
+    // Menu shortcuts win over the level spin boxes' own editing keys.
+    for (QAbstractSpinBox* box : findChildren<QAbstractSpinBox*>()) {
+        box->installEventFilter(this);
+        for (QLineEdit* edit : box->findChildren<QLineEdit*>())
+            edit->installEventFilter(this);
+    }
+
     FastPicture1View->OnMouseDown = [this](Qt::MouseButton b, Qt::KeyboardModifiers m, int x,
                                            int y) {
         Safely([&] { FastPicture1MouseDown(b, m, x, y); });
@@ -423,6 +494,27 @@ void TFrameForm::ConnectHandlers() {
                                            int y) {
         Safely([&] { FastPicture1MouseMove(b, m, x, y); });
     };
+}
+
+QAction* TFrameForm::MenuCommandFor(const QKeyEvent* key) const {
+    const QKeySequence pressed(key->keyCombination());
+    for (QAction* action : {U1, O1, L1, Copy1, Paste1})
+        if (action->isEnabled() && action->shortcut() == pressed) return action;
+    return nullptr;
+}
+
+bool TFrameForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (QAction* action = MenuCommandFor(key)) {
+            // Accepting the override keeps the shortcut machinery out; the key press then
+            // runs the command here, once, and never reaches the spin box's text.
+            event->accept();
+            if (event->type() == QEvent::KeyPress) action->trigger();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 // ======================================================================================
@@ -462,7 +554,15 @@ void TFrameForm::closeEvent(QCloseEvent* event) {
 }
 
 void TFrameForm::FormShow() {
-    Parameter1->Open();
+    // A settings file that cannot be loaded (unreadable, a folder in its place, too large)
+    // is reported, and the window goes on as on a first run: with the defaults, and with
+    // the picture named on the command line.
+    try {
+        Parameter1->Open();
+    } catch (const std::exception& e) {
+        Parameter1->Clear();
+        ShowException(e);
+    }
     if (Parameter1->GetCount() == 0) {
         WriteFirstRunSettings();
     } else {
@@ -488,10 +588,19 @@ void TFrameForm::FormShow() {
 }
 
 void TFrameForm::FormCloseQuery() {
+    // The base image and the temporary copy go even when writing the settings fails.
+    struct Release {
+        TFrameForm& form;
+        ~Release() {
+            form.BaseBitmap->clear();
+            form.DeleteTemporaryCopy();
+        }
+    } release{*this};
     WriteSettings();
+    // The file always starts with its header line, whatever the file read at start held.
+    if (Parameter1->GetCount() == 0 || Parameter1->GetLine(0) != SettingsKeys::Header)
+        Parameter1->Insert(0, std::string(SettingsKeys::Header));
     Parameter1->Save();
-    BaseBitmap = std::make_unique<Bitmap>();
-    DeleteTemporaryCopy();
 }
 
 void TFrameForm::FormDestroy() {
@@ -515,12 +624,12 @@ void TFrameForm::TrackBar1Change() {
         TrackBar1->setValue(TrackBar1->tickInterval());
         return;
     }
-    Label2->setText(QString::fromUtf8("表示倍率 ( %1 % )").arg(position));
+    Label2->setText(SliderCaption(TrackBar1, position));
     TPictureType type = FastPicture1.GetPictureType();
     if (Tag == -1 || type == picNil || type == picIcon) return;
     bool frameOn = TrimFrameOff();
-    SetViewSize(scaled(FastPicture1.picture().width(), position),
-                scaled(FastPicture1.picture().height(), position));
+    SetViewSize(ScaledSize(FastPicture1.picture().width(), position),
+                ScaledSize(FastPicture1.picture().height(), position));
     if (frameOn) A1Click();
     UpdateCaption();
 }
@@ -635,9 +744,13 @@ int TFrameForm::HandleTypeIndex() const {
 }
 
 void TFrameForm::ComboBox1Change() {
-    int a = PictureKind();
-    int s = ComboBox1->currentIndex();
-    if (s == a || s == 5 || s == 6 || a == 0) {
+    const int a = PictureKind();
+    const int s = ComboBox1->currentIndex();
+    // Icons and other pictures are never made; without a picture nothing is converted.
+    const bool makeable = s >= 1 && s <= int(std::size(kSelectorKinds)) &&
+                          kSelectorKinds[s - 1] != GraphicKind::Icon &&
+                          kSelectorKinds[s - 1] != GraphicKind::Other;
+    if (s == a || a == 0 || (s != 0 && !makeable)) {
         ComboBox1->setCurrentIndex(a);
         return;
     }
@@ -645,19 +758,8 @@ void TFrameForm::ComboBox1Change() {
         L1Click();
         return;
     }
-    // The kinds without a picture class in this build snap back as well.
-    if ((s == 1 && !Picture::findFileFormat("jpg")) ||
-        (s == 2 && !Picture::findFileFormat("gif"))) {
-        ComboBox1->setCurrentIndex(a);
-        return;
-    }
     TrimFrameOff();
-    SaveOptions options;
-    options.jpegQuality = UpDown1->value();
-    std::unique_ptr<Graphic> converted =
-        convertPicture(*FastPicture1.picture().graphic(), kSelectorKinds[s - 1], options);
-    FastPicture1.picture().setGraphic(std::move(converted));
-    FastPicture1.Invalidate();
+    Document.ConvertKind(kSelectorKinds[s - 1], UpDown1->value());
     UpdateCaption();
     RefreshHistogram();
 }

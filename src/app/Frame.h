@@ -23,11 +23,14 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/Histgram.h"
+#include "document/Document.h"
 #include "engine/FastPicture.h"
 
 class QAction;
 class QComboBox;
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QMenuBar;
@@ -45,13 +48,14 @@ class TParameter;
 class TFrameDialogs;
 class THistgramForm;
 class TPictureView;
+class TSliderLegend;
 namespace dragdrop {
 class TDropPictureTarget;
 class TDropBMPSource;
 class TDropMetaSource;
 } // namespace dragdrop
 
-class TFrameForm : public QMainWindow {
+class TFrameForm : public QMainWindow, public THistgramHost {
     Q_OBJECT
 public:
     explicit TFrameForm(QWidget* parent = nullptr);
@@ -59,20 +63,23 @@ public:
 
     // ----- non-visual members -----
     TFastPicture FastPicture1;
+    // The picture's copies, its files and the document commands' work.
+    TDocument Document{FastPicture1};
     std::unique_ptr<TParameter> Parameter1;
     // OpenDialog1, SaveDialog1 and the message boxes.
     std::unique_ptr<TFrameDialogs> Dialogs;
 
-    // ----- document state -----
-    QString SourcePath;
-    QString DisplayName;
-    QString SizeText;
+    // ----- document state (held by Document, named here as the window's handlers and
+    // the other windows know it) -----
+    QString& SourcePath = Document.SourcePath;
+    QString& DisplayName = Document.DisplayName;
+    QString& SizeText = Document.SizeText;
+    QString& OpenDir = Document.OpenDir;
+    QString& SaveDir = Document.SaveDir;
+    std::unique_ptr<Bitmap>& BaseBitmap = Document.BaseBitmap;
     QString DimensionText;
     QString DepthText;
     QString FormatText;
-    QString OpenDir;
-    QString SaveDir;
-    std::unique_ptr<Bitmap> BaseBitmap;
     TRect TrimRect{0, 0, 100, 100};
     QPoint DownPoint;
     // Slider guard: -1 while the program itself moves sliders.
@@ -83,9 +90,9 @@ public:
     // The program's command-line arguments after the program name; the first one is
     // opened when the window is first shown.
     QStringList CommandLine;
-    // Folder for the temporary copies; empty means beside the executable, or
-    // $XDG_CACHE_HOME/pixelwright/ when that folder is not writable.
-    std::filesystem::path TemporaryFolderOverride;
+    // Folder for the temporary copies; empty means this instance's own folder (see
+    // TInstanceFolder).
+    std::filesystem::path& TemporaryFolderOverride = Document.TemporaryFolderOverride;
 
     // ----- drag-and-drop components (owned by the window, FrameExchange.cpp) -----
     dragdrop::TDropPictureTarget* DropPictureTarget1 = nullptr;
@@ -109,23 +116,23 @@ public:
     QWidget* ScrollContents = nullptr;
     TPictureView* FastPicture1View = nullptr;
 
-    QLabel* Label1 = nullptr;
+    TSliderLegend* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;
+    TSliderLegend* Label4 = nullptr;
     QLabel* Label5 = nullptr;
-    QLabel* Label6 = nullptr;
+    TSliderLegend* Label6 = nullptr;
     QLabel* Label7 = nullptr;
-    QLabel* Label8 = nullptr;
+    TSliderLegend* Label8 = nullptr;
     QLabel* Label9 = nullptr;
-    QLabel* Label10 = nullptr;
+    TSliderLegend* Label10 = nullptr;
     QLabel* Label11 = nullptr;
     QLabel* Label12 = nullptr;
     QLabel* Label13 = nullptr;
     QLabel* Label14 = nullptr;
     QLabel* Label15 = nullptr;
     QLabel* Label16 = nullptr;
-    QLabel* Label17 = nullptr;
+    TSliderLegend* Label17 = nullptr;
     QLabel* Label18 = nullptr;
     QLabel* Label19 = nullptr;
     QLabel* Label20 = nullptr;
@@ -255,8 +262,12 @@ public:
     void TakeBase();
     void SaveTemporaryCopy();
     void DeleteTemporaryCopy();
-    // Folder of the temporary copies.
-    std::filesystem::path TemporaryFolder() const;
+    // A picture that arrived without a file (paste, drop): the panel goes neutral, the
+    // document takes the picture (temporary copy under label, base image) and the view
+    // fits it at the ratio for a new picture.
+    void PictureArrived(std::unique_ptr<Graphic> picture, const QString& label);
+    // Brings the view to a newly arrived picture at FitRatio.
+    void FitView();
 
     // ----- adjustment panel (FramePanel.cpp) -----
     void ApplyTone();
@@ -311,12 +322,15 @@ public:
     void V1Click();
     // Creates the drag sources and the drop target and registers the scroll box.
     void CreateExchange();
-    // A picture that arrived without a file (paste or drop) becomes the picture in view.
-    void PictureArrived(std::unique_ptr<Graphic> graphic, bool dropped);
 
     // ----- histogram window (Histgram.cpp) -----
     void H1Click();
     void RefreshHistogram();
+    // What the histogram window asks of the main window.
+    TDocument& HistgramDocument() override;
+    TParameter& HistgramSettings() override;
+    void WithoutOverlay(const std::function<void()>& work) override;
+    void HistgramShown(bool shown) override;
 
     // ----- helpers shared by the files above -----
     // Sets the engine's display size and brings the view widget to it.
@@ -324,8 +338,12 @@ public:
     // The client area below the menu bar.
     void SetClientSize(int width, int height);
     QSize ClientSize() const;
-    // Sets TrackBar1..6 and their captions to neutral with the guard raised.
-    void NeutralSliders();
+    // Sets sliders and their captions to neutral with the guard raised: the automatic
+    // correction TrackBar6, the tone sliders TrackBar2..5, the display ratio TrackBar1.
+    enum : unsigned { kAutomaticSlider = 1, kToneSliders = 2, kRatioSlider = 4 };
+    void NeutralSliders(unsigned which = kAutomaticSlider | kToneSliders | kRatioSlider);
+    // A slider's caption for a position.
+    QString SliderCaption(const QSlider* slider, int position) const;
     // Switches the trimming frame off when it is shown; returns whether it was.
     bool TrimFrameOff();
     // The picture is a bitmap (the view holds one).
@@ -337,6 +355,9 @@ public:
     void ShowException(const std::exception& e);
 
 protected:
+    // Keeps the menu shortcuts (Ctrl+Z, Ctrl+C, Ctrl+V, ...) for the menu commands while
+    // a level spin box has the focus, instead of its text's undo, copy and paste.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -344,8 +365,15 @@ protected:
 
 private:
     void CreateControls();
+    void CreateToneTab();
+    void CreateQualityTab();
+    void CreateConversionTab();
+    void CreateKindPanel();
+    void CreateView();
     void CreateMenu();
     void ConnectHandlers();
+    // The menu command whose shortcut key is, or nullptr.
+    QAction* MenuCommandFor(const QKeyEvent* key) const;
     void ReadSettings();
     void WriteFirstRunSettings();
     void WriteSettings();
@@ -355,12 +383,8 @@ private:
 };
 
 // ----- small rules the window uses, kept apart for the tests -----
-// "  " + file size in KB (rounded as the size text rounds) + "KB".
-QString FileSizeText(unsigned long long size);
-// Folder of a path: everything before the last "/"; the root keeps its slash.
-QString FolderOf(const QString& path);
-// The temporary copy's file name for a picture class ("ImageData.bmp", ...).
-QString TemporaryName(const Graphic* graphic);
+// Whole pixels of a size at a display ratio, in integer arithmetic.
+int ScaledSize(int size, int ratio);
 // "$" + eight upper-case hexadecimal digits + "  =".
 QString ColorText(uint32_t color);
 // The trimming frame drawn by inversion (every pixel's bits inverted, as a black pen in

@@ -14,11 +14,15 @@ QString filterEntry(const QString& filter, int index) {
     return entries.value(0);
 }
 
-QString applicationTitle() {
-    return QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+} // namespace
+
+QString ApplicationTitle(const QString& executablePath) {
+    return QFileInfo(executablePath).completeBaseName();
 }
 
-} // namespace
+QString ApplicationTitle() {
+    return ApplicationTitle(QCoreApplication::applicationFilePath());
+}
 
 QString TQtFrameDialogs::OpenFile(QWidget* parent, const QString& dir, const QString& filter,
                                   int filterIndex) {
@@ -45,11 +49,11 @@ QString TQtFrameDialogs::SaveFile(QWidget* parent, const QString& title, const Q
 }
 
 void TQtFrameDialogs::ShowMessage(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok, parent);
     box.exec();
 }
 
 void TQtFrameDialogs::ShowError(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, parent);
     box.exec();
 }

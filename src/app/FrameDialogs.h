@@ -6,6 +6,11 @@
 
 class QWidget;
 
+// The program's title in message boxes and the About box: the executable's name without
+// its last extension only ("pixel.wright" stays whole).
+QString ApplicationTitle(const QString& executablePath);
+QString ApplicationTitle();
+
 class TFrameDialogs {
 public:
     virtual ~TFrameDialogs() = default;

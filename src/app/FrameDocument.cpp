@@ -1,18 +1,13 @@
-// The document: opening, saving, undo, revert, clear, the base image and the temporary
-// copies of pictures that arrived without a file.
-#include <unistd.h>
-
-#include <QCoreApplication>
-#include <QDir>
+// The window's side of the document: the open, save, undo, revert and clear commands.
+// The document itself (TDocument) holds the picture's copies and does the file work; the
+// handlers here add the window's part: dialogs, sliders, view size, caption, histogram
+// and messages.
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileInfo>
-#include <QLabel>
 #include <QMimeData>
 #include <QSlider>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QTabWidget>
 #include <QUrl>
 
@@ -20,82 +15,7 @@
 #include "app/FrameDialogs.h"
 #include "app/FrameTexts.h"
 #include "app/PictureView.h"
-#include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
-#include "platform/GraphicBitmap.h"
-#include "platform/Metafile.h"
-
-namespace {
-
-// Paths cross to the platform layer in the file system's encoding, so that names that
-// are not valid UTF-8 still open and save.
-std::filesystem::path toPath(const QString& s) {
-    const QByteArray encoded = QFile::encodeName(s);
-    return std::filesystem::path(std::string(encoded.constData(), size_t(encoded.size())));
-}
-
-} // namespace
-
-// ======================================================================================
-// Small rules
-// ======================================================================================
-
-QString FileSizeText(unsigned long long size) {
-    unsigned long long k = size / 1024;
-    unsigned long long rest = size % 1024;
-    if (rest != 0 && (k == 0 || rest >= 512)) ++k;
-    return QStringLiteral("  %1KB").arg(k);
-}
-
-QString FolderOf(const QString& path) {
-    qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0) return QString();
-    // The root keeps its slash, as does a run of slashes ("//x" → "//").
-    if (slash == 0 || path[slash - 1] == QLatin1Char('/')) return path.left(slash + 1);
-    return path.left(slash);
-}
-
-QString TemporaryName(const Graphic* graphic) {
-    if (!graphic) return QStringLiteral("ImageData.dat");
-    switch (graphic->kind()) {
-    case GraphicKind::Bitmap:
-        return QStringLiteral("ImageData.bmp");
-    case GraphicKind::Metafile:
-        return static_cast<const Metafile*>(graphic)->enhanced() ? QStringLiteral("ImageData.emf")
-                                                                 : QStringLiteral("ImageData.wmf");
-    case GraphicKind::Icon:
-        return QStringLiteral("ImageData.ico");
-    case GraphicKind::Jpeg:
-        return QStringLiteral("ImageData.jpg");
-    case GraphicKind::Gif:
-        return QStringLiteral("ImageData.gif");
-    case GraphicKind::Other:
-        break;
-    }
-    return QStringLiteral("ImageData.dat");
-}
-
-// ======================================================================================
-// Sliders back to neutral
-// ======================================================================================
-
-void TFrameForm::NeutralSliders() {
-    int saved = Tag;
-    Tag = -1;
-    TrackBar6->setValue(0);
-    Label11->setText(QString::fromUtf8("自動補正レベル ( 0 )"));
-    TrackBar5->setValue(0);
-    Label9->setText(QString::fromUtf8("輝度 ( +0 )"));
-    TrackBar4->setValue(0);
-    Label7->setText(QString::fromUtf8("ガンマ値 ( 1.00 )"));
-    TrackBar3->setValue(100);
-    Label5->setText(QString::fromUtf8("コントラスト ( 100 % )"));
-    TrackBar2->setValue(100);
-    Label3->setText(QString::fromUtf8("明るさ ( 100 % )"));
-    TrackBar1->setValue(100);
-    Label2->setText(QString::fromUtf8("表示倍率 ( 100 % )"));
-    Tag = saved == -1 ? -1 : 0;
-}
 
 // ======================================================================================
 // Opening
@@ -110,7 +30,7 @@ void TFrameForm::Open1Click() {
 }
 
 void TFrameForm::OpenFromShell(const QString& path) {
-    DeleteTemporaryCopy();
+    Document.DeleteTemporaryCopy();
     DisplayName = path;
     SourcePath = DisplayName;
     OpenPicture(SourcePath);
@@ -124,48 +44,44 @@ void TFrameForm::OpenPicture(QString path) {
     FastPicture1.picture().clear();
     FastPicture1.Invalidate();
     NeutralSliders();
-
-    FastPicture1.Stretch = false;
-    bool loaded = false;
-    try {
-        FastPicture1.picture().setGraphic(loadPictureFile(toPath(path)));
-        // The base image decodes the picture; a JPEG or GIF whose data breaks only while
-        // decoding counts as a failed open, not as an error later on.
-        TakeBase();
-        loaded = !FastPicture1.picture().empty();
-    } catch (const std::exception&) {
-        loaded = false;
-    }
-    if (!loaded) {
-        FastPicture1.Stretch = true;
-        FastPicture1.picture().clear();
-        FastPicture1.Invalidate();
-        DisplayName.clear();
-        SourcePath.clear();
+    if (!Document.Load(path)) {
         UpdateCaption();
         RefreshHistogram();
         Dialogs->ShowMessage(this, path + QString::fromUtf8(texts::kCannotOpen));
         return;
     }
+    FitView();
+    FastPicture1.Invalidate();
+    UpdateCaption();
+    RefreshHistogram();
+}
 
-    if (DisplayName == SourcePath) {
-        SizeText = FileSizeText(QFileInfo(path).size());
-        OpenDir = FolderOf(path);
-    } else {
-        SizeText.clear();
+void TFrameForm::PictureArrived(std::unique_ptr<Graphic> picture, const QString& label) {
+    FastPicture1.picture().clear();
+    FastPicture1.Invalidate();
+    NeutralSliders();
+    FastPicture1.Stretch = false;
+    if (picture && !picture->empty()) {
+        Document.Arrive(std::move(picture), label);
+        FitView();
+        PageControl1->setCurrentIndex(0);
+        TrackBar6->setFocus();
     }
-    int width = FastPicture1.picture().width();
-    int height = FastPicture1.picture().height();
-    int ratio = FitRatio(width, height);
-    if (ratio == TrackBar1->value())
-        SetViewSize(static_cast<int>(int64_t(width) * ratio / 100),
-                    static_cast<int>(int64_t(height) * ratio / 100));
-    else
-        TrackBar1->setValue(ratio);
     FastPicture1.Stretch = true;
     FastPicture1.Invalidate();
     UpdateCaption();
     RefreshHistogram();
+    UpDown10->setValue(-1);
+}
+
+void TFrameForm::FitView() {
+    const int width = FastPicture1.picture().width();
+    const int height = FastPicture1.picture().height();
+    const int ratio = FitRatio(width, height);
+    if (ratio == TrackBar1->value())
+        SetViewSize(ScaledSize(width, ratio), ScaledSize(height, ratio));
+    else
+        TrackBar1->setValue(ratio);
 }
 
 // ======================================================================================
@@ -173,21 +89,18 @@ void TFrameForm::OpenPicture(QString path) {
 // ======================================================================================
 
 void TFrameForm::Save1Click() {
-    const Graphic* graphic = FastPicture1.picture().graphic();
-    if (!graphic) return;
+    if (!FastPicture1.picture().graphic()) return;
     TrimFrameOff();
     QString proposed = QFileInfo(SourcePath).fileName();
     QString path = Dialogs->SaveFile(this, QString::fromUtf8(texts::kSaveTitle), SaveDir, proposed,
                                      QString::fromUtf8(texts::kSaveFilter), texts::kFilterIndex);
     if (path.isEmpty()) return;
-
     // The picture is saved at the size shown.
     SaveOptions options;
     options.width = FastPicture1.Width;
     options.height = FastPicture1.Height;
     options.jpegQuality = UpDown1->value();
-    savePictureFile(*graphic, toPath(path), options);
-    SaveDir = FolderOf(path);
+    Document.Save(path, options);
 }
 
 // ======================================================================================
@@ -200,11 +113,13 @@ void TFrameForm::U1Click() {
 }
 
 void TFrameForm::RestoreBase() {
-    if (!ViewBitmap()) return;
-    NeutralSliders();
-    FastPicture1.picture().assign(BaseBitmap.get());
-    // The slider reads 100 again, so the view shows the base image at its own size.
-    SetViewSize(BaseBitmap->width(), BaseBitmap->height());
+    if (FastPicture1.GetPictureType() != picBitmap) return;
+    // The tone sliders go back to neutral; the display ratio the user chose stays, and
+    // the view shows the base image at that ratio.
+    NeutralSliders(kAutomaticSlider | kToneSliders);
+    Document.RestoreBase();
+    const int ratio = TrackBar1->value();
+    SetViewSize(ScaledSize(BaseBitmap->width(), ratio), ScaledSize(BaseBitmap->height(), ratio));
     FastPicture1.Invalidate();
     UpdateCaption();
     RefreshHistogram();
@@ -219,10 +134,7 @@ void TFrameForm::O1Click() {
 }
 
 void TFrameForm::L1Click() {
-    FastPicture1.picture().clear();
-    FastPicture1.Invalidate();
-    DisplayName.clear();
-    SourcePath.clear();
+    Document.Clear();
     NeutralSliders();
     UpdateCaption();
     RefreshHistogram();
@@ -238,36 +150,15 @@ void TFrameForm::Exit1Click() {
 // ======================================================================================
 
 void TFrameForm::TakeBase() {
-    const Graphic* graphic = FastPicture1.picture().graphic();
-    if (!graphic) return;
-    *BaseBitmap = graphicToBitmap(*graphic);
-}
-
-std::filesystem::path TFrameForm::TemporaryFolder() const {
-    if (!TemporaryFolderOverride.empty()) return TemporaryFolderOverride;
-    std::filesystem::path exeDir = toPath(QCoreApplication::applicationDirPath());
-    if (::access(exeDir.c_str(), W_OK) == 0) return exeDir;
-    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
-    if (cache.isEmpty() || !QDir::isAbsolutePath(cache))
-        cache = QDir::homePath() + QStringLiteral("/.cache");
-    return toPath(cache) / "pixelwright";
+    Document.TakeBase();
 }
 
 void TFrameForm::SaveTemporaryCopy() {
-    const Graphic* graphic = FastPicture1.picture().graphic();
-    if (!graphic) return;
-    std::filesystem::path folder = TemporaryFolder();
-    std::filesystem::create_directories(folder);
-    std::filesystem::path path = folder / TemporaryName(graphic).toStdString();
-    SourcePath = QString::fromStdString(path.string());
-    FastPicture1.picture().saveToFile(path);
+    Document.SaveTemporaryCopy();
 }
 
 void TFrameForm::DeleteTemporaryCopy() {
-    if (SourcePath.isEmpty() || SourcePath == DisplayName) return;
-    std::error_code ec;
-    std::filesystem::path path = toPath(SourcePath);
-    if (std::filesystem::is_regular_file(path, ec)) std::filesystem::remove(path, ec);
+    Document.DeleteTemporaryCopy();
 }
 
 // ======================================================================================
@@ -279,7 +170,11 @@ QString firstDroppedFile(const QMimeData* data) {
     if (!data || !data->hasUrls()) return QString();
     const QList<QUrl> urls = data->urls();
     if (urls.isEmpty() || !urls.first().isLocalFile()) return QString();
-    return urls.first().toLocalFile();
+    // The path's bytes as the URL carries them, so that a name that is not valid UTF-8
+    // keeps its bytes.
+    const QByteArray encoded = urls.first().path(QUrl::FullyEncoded).toLatin1();
+    const QByteArray bytes = QByteArray::fromPercentEncoding(encoded);
+    return FromPath(std::string(bytes.constData(), size_t(bytes.size())));
 }
 } // namespace
 

@@ -328,12 +328,16 @@ std::unique_ptr<Graphic> clipboardStreamPicture(TFrameForm& form, const char* fo
 
 void TFrameForm::PasteJpeg() {
     std::unique_ptr<Graphic> g = clipboardStreamPicture(*this, "JFIF", "jpg");
-    if (g) PictureArrived(std::move(g), false);
+    if (!g) return;
+    const QString label = ArrivalLabel(g.get(), false);
+    PictureArrived(std::move(g), label);
 }
 
 void TFrameForm::PasteGif() {
     std::unique_ptr<Graphic> g = clipboardStreamPicture(*this, "GIF Image", "gif");
-    if (g) PictureArrived(std::move(g), false);
+    if (!g) return;
+    const QString label = ArrivalLabel(g.get(), false);
+    PictureArrived(std::move(g), label);
 }
 
 void TFrameForm::Paste1Click() {
@@ -354,7 +358,9 @@ void TFrameForm::Paste1Click() {
         return;
     }
     std::unique_ptr<Graphic> g = readPictureData(*data, kind);
-    if (g) PictureArrived(std::move(g), false);
+    if (!g) return;
+    const QString label = ArrivalLabel(g.get(), false);
+    PictureArrived(std::move(g), label);
 }
 
 void TFrameForm::DropPictureTarget1Drop() {
@@ -369,39 +375,9 @@ void TFrameForm::DropPictureTarget1Drop() {
     }
     TrimFrameOff();
     // The target's picture lives only during this handler: the view takes it over.
-    PictureArrived(target.Picture.release(), true);
-}
-
-void TFrameForm::PictureArrived(std::unique_ptr<Graphic> graphic, bool dropped) {
-    if (!graphic || graphic->empty()) return;
-    // Emptied view and neutral sliders, as when opening; no stretching while it arrives.
-    FastPicture1.picture().clear();
-    FastPicture1.Invalidate();
-    NeutralSliders();
-    FastPicture1.Stretch = false;
-    FastPicture1.picture().setGraphic(std::move(graphic));
-
-    DeleteTemporaryCopy();
-    DisplayName = ArrivalLabel(FastPicture1.picture().graphic(), dropped);
-    SizeText.clear();
-    const int width = FastPicture1.picture().width();
-    const int height = FastPicture1.picture().height();
-    const int ratio = FitRatio(width, height);
-    TakeBase();
-    SaveTemporaryCopy();
-    if (ratio == TrackBar1->value())
-        SetViewSize(static_cast<int>(int64_t(width) * ratio / 100),
-                    static_cast<int>(int64_t(height) * ratio / 100));
-    else
-        TrackBar1->setValue(ratio);
-    PageControl1->setCurrentIndex(0);
-    TrackBar6->setFocus();
-
-    FastPicture1.Stretch = true;
-    FastPicture1.Invalidate();
-    UpdateCaption();
-    RefreshHistogram();
-    UpDown10->setValue(-1);
+    std::unique_ptr<Graphic> dropped = target.Picture.release();
+    const QString label = ArrivalLabel(dropped.get(), true);
+    PictureArrived(std::move(dropped), label);
 }
 
 // ======================================================================================
@@ -557,7 +533,7 @@ void TFrameForm::H2Click() {
 }
 
 void TFrameForm::About1Click() {
-    QString title = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+    QString title = ApplicationTitle();
     QMessageBox::about(this, title, title + QString::fromUtf8(texts::kAboutText));
 }
 

@@ -49,55 +49,83 @@ bool ignoresPicture(TPictureType type) {
 }
 } // namespace
 
+// ======================================================================================
+// Sliders: captions and the neutral positions
+// ======================================================================================
+
+namespace {
+// Every slider with its caption and neutral position, in the order they are reset.
+struct SliderInfo {
+    QSlider* TFrameForm::*slider;
+    QLabel* TFrameForm::*caption;
+    int neutral;
+    unsigned group;
+};
+constexpr SliderInfo kSliders[] = {
+    {&TFrameForm::TrackBar6, &TFrameForm::Label11, 0, TFrameForm::kAutomaticSlider},
+    {&TFrameForm::TrackBar5, &TFrameForm::Label9, 0, TFrameForm::kToneSliders},
+    {&TFrameForm::TrackBar4, &TFrameForm::Label7, 0, TFrameForm::kToneSliders},
+    {&TFrameForm::TrackBar3, &TFrameForm::Label5, 100, TFrameForm::kToneSliders},
+    {&TFrameForm::TrackBar2, &TFrameForm::Label3, 100, TFrameForm::kToneSliders},
+    {&TFrameForm::TrackBar1, &TFrameForm::Label2, 100, TFrameForm::kRatioSlider},
+};
+} // namespace
+
+QString TFrameForm::SliderCaption(const QSlider* slider, int position) const {
+    if (slider == TrackBar1) return QString::fromUtf8("表示倍率 ( %1 % )").arg(position);
+    if (slider == TrackBar2) return QString::fromUtf8("明るさ ( %1 % )").arg(position);
+    if (slider == TrackBar3) return QString::fromUtf8("コントラスト ( %1 % )").arg(position);
+    if (slider == TrackBar4) return GammaCaption(position);
+    if (slider == TrackBar5) return LightCaption(position);
+    return QString::fromUtf8("自動補正レベル ( %1 )").arg(position);
+}
+
+void TFrameForm::NeutralSliders(unsigned which) {
+    const int saved = Tag;
+    Tag = -1;
+    for (const SliderInfo& info : kSliders) {
+        if (!(info.group & which)) continue;
+        QSlider* slider = this->*info.slider;
+        slider->setValue(info.neutral);
+        (this->*info.caption)->setText(SliderCaption(slider, info.neutral));
+    }
+    Tag = saved == -1 ? -1 : 0;
+}
+
 // The four tone sliders share one rule: caption, then (unless the program moves the
 // sliders or there is nothing to adjust) neutral automatic correction and a fresh
 // re-application from the base image.
-static void toneSliderChanged(TFrameForm& form) {
+static void toneSliderChanged(TFrameForm& form, QSlider* slider, QLabel* caption) {
+    caption->setText(form.SliderCaption(slider, slider->value()));
     if (form.Tag == -1 || ignoresPicture(form.FastPicture1.GetPictureType())) return;
-    form.Tag = -1;
-    form.TrackBar6->setValue(0);
-    form.Label11->setText(QString::fromUtf8("自動補正レベル ( 0 )"));
-    form.Tag = 0;
+    form.NeutralSliders(TFrameForm::kAutomaticSlider);
     form.ApplyTone();
     form.UpdateCaption();
     form.RefreshHistogram();
 }
 
 void TFrameForm::TrackBar2Change() {
-    Label3->setText(QString::fromUtf8("明るさ ( %1 % )").arg(TrackBar2->value()));
-    toneSliderChanged(*this);
+    toneSliderChanged(*this, TrackBar2, Label3);
 }
 
 void TFrameForm::TrackBar3Change() {
-    Label5->setText(QString::fromUtf8("コントラスト ( %1 % )").arg(TrackBar3->value()));
-    toneSliderChanged(*this);
+    toneSliderChanged(*this, TrackBar3, Label5);
 }
 
 void TFrameForm::TrackBar4Change() {
-    Label7->setText(GammaCaption(TrackBar4->value()));
-    toneSliderChanged(*this);
+    toneSliderChanged(*this, TrackBar4, Label7);
 }
 
 void TFrameForm::TrackBar5Change() {
-    Label9->setText(LightCaption(TrackBar5->value()));
-    toneSliderChanged(*this);
+    toneSliderChanged(*this, TrackBar5, Label9);
 }
 
 void TFrameForm::TrackBar6Change() {
     int position = TrackBar6->value();
-    Label11->setText(QString::fromUtf8("自動補正レベル ( %1 )").arg(position));
+    Label11->setText(SliderCaption(TrackBar6, position));
     if (Tag == -1 || ignoresPicture(FastPicture1.GetPictureType())) return;
     TrimFrameOff();
-    Tag = -1;
-    TrackBar5->setValue(0);
-    Label9->setText(LightCaption(0));
-    TrackBar4->setValue(0);
-    Label7->setText(GammaCaption(0));
-    TrackBar3->setValue(100);
-    Label5->setText(QString::fromUtf8("コントラスト ( 100 % )"));
-    TrackBar2->setValue(100);
-    Label3->setText(QString::fromUtf8("明るさ ( 100 % )"));
-    Tag = 0;
+    NeutralSliders(kToneSliders);
     FastPicture1.picture().assign(BaseBitmap.get());
     FastPicture1.Invalidate();
     // Position 0 passes -1 as an unsigned value, which the operation refuses.
@@ -109,18 +137,7 @@ void TFrameForm::TrackBar6Change() {
 void TFrameForm::Button2Click() {
     TrimFrameOff();
     TakeBase();
-    Tag = -1;
-    TrackBar6->setValue(0);
-    Label11->setText(QString::fromUtf8("自動補正レベル ( 0 )"));
-    TrackBar5->setValue(0);
-    Label9->setText(LightCaption(0));
-    TrackBar4->setValue(0);
-    Label7->setText(GammaCaption(0));
-    TrackBar3->setValue(100);
-    Label5->setText(QString::fromUtf8("コントラスト ( 100 % )"));
-    TrackBar2->setValue(100);
-    Label3->setText(QString::fromUtf8("明るさ ( 100 % )"));
-    Tag = 0;
+    NeutralSliders(kAutomaticSlider | kToneSliders);
 }
 
 // ======================================================================================

@@ -5,15 +5,16 @@
 #include <QPainter>
 
 #include "app/Frame.h"
+#include "document/Document.h"
 #include "platform/Graphic.h"
 #include "platform/Metafile.h"
 #include "settings/Param.h"
 #include "settings/SettingsKeys.h"
 
-THistgramForm::THistgramForm(TFrameForm* owner)
-    : QWidget(owner, Qt::Tool | Qt::WindowStaysOnTopHint), owner_(owner) {
+THistgramForm::THistgramForm(QWidget* parent, THistgramHost& host)
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint), host_(host) {
     setWindowTitle(QStringLiteral("Histgram"));
-    setFont(owner->font());
+    if (parent) setFont(parent->font());
     resize(294 - 8, 209 - 27);
     move(491, 355);
 }
@@ -26,7 +27,7 @@ void THistgramForm::SetImage(std::unique_ptr<Graphic> picture) {
 }
 
 void THistgramForm::FormShow() {
-    TParameter& p = *owner_->Parameter1;
+    TParameter& p = host_.HistgramSettings();
     using namespace SettingsKeys;
     int left = p.ReadInteger(HLeft);
     int top = p.ReadInteger(HTop);
@@ -41,25 +42,17 @@ void THistgramForm::FormShow() {
     else if (state == 1)
         setWindowState(Qt::WindowMinimized);
     DrawHistogram();
-    owner_->H1->setChecked(true);
+    host_.HistgramShown(true);
 }
 
 void THistgramForm::DrawHistogram() {
-    bool frameOn = owner_->A1->isChecked();
-    if (frameOn) owner_->DrawTrimFrame();
     auto picture = std::make_unique<Metafile>();
-    try {
-        owner_->FastPicture1.DrawHistogram(*picture, 2, 2, 0);
-    } catch (...) {
-        if (frameOn) owner_->DrawTrimFrame();
-        throw;
-    }
-    if (frameOn) owner_->DrawTrimFrame();
+    host_.WithoutOverlay([&] { host_.HistgramDocument().Engine.DrawHistogram(*picture, 2, 2, 0); });
     SetImage(std::move(picture));
 }
 
 void THistgramForm::WriteBounds() {
-    TParameter& p = *owner_->Parameter1;
+    TParameter& p = host_.HistgramSettings();
     using namespace SettingsKeys;
     Qt::WindowStates states = windowState();
     int state = (states & Qt::WindowMinimized) ? 1 : (states & Qt::WindowMaximized) ? 2 : 0;
@@ -74,7 +67,7 @@ void THistgramForm::WriteBounds() {
 
 void THistgramForm::closeEvent(QCloseEvent* event) {
     WriteBounds();
-    owner_->H1->setChecked(false);
+    host_.HistgramShown(false);
     event->accept();
 }
 
@@ -93,8 +86,36 @@ void TFrameForm::H1Click() {
         return;
     }
     // A new window each time; a closed one stays hidden until the main window goes.
-    HistgramForm = new THistgramForm(this);
+    HistgramForm = new THistgramForm(this, *this);
     HistgramForm->FormShow();
+}
+
+TDocument& TFrameForm::HistgramDocument() {
+    return Document;
+}
+
+TParameter& TFrameForm::HistgramSettings() {
+    return *Parameter1;
+}
+
+void TFrameForm::WithoutOverlay(const std::function<void()>& work) {
+    // The frame is drawn inverting: drawing it again takes it out.
+    if (!A1->isChecked()) {
+        work();
+        return;
+    }
+    DrawTrimFrame();
+    try {
+        work();
+    } catch (...) {
+        DrawTrimFrame();
+        throw;
+    }
+    DrawTrimFrame();
+}
+
+void TFrameForm::HistgramShown(bool shown) {
+    H1->setChecked(shown);
 }
 
 void TFrameForm::RefreshHistogram() {

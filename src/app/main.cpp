@@ -53,7 +53,10 @@ int main(int argc, char** argv) {
     TApplication app(argc, argv);
     InitializePlatform();
     TFrameForm frame;
-    frame.CommandLine = app.arguments().mid(1);
+    // Taken as bytes (Qt has removed its own options from argv): a name that is not valid
+    // UTF-8 still opens.
+    for (int i = 1; i < argc; ++i)
+        frame.CommandLine << FromPath(argv[i]);
     if (qEnvironmentVariableIsSet("PW_BENCH_PAINT")) arrangePaintBenchmark(frame, start);
     frame.show();
     return app.exec();

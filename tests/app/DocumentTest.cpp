@@ -192,9 +192,11 @@ TEST_F(FrameTest, UndoReturnsToTheBaseWithNeutralSliders) {
     EXPECT_TRUE(pwtest::sameBitmap(*form->ViewBitmap(), base));
     EXPECT_EQ(form->TrackBar2->value(), 100);
     EXPECT_EQ(form->Label3->text(), QString::fromUtf8("明るさ ( 100 % )"));
-    EXPECT_EQ(form->TrackBar1->value(), 100);
-    EXPECT_EQ(form->FastPicture1.Width, 120);
-    EXPECT_EQ(form->FastPicture1.Height, 80);
+    // The display ratio the user chose stays; slider, caption and view agree.
+    EXPECT_EQ(form->TrackBar1->value(), 150);
+    EXPECT_EQ(form->Label2->text(), QString::fromUtf8("表示倍率 ( 150 % )"));
+    EXPECT_EQ(form->FastPicture1.Width, 180);
+    EXPECT_EQ(form->FastPicture1.Height, 120);
 
     // After a new base point undo returns to that point.
     form->TrackBar2->setValue(60);
@@ -203,6 +205,22 @@ TEST_F(FrameTest, UndoReturnsToTheBaseWithNeutralSliders) {
     form->TrackBar3->setValue(150);
     form->U1Click();
     EXPECT_TRUE(pwtest::sameBitmap(*form->ViewBitmap(), darker));
+}
+
+TEST_F(FrameTest, UndoKeepsALargePictureAtTheRatioItIsShownAt) {
+    openForm();
+    dialogs->openAnswers << writeBmp("large.bmp", 3000, 1200);
+    form->Open1Click();
+    ASSERT_EQ(form->TrackBar1->value(), 30);
+    form->TrackBar1->setValue(10);
+    form->TrackBar5->setValue(40);
+    form->U1Click();
+    EXPECT_EQ(form->TrackBar1->value(), 10);
+    EXPECT_EQ(form->TrackBar5->value(), 0);
+    EXPECT_EQ(form->FastPicture1.Width, 300);
+    EXPECT_EQ(form->FastPicture1.Height, 120);
+    EXPECT_EQ(form->FastPicture1View->size(), QSize(300, 120));
+    EXPECT_TRUE(pwtest::sameBitmap(*form->ViewBitmap(), *form->BaseBitmap));
 }
 
 TEST_F(FrameTest, UndoLeavesAPictureThatIsNotABitmap) {

@@ -191,3 +191,27 @@ TEST_F(Cli, TheExecutableReportsErrorsThroughItsExitStatus) {
     EXPECT_NE(runTool(in + " Bright=x", output), 0);
     EXPECT_NE(output.find("Bright"), std::string::npos);
 }
+
+TEST_F(Cli, OnlyPicturesThatDecodeAreReportedOrConverted) {
+    // An empty file, and a bitmap file whose width is 0: refused by --info and by a
+    // conversion alike, with a message, as the window refuses to open them.
+    pwtest::writeFile(dir / "empty.jpg", {});
+    const std::vector<uint8_t> bmp = pwtest::bmpHeaderOnly(0, 5);
+    pwtest::writeFile(dir / "zero.bmp", bmp);
+    for (const char* name : {"empty.jpg", "zero.bmp"}) {
+        SCOPED_TRACE(name);
+        const std::string in = (dir / name).string();
+        Result info = pwtool({"--info", in});
+        EXPECT_EQ(info.status, 1);
+        EXPECT_TRUE(info.out.empty()) << info.out;
+        EXPECT_FALSE(info.err.empty());
+        Result convert = pwtool({in, "-o", (dir / "out.gif").string()});
+        EXPECT_EQ(convert.status, 1);
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.gif"));
+    }
+    // A name without a known extension is read by its content.
+    const std::string unnamed = write(pwtest::makeTestBitmap(6, 4), "picture.data");
+    Result info = pwtool({"--info", unnamed});
+    EXPECT_EQ(info.status, 0);
+    EXPECT_EQ(info.out, "6 4 24 Bitmap\n");
+}

@@ -105,9 +105,7 @@ TEST_F(PictureIO, PicturesThatCannotBeShownAreRefusedAtLoad) {
     // every caller alike.
     EXPECT_ANY_THROW(loadPictureBytes(std::vector<uint8_t>{}, "jpg"));
     // A bitmap file whose width is 0.
-    std::vector<uint8_t> bmp = {'B', 'M', 54, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
-                                0,   0,   0,  0, 0, 0, 0, 5, 0, 0, 0,  1, 0, 24, 0};
-    bmp.resize(54, 0);
+    const std::vector<uint8_t> bmp = pwtest::bmpHeaderOnly(0, 5);
     EXPECT_THROW(loadPictureBytes(bmp, "bmp"), EInvalidGraphic);
     EXPECT_THROW(loadPictureBytes(bmp, ""), EInvalidGraphic);
 }

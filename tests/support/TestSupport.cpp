@@ -15,6 +15,24 @@ void initTestEnvironment() {
     registerPlatformFileFormats();
 }
 
+std::vector<uint8_t> bmpHeaderOnly(int width, int height) {
+    std::vector<uint8_t> b(54, 0);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b[at + size_t(i)] = uint8_t(v >> (8 * i));
+    };
+    b[0] = 'B';
+    b[1] = 'M';
+    put32(2, 54);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, uint32_t(width));
+    put32(22, uint32_t(height));
+    b[26] = 1;
+    b[28] = 24;
+    return b;
+}
+
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "pwtest-XXXXXX").string();
     std::vector<char> name(tmpl.begin(), tmpl.end());

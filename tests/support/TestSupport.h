@@ -36,6 +36,9 @@ std::filesystem::path dataPath(const std::string& name);
 std::vector<uint8_t> readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 
+// A bitmap file (headers only) whose header declares a picture of width × height, 24 bits.
+std::vector<uint8_t> bmpHeaderOnly(int width, int height);
+
 // A deterministic 24-bit test picture with smooth gradients and some noise.
 Bitmap makeTestBitmap(int width, int height, uint32_t seed = 1);
 
