@@ -7,7 +7,6 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPageSetupDialog>
@@ -31,10 +30,8 @@
 #include "formats/Jpeg.h"
 #include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
-#include "platform/Canvas.h"
 #include "platform/Exceptions.h"
 #include "platform/GraphicBitmap.h"
-#include "platform/Limits.h"
 #include "platform/Metafile.h"
 
 using namespace dragdrop;
@@ -261,10 +258,8 @@ bool TFrameForm::GetClipboardStream(const QString& format, QByteArray& stream) {
     QClipboard* clipboard = QGuiApplication::clipboard();
     const QMimeData* data = clipboard ? clipboard->mimeData() : nullptr;
     if (!data) return false;
-    const QString type = offeredMimeFor(
-        *data, format == QLatin1String("GIF Image") ? DataKind::Gif : DataKind::Jpeg);
-    const QString wanted = mimeOfFormat(format);
-    const QString offered = data->hasFormat(wanted) ? wanted : type;
+    // The registered name's MIME type, or one of the spellings other programs use for it.
+    const QString offered = offeredMime(*data, mimeOfFormat(format));
     if (offered.isEmpty()) return false;
     QByteArray bytes = data->data(offered);
     if (bytes.isEmpty()) return false;

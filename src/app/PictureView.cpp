@@ -88,7 +88,7 @@ void TPictureView::PictureChanged() {
 }
 
 void TPictureView::PixelsChanged(const std::vector<QRect>& pictureAreas) {
-    const auto* bmp = dynamic_cast<const Bitmap*>(picture_.picture().graphic());
+    const Bitmap* bmp = picture_.picture().as<Bitmap>();
     if (!bmp || animPainter_) {
         PictureChanged();
         return;
