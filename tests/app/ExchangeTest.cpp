@@ -413,19 +413,6 @@ TEST(TrimFrameRule, InvertsLikeTheCanvasAndRestoresEveryFormat) {
     }
 }
 
-TEST(ExchangeRules, ArrivalLabels) {
-    Bitmap bmp(2, 2);
-    Metafile mf;
-    std::unique_ptr<Graphic> jpeg = Picture::createForExtension("jpg");
-    std::unique_ptr<Graphic> gif = Picture::createForExtension("gif");
-    EXPECT_EQ(ArrivalLabel(&bmp, true), "Dropped Bitmap");
-    EXPECT_EQ(ArrivalLabel(&bmp, false), "Copied Bitmap");
-    EXPECT_EQ(ArrivalLabel(&mf, true), "Dropped Metafile");
-    EXPECT_EQ(ArrivalLabel(jpeg.get(), false), "Copied JPEG");
-    EXPECT_EQ(ArrivalLabel(gif.get(), false), "Copied GIF");
-    EXPECT_EQ(ArrivalLabel(gif.get(), true), "Dropped Image");
-}
-
 // ======================================================================================
 // Across processes: a real X server (Xvfb, started here) and xclip on the other side.
 // The window runs in a child process of this test program on the X server's clipboard.

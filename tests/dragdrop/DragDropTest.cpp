@@ -226,23 +226,6 @@ TEST(DropSources, ReleaseRulesFeedbackAndOutcomes) {
     EXPECT_EQ(outcomeOf(E_FAIL_, kEffectCopy, all), doUnknown);
 }
 
-TEST(DropSources, DragImageSettings) {
-    TDropBMPSource source;
-    EXPECT_FALSE(source.ShowImage());
-    source.SetShowImage(true);
-    EXPECT_FALSE(source.ShowImage()); // no list
-    auto list = std::make_shared<std::vector<QPixmap>>(2, QPixmap(4, 4));
-    source.SetImages(list);
-    EXPECT_TRUE(source.ShowImage());
-    source.SetImageIndex(1);
-    EXPECT_EQ(source.ImageIndex(), 1);
-    source.SetImageIndex(2); // past the end: ignored
-    EXPECT_EQ(source.ImageIndex(), 1);
-    source.SetImageIndex(-1);
-    EXPECT_EQ(source.ImageIndex(), 0);
-    EXPECT_FALSE(source.ShowImage());
-}
-
 // ======================================================================================
 // Effects and scroll zones
 // ======================================================================================
