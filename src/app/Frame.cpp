@@ -114,6 +114,7 @@ TFrameForm::TFrameForm(QWidget* parent)
     CreateControls();
     CreateMenu();
     ConnectHandlers();
+    CreateExchange();
     // Design size 658 × 554 including the frame: a client area of 650 × 500 below the menu.
     SetClientSize(650, 500);
     // Files dragged from the file manager are opened (dropEvent).

@@ -17,9 +17,11 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -49,6 +51,11 @@ class TFrameDialogs;
 class THistgramForm;
 class TPictureView;
 class TSliderLegend;
+namespace dragdrop {
+class TDropPictureTarget;
+class TDropBMPSource;
+class TDropMetaSource;
+} // namespace dragdrop
 
 class TFrameForm : public QMainWindow, public THistgramHost {
     Q_OBJECT
@@ -88,6 +95,11 @@ public:
     // Folder for the temporary copies; empty means this instance's own folder (see
     // TInstanceFolder).
     std::filesystem::path& TemporaryFolderOverride = Document.TemporaryFolderOverride;
+
+    // ----- drag-and-drop components (owned by the window, FrameExchange.cpp) -----
+    dragdrop::TDropPictureTarget* DropPictureTarget1 = nullptr;
+    dragdrop::TDropBMPSource* DropBMPSource1 = nullptr;
+    dragdrop::TDropMetaSource* DropMetaSource1 = nullptr;
 
     // ----- controls -----
     QWidget* ClientArea = nullptr;
@@ -310,6 +322,8 @@ public:
     void About1Click();
     void T2Click();
     void V1Click();
+    // Creates the drag sources and the drop target and registers the scroll box.
+    void CreateExchange();
 
     // ----- histogram window (Histgram.cpp) -----
     void H1Click();
@@ -380,6 +394,13 @@ private:
 int ScaledSize(int size, int ratio);
 // "$" + eight upper-case hexadecimal digits + "  =".
 QString ColorText(uint32_t color);
+// The trimming frame drawn by inversion (every pixel's bits inverted, as a black pen in
+// pmNotXor mode does) on the bitmap's own pixels: a 2-pixel outline of frame (Right and
+// Bottom exclusive, corners in any order). Drawing it twice restores every pixel. Returns
+// the changed areas.
+std::vector<QRect> InvertTrimFrame(Bitmap& bitmap, const TRect& frame);
+// The name a picture that arrived without a file is shown under.
+QString ArrivalLabel(const Graphic* graphic, bool dropped);
 // Caption texts of the sliders.
 QString GammaCaption(int position);
 QString LightCaption(int position);

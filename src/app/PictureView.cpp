@@ -87,6 +87,51 @@ void TPictureView::PictureChanged() {
     update();
 }
 
+void TPictureView::PixelsChanged(const std::vector<QRect>& pictureAreas) {
+    const Bitmap* bmp = picture_.picture().as<Bitmap>();
+    if (!bmp || animPainter_) {
+        PictureChanged();
+        return;
+    }
+    const QRect bounds(0, 0, bmp->width(), bmp->height());
+    const bool patch = naturalValid_ && natural_.size() == bounds.size() &&
+                       natural_.format() == QImage::Format_RGB32;
+    const QRect target = TargetRect();
+    for (const QRect& area : pictureAreas) {
+        const QRect a = area.intersected(bounds);
+        if (a.isEmpty()) continue;
+        if (patch) {
+            // Only the changed pixels are converted: no pass over the whole picture.
+            for (int y = a.top(); y <= a.bottom(); ++y) {
+                auto* dst = reinterpret_cast<QRgb*>(natural_.scanLine(y));
+                if (bmp->pixelFormat() == pf24bit) {
+                    const uint8_t* src = bmp->scanLine(y) + 3 * a.left();
+                    for (int x = a.left(); x <= a.right(); ++x, src += 3)
+                        dst[x] = 0xFF000000u | (QRgb(src[2]) << 16) | (QRgb(src[1]) << 8) | src[0];
+                } else {
+                    for (int x = a.left(); x <= a.right(); ++x) {
+                        const uint32_t c = bmp->pixelColor(x, y);
+                        dst[x] = qRgb(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+                    }
+                }
+            }
+        }
+        if (target.isEmpty()) continue;
+        // The area as it lands in the widget, widened by a pixel for the rounding of the
+        // scaled drawing.
+        const qint64 w = bounds.width(), h = bounds.height();
+        const int x0 = target.left() + int(qint64(a.left()) * target.width() / w) - 1;
+        const int y0 = target.top() + int(qint64(a.top()) * target.height() / h) - 1;
+        const int x1 = target.left() + int((qint64(a.right()) + 1) * target.width() / w) + 1;
+        const int y1 = target.top() + int((qint64(a.bottom()) + 1) * target.height() / h) + 1;
+        update(QRect(QPoint(x0, y0), QPoint(x1, y1)));
+    }
+    if (!patch) {
+        naturalValid_ = false;
+        update();
+    }
+}
+
 TPictureView::~TPictureView() {
     StopAnimation();
 }

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <QImage>
 #include <QWidget>
@@ -26,6 +27,9 @@ public:
 
     // The held picture changed: drop the display copies and repaint.
     void PictureChanged();
+    // Some pixels of the held bitmap changed in place (the trimming frame): the display
+    // copy is brought up to date in those areas only, and they are repainted.
+    void PixelsChanged(const std::vector<QRect>& pictureAreas);
     // Brings the widget's size to the engine's display size.
     void SyncSize();
 

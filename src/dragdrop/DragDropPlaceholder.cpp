@@ -1,2 +1,0 @@
-// Drag sources and drop targets live in this folder.
-namespace dragdrop_unit {}
