@@ -5,11 +5,15 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPageSetupDialog>
+#include <QSpinBox>
 #include <QUrl>
 
 #include "app/FrameTexts.h"
 
 #include "app/Frame.h"
+#include "preview/Preview.h"
+#include "preview/SharedPrinter.h"
 
 bool TFrameForm::TrimFrameOff() {
     if (!A1->isChecked()) return false;
@@ -44,7 +48,22 @@ void TFrameForm::About1Click() {
     QString title = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
     QMessageBox::about(this, title, title + QString::fromUtf8(texts::kAboutText));
 }
-void TFrameForm::T2Click() {}
-void TFrameForm::V1Click() {}
+void TFrameForm::T2Click() {
+    QPageSetupDialog dialog(&SharedPrinter(), this);
+    dialog.exec();
+}
+
+void TFrameForm::V1Click() {
+    const Graphic* picture = FastPicture1.picture().graphic();
+    if (!picture || picture->empty()) return;
+    TPreviewSource source;
+    source.picture = picture;
+    source.width = FastPicture1.Width;
+    source.height = FastPicture1.Height;
+    source.jpegQuality = UpDown1->value();
+    source.settings = Parameter1.get();
+    TPreviewForm form(source, this);
+    form.exec();
+}
 void TFrameForm::FastPicture1MouseDownTrim(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {}
 void TFrameForm::FastPicture1MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, int, int) {}
