@@ -16,6 +16,7 @@
 
 #include "cli/Cli.h"
 #include "engine/FastPicture.h"
+#include "formats/PictureIO.h"
 #include "platform/Metafile.h"
 #include "platform/Screen.h"
 #include "preview/PagePainter.h"
@@ -238,7 +239,7 @@ int execute(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         std::unique_ptr<Metafile> listing = MakePaperInfo(layout.Info());
         picture.Assign(listing.get(), screenScale.x(), screenScale.y());
     } else {
-        engine.picture().loadFromFile(q.input);
+        engine.picture().setGraphic(loadPictureFile(q.input));
         for (const std::string& text : q.steps) {
             Step step;
             try {

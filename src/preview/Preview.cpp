@@ -8,10 +8,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "formats/GIFImage.h"
-#include "formats/Jpeg.h"
+#include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
+#include "platform/GraphicBitmap.h"
 #include "platform/Metafile.h"
 #include "preview/GrphPrev.h"
 #include "settings/Param.h"
@@ -227,34 +227,30 @@ void TPreviewForm::LoadPicture() {
         GraphicPreview1->SetGraphic(nullptr);
         return;
     }
-    Bitmap bitmap(w, h, pf24bit);
-    {
-        Canvas canvas(bitmap);
-        canvas.stretchDraw(QRect(0, 0, w, h), *picture);
-    }
-    if (const auto* mf = dynamic_cast<const Metafile*>(picture)) {
+    if (picture->kind() == GraphicKind::Metafile) {
+        // Recorded again at the displayed size; measured from its physical size it comes
+        // out w x h after the preview's screen correction.
         Metafile recording;
         recording.setWidth(w);
         recording.setHeight(h);
         {
             MetafileCanvas canvas(recording);
-            canvas.stretchDraw(QRect(0, 0, w, h), *mf);
+            canvas.stretchDraw(QRect(0, 0, w, h), *picture);
         }
         recording.setLogicalInch(true);
         GraphicPreview1->SetGraphic(&recording);
-    } else if (dynamic_cast<const TJPEGImage*>(picture)) {
-        // The picture as the encoder gives it back at the chosen quality.
-        TJPEGImage encoder;
-        encoder.assign(bitmap);
-        encoder.SetCompressionQuality(source_.jpegQuality);
-        const std::vector<uint8_t> bytes = encoder.saveToBytes();
-        TJPEGImage jpeg;
-        jpeg.loadFromBytes(bytes);
-        GraphicPreview1->SetGraphic(&jpeg);
-    } else if (dynamic_cast<const TGIFImage*>(picture)) {
-        TGIFImage gif;
-        gif.assign(bitmap);
-        GraphicPreview1->SetGraphic(&gif);
+        return;
+    }
+    const Bitmap bitmap = graphicToBitmap(*picture, w, h);
+    if (picture->kind() == GraphicKind::Jpeg || picture->kind() == GraphicKind::Gif) {
+        // The picture as the encoder gives it back (JPEG at the chosen quality).
+        SaveOptions options;
+        options.jpegQuality = source_.jpegQuality;
+        const GraphicKind kind = picture->kind();
+        const std::vector<uint8_t> bytes = savePictureBytes(bitmap, kind, options);
+        const std::unique_ptr<Graphic> encoded =
+            loadPictureBytes(bytes, kind == GraphicKind::Jpeg ? "jpg" : "gif");
+        GraphicPreview1->SetGraphic(encoded.get());
     } else {
         GraphicPreview1->SetGraphic(&bitmap);
     }

@@ -6,27 +6,13 @@
 
 #include <QPainter>
 
-#include "formats/GIFImage.h"
-#include "formats/Jpeg.h"
+#include "platform/GraphicBitmap.h"
 #include "platform/Metafile.h"
 
 namespace {
 
 // Largest side of a reduced copy of a vector picture: beyond it the tiles stretch the copy.
 constexpr int kMaxVectorSide = 4096;
-
-// The pixels of a raster graphic as a bitmap: JPEG and GIF pictures decode, a bitmap is
-// used as it is, anything else (an icon) is drawn at its natural size.
-Bitmap decodeRaster(const Graphic& g) {
-    Bitmap b;
-    if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(&g))
-        jpeg->assignTo(b);
-    else if (const auto* gif = dynamic_cast<const TGIFImage*>(&g))
-        gif->assignTo(b);
-    else
-        b.assign(g);
-    return b;
-}
 
 } // namespace
 
@@ -46,16 +32,19 @@ void TPreviewPicture::Assign(const Graphic* graphic, int screenScaleX, int scree
     Clear();
     if (!graphic || graphic->empty()) return;
     graphic_ = graphic->clone();
-    if (auto* mf = dynamic_cast<Metafile*>(graphic_.get())) {
+    if (graphic_->kind() == GraphicKind::Metafile) {
+        auto* mf = static_cast<Metafile*>(graphic_.get());
         vector_ = mf;
         if (screenScaleX > 0) mf->setWidth(mf->width() * 100 / screenScaleX);
         if (screenScaleY > 0) mf->setHeight(mf->height() * 100 / screenScaleY);
         return;
     }
-    if (const auto* bmp = dynamic_cast<const Bitmap*>(graphic_.get())) {
-        pixels_ = bmp->asQImage();
+    // A bitmap, JPEG or GIF lends its own (decoded) raster; anything else (an icon) is
+    // drawn once at its natural size.
+    if (const Bitmap* raster = graphic_->raster()) {
+        pixels_ = raster->asQImage();
     } else {
-        decoded_ = decodeRaster(*graphic_);
+        decoded_ = graphicToBitmap(*graphic_);
         pixels_ = decoded_.asQImage();
     }
     // Pictures without a direct QImage layout are made 32-bit once.

@@ -11,6 +11,7 @@
 
 #include "PreviewTestSupport.h"
 #include "formats/Jpeg.h"
+#include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
 #include "platform/Metafile.h"
@@ -34,8 +35,21 @@ struct PreviewForm : ::testing::Test {
     int dialogCopies = 1;
     int dialogShown = 0;
     std::unique_ptr<TPreviewForm> form;
+    // Message boxes are answered at once and their texts kept, so that a message the test
+    // does not expect fails it instead of waiting forever.
+    QStringList messages;
+    QTimer dismisser;
 
     void SetUp() override {
+        registerPictureFormats();
+        dismisser.setInterval(20);
+        QObject::connect(&dismisser, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                messages << box->text();
+                box->accept();
+            }
+        });
+        dismisser.start();
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setResolution(600);
         printer.setPageSize(QPageSize(QPageSize::A4));
@@ -58,6 +72,7 @@ struct PreviewForm : ::testing::Test {
         form = std::make_unique<TPreviewForm>(source);
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        EXPECT_TRUE(messages.isEmpty()) << messages.join(QStringLiteral("; ")).toStdString();
     }
     TGraphicPreview& preview() { return *form->GraphicPreview1; }
     void press(QWidget* w, Qt::MouseButton b, Qt::KeyboardModifiers m = Qt::NoModifier) {
@@ -190,7 +205,7 @@ TEST_F(PreviewForm, InformationButtonShowsAndPrintsTheListing) {
     QTest::mouseClick(form->Button3, Qt::LeftButton);
     EXPECT_EQ(form->Button3->text(), u8("画像"));
     EXPECT_EQ(form->Button3->toolTip(), u8("画像を表示します。"));
-    ASSERT_TRUE(dynamic_cast<const Metafile*>(preview().GetGraphic()));
+    ASSERT_EQ(preview().GetGraphic()->kind(), GraphicKind::Metafile);
     EXPECT_EQ(preview().PageColumns(), 1);
 
     dialogCopies = 2;
@@ -204,7 +219,7 @@ TEST_F(PreviewForm, InformationButtonShowsAndPrintsTheListing) {
     QTest::mouseClick(form->Button3, Qt::LeftButton);
     EXPECT_EQ(form->Button3->text(), u8("情報"));
     EXPECT_EQ(form->Button3->toolTip(), u8("紙情報を表示します。"));
-    EXPECT_TRUE(dynamic_cast<const Bitmap*>(preview().GetGraphic()));
+    EXPECT_EQ(preview().GetGraphic()->kind(), GraphicKind::Bitmap);
 }
 
 TEST_F(PreviewForm, AFailedPrintShowsTheReasonAndKeepsTheWindow) {
@@ -212,14 +227,9 @@ TEST_F(PreviewForm, AFailedPrintShowsTheReasonAndKeepsTheWindow) {
     open();
     preview().SetPrintRatio(300);
     const TPxRect before = preview().GetPrintRect();
-    QString shown;
-    QTimer::singleShot(0, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            shown = box->text();
-            box->accept();
-        }
-    });
     QTest::mouseClick(form->Button1, Qt::LeftButton);
+    ASSERT_EQ(messages.size(), 1);
+    const QString shown = messages.front();
     EXPECT_TRUE(shown.contains(u8("印刷を開始できません"))) << shown.toStdString();
     EXPECT_TRUE(form->isVisible());
     EXPECT_EQ(preview().GetPrintRect(), before);
@@ -232,8 +242,8 @@ TEST_F(PreviewForm, PicturesArriveAtTheirDisplayedSizeByKind) {
     TJPEGImage jpeg;
     jpeg.assign(picture);
     open(&jpeg, 120, 80);
-    const auto* got = dynamic_cast<const TJPEGImage*>(preview().GetGraphic());
-    ASSERT_TRUE(got);
+    ASSERT_EQ(preview().GetGraphic()->kind(), GraphicKind::Jpeg);
+    const auto* got = static_cast<const TJPEGImage*>(preview().GetGraphic());
     TJPEGImage encoder;
     encoder.assign(picture);
     encoder.SetCompressionQuality(30);
@@ -255,7 +265,7 @@ TEST_F(PreviewForm, PicturesArriveAtTheirDisplayedSizeByKind) {
         c.fillRect(QRect(0, 0, 300, 200));
     }
     open(&mf, 150, 100);
-    ASSERT_TRUE(dynamic_cast<const Metafile*>(preview().GetGraphic()));
+    ASSERT_EQ(preview().GetGraphic()->kind(), GraphicKind::Metafile);
     EXPECT_EQ(preview().GetGraphic()->width(), 150);
     EXPECT_EQ(preview().GetGraphic()->height(), 100);
 }
