@@ -1,4 +1,5 @@
 #include "cli/Cli.h"
+#include "cli/PrintCommands.h"
 
 #include <exception>
 #include <iostream>
@@ -152,9 +153,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (args.empty()) throw UsageError("no arguments (see --help)");
         const std::string& first = args[0];
         if (first == "--help" || first == "-h") {
-            out << helpText();
+            out << helpText() << printHelpText();
             return 0;
         }
+        if (isPrintCommand(args)) return runPrintCommand(args, out, err);
         if (first == "--info") return runInfo(args, out);
         if (first == "--levels") return runLevels(args, out);
         if (first == "--histogram") return runHistogram(args, out);

@@ -1,2 +1,0 @@
-// The print preview component lives in this folder.
-namespace preview_unit {}
