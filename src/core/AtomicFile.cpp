@@ -47,6 +47,17 @@ private:
     bool committed_ = false;
 };
 
+// Closes a descriptor when it goes.
+struct Descriptor {
+    explicit Descriptor(int d) : fd(d) {}
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int fd;
+};
+
 } // namespace
 
 std::filesystem::path resolveLinkTarget(const std::filesystem::path& path) {
@@ -109,11 +120,8 @@ void writeFileAtomically(const std::filesystem::path& path, std::span<const uint
     file.commit();
 
     // Make the rename itself durable; a failure only weakens the crash guarantee.
-    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
+    const Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd >= 0) (void)::fsync(dir.fd);
 }
 
 } // namespace core

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -15,28 +16,47 @@
 #include "platform/Limits.h"
 
 // Pixel memory: page-aligned, and for large pictures advised to use huge pages, which
-// makes the first write to a fresh buffer several times cheaper.
+// makes the first write to a fresh buffer several times cheaper. Large buffers are mapped
+// straight from the system, whose fresh pages read as zero, so they need no clearing pass.
 struct Bitmap::Buffer {
     explicit Buffer(size_t bytes) : size(bytes) {
         if (bytes == 0) return;
         constexpr size_t kAlign = 2u << 20;
-        size_t rounded = (bytes + 4095) / 4096 * 4096;
-        void* p = nullptr;
         if (bytes >= kAlign) {
-            rounded = (bytes + kAlign - 1) / kAlign * kAlign;
-            p = std::aligned_alloc(kAlign, rounded);
-            if (p) ::madvise(p, rounded, MADV_HUGEPAGE);
-        } else {
-            p = std::aligned_alloc(4096, rounded);
+            const size_t rounded = (bytes + kAlign - 1) / kAlign * kAlign;
+            if (rounded < bytes) throw EInvalidGraphic("画像のメモリを確保できません");
+            // Map one huge page more than needed and give back the unaligned ends.
+            void* raw = ::mmap(nullptr, rounded + kAlign, PROT_READ | PROT_WRITE,
+                               MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (raw == MAP_FAILED) throw EInvalidGraphic("画像のメモリを確保できません");
+            const auto base = reinterpret_cast<uintptr_t>(raw);
+            const uintptr_t start = (base + kAlign - 1) & ~uintptr_t(kAlign - 1);
+            const size_t head = start - base, tail = kAlign - head;
+            if (head) ::munmap(raw, head);
+            if (tail) ::munmap(reinterpret_cast<void*>(start + rounded), tail);
+            data = reinterpret_cast<uint8_t*>(start);
+            mapped = rounded;
+            zeroed = true;
+            ::madvise(data, rounded, MADV_HUGEPAGE);
+            return;
         }
+        const size_t rounded = (bytes + 4095) / 4096 * 4096;
+        void* p = std::aligned_alloc(4096, rounded);
         if (!p) throw EInvalidGraphic("画像のメモリを確保できません");
         data = static_cast<uint8_t*>(p);
     }
-    ~Buffer() { std::free(data); }
+    ~Buffer() {
+        if (mapped)
+            ::munmap(data, mapped);
+        else
+            std::free(data);
+    }
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
     uint8_t* data = nullptr;
     size_t size = 0;
+    size_t mapped = 0;   // length of the mapping, 0 for memory from the allocator
+    bool zeroed = false; // every byte reads as zero already
 };
 
 int bitsPerPixelOf(PixelFormat format) {
@@ -344,7 +364,7 @@ void Bitmap::allocate(int width, int height, int bpp) {
     int stride = strideFor(width, bpp);
     auto buffer =
         std::make_unique<Buffer>(limits::checkedMul(static_cast<uint64_t>(stride), height));
-    std::memset(buffer->data, 0, buffer->size);
+    if (!buffer->zeroed) std::memset(buffer->data, 0, buffer->size);
     width_ = width;
     height_ = height;
     stride_ = stride;

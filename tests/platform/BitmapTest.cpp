@@ -251,3 +251,25 @@ TEST(Bitmap, FromQImageKeepsIndexedColours) {
     EXPECT_EQ(b24.pixelFormat(), pf24bit);
     EXPECT_EQ(b24.pixelColor(1, 1), RGBColor(10, 20, 30));
 }
+
+// Pictures of several megabytes take their memory straight from the system: they must
+// still start out black, and copies and resizes must keep their own pixels.
+TEST(Bitmap, LargePicturesStartBlackAndCopyTheirPixels) {
+    Bitmap big(1500, 1000, pf24bit);
+    bool allZero = true;
+    for (int y = 0; y < big.height() && allZero; ++y)
+        for (int i = 0; i < big.stride(); ++i)
+            allZero = allZero && big.scanLine(y)[i] == 0;
+    EXPECT_TRUE(allZero);
+    big.scanLine(999)[4499] = 7;
+    big.scanLine(0)[0] = 9;
+    Bitmap copy = big;
+    big.scanLine(0)[0] = 1;
+    EXPECT_EQ(copy.scanLine(0)[0], 9);
+    EXPECT_EQ(copy.scanLine(999)[4499], 7);
+    copy.setPixelFormat(pf32bit);
+    EXPECT_EQ(copy.scanLine(999)[4 * 1499 + 2], 7);
+    Bitmap again(1500, 1000, pf24bit); // may reuse the memory just given back
+    EXPECT_EQ(again.scanLine(0)[0], 0);
+    EXPECT_EQ(again.scanLine(999)[4499], 0);
+}
