@@ -466,7 +466,7 @@ void TFastPicture::Mosaic(int BlockSize) {
     const int cellRows = (h + BlockSize - 1) / BlockSize;
     // Each task takes whole rows of cells: a cell's sample lies inside the cell, so the
     // samples of a row of cells are read into one pattern row before any pixel is written.
-    engine::forEachRowRange(
+    engine::forEachRowRangeOnce(
         cellRows,
         [&](int c0, int c1) {
             std::vector<uint8_t> pattern(size_t(3) * size_t(w));
@@ -514,7 +514,7 @@ void TFastPicture::Framing(int FrameWidth, int FrameContrast, bool LightFromLeft
     // The four bands never overlap, so each row can take its pieces of all four at once.
     //   top row k: columns k..w−1−k          left column k: rows k+1..h−1−k
     //   bottom row h−1−k: columns k+1..w−1−k right column w−1−k: rows k+1..h−2−k
-    engine::forEachRowRange(h, [&](int y0, int y1) {
+    engine::forEachRowRangeOnce(h, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
             uint8_t* row = bmp.scanLine(y);
             if (y < topBand && y <= w - 1 - y) applyTable(row, y, w - 1 - y, topTable);
