@@ -127,7 +127,7 @@ void TFastPicture::Announcement::finish(bool repaint) {
 }
 
 TFastPicture::PixelFrame::PixelFrame(TFastPicture& owner, const char* kind, bool argumentsValid,
-                                     Work, int minBitsPerPixel)
+                                     int minBitsPerPixel)
     : owner_(owner), announcement_(owner, kind) {
     if (!argumentsValid) return;
     if (owner_.GetBitsPerPixel() < minBitsPerPixel) return;

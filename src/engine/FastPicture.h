@@ -127,25 +127,21 @@ protected:
     };
 
     // The frame of a pixel operation, as a guard:
-    //   PixelFrame f(*this, "Blur", argumentsValid, PixelFrame::IntoResult);
+    //   PixelFrame f(*this, "Blur", argumentsValid);
     //   if (!f) return;            // announced; arguments or depth refused
-    //   ... read f.bitmap (24-bit working format), write a result ...
+    //   ... work on f.bitmap (24-bit working format), or read it and write a result ...
     //   f.commit(&result);         // or f.commit() for work done in f.bitmap
     // A picture of another format than 24 bits is converted into a working copy, and an
-    // IntoResult operation never writes the held bitmap, so when a conversion, an
-    // allocation or a kernel throws, the held picture is the one from before the call and
-    // no OnAmended follows. An InPlace operation on a 24-bit picture rewrites the held
-    // bitmap itself (a copy of every picture would double the cost of the point
-    // operations); its kernels run through engine::forEachRowRangeOnce and throw before
-    // writing or not at all. commit() restores an 8- or 32-bit starting format on the
-    // outcome, makes it the held bitmap, repaints and raises OnAmended.
+    // operation that writes a result bitmap never writes the held one, so when a
+    // conversion, an allocation or a kernel throws, the held picture is the one from before
+    // the call and no OnAmended follows. An operation working in place on a 24-bit picture
+    // rewrites the held bitmap itself (a copy of every picture would double the cost of the
+    // point operations); its kernels run through engine::forEachRowRangeOnce and throw
+    // before writing or not at all. commit() restores an 8- or 32-bit starting format on
+    // the outcome, makes it the held bitmap, repaints and raises OnAmended.
     class PixelFrame {
     public:
-        enum Work {
-            InPlace,    // the operation rewrites f.bitmap
-            IntoResult, // the operation only reads f.bitmap and writes a bitmap of its own
-        };
-        PixelFrame(TFastPicture& owner, const char* kind, bool argumentsValid, Work work,
+        PixelFrame(TFastPicture& owner, const char* kind, bool argumentsValid,
                    int minBitsPerPixel = 8);
         PixelFrame(const PixelFrame&) = delete;
         PixelFrame& operator=(const PixelFrame&) = delete;

@@ -371,7 +371,7 @@ inline void applyTable(uint8_t* row, int x0, int x1, const uint8_t* table) {
 } // namespace
 
 void TFastPicture::Blur() {
-    PixelFrame f(*this, "Blur", true, PixelFrame::IntoResult);
+    PixelFrame f(*this, "Blur", true);
     if (!f) return;
     const Bitmap& src = *f.bitmap;
     Bitmap result = makeResultLike(src);
@@ -384,7 +384,7 @@ void TFastPicture::Blur() {
 }
 
 void TFastPicture::Edge(int Level) {
-    PixelFrame f(*this, "Edge", engine::ranges::kEdgeLevel.accepts(Level), PixelFrame::IntoResult);
+    PixelFrame f(*this, "Edge", engine::ranges::kEdgeLevel.accepts(Level));
     if (!f) return;
     const Bitmap& src = *f.bitmap;
     Bitmap result = makeResultLike(src);
@@ -396,8 +396,7 @@ void TFastPicture::Edge(int Level) {
 }
 
 void TFastPicture::Median(int Level) {
-    PixelFrame f(*this, "Median", engine::ranges::kMedianLevel.accepts(Level),
-                 PixelFrame::IntoResult);
+    PixelFrame f(*this, "Median", engine::ranges::kMedianLevel.accepts(Level));
     if (!f) return;
     const Bitmap& src = *f.bitmap;
     Bitmap result = makeResultLike(src);
@@ -426,8 +425,7 @@ void TFastPicture::Median(int Level) {
 }
 
 void TFastPicture::Sobel(int Level, bool Overlay) {
-    PixelFrame f(*this, "Sobel", engine::ranges::kSobelLevel.accepts(Level),
-                 PixelFrame::IntoResult);
+    PixelFrame f(*this, "Sobel", engine::ranges::kSobelLevel.accepts(Level));
     if (!f) return;
     const Bitmap& src = *f.bitmap;
     const int w = src.width(), h = src.height();
@@ -457,8 +455,7 @@ void TFastPicture::Sobel(int Level, bool Overlay) {
 }
 
 void TFastPicture::Mosaic(int BlockSize) {
-    PixelFrame f(*this, "Mosaic", engine::ranges::kMosaicBlockSize.accepts(BlockSize),
-                 PixelFrame::InPlace);
+    PixelFrame f(*this, "Mosaic", engine::ranges::kMosaicBlockSize.accepts(BlockSize));
     if (!f) return;
     Bitmap& bmp = *f.bitmap;
     const int w = bmp.width(), h = bmp.height();
@@ -493,8 +490,7 @@ void TFastPicture::Mosaic(int BlockSize) {
 void TFastPicture::Framing(int FrameWidth, int FrameContrast, bool LightFromLeft) {
     PixelFrame f(*this, "Framing",
                  engine::ranges::kFrameWidth.accepts(FrameWidth) &&
-                     engine::ranges::kFrameContrast.accepts(FrameContrast),
-                 PixelFrame::InPlace);
+                     engine::ranges::kFrameContrast.accepts(FrameContrast));
     if (!f) return;
     Bitmap& bmp = *f.bitmap;
     const int w = bmp.width(), h = bmp.height();

@@ -130,7 +130,7 @@ bool posterizationValid(int Levels) {
 
 template <class MakeTable>
 void TFastPicture::TableOperation(const char* kind, bool argumentsValid, MakeTable makeTable) {
-    PixelFrame f(*this, kind, argumentsValid, PixelFrame::InPlace);
+    PixelFrame f(*this, kind, argumentsValid);
     if (!f) return;
     applyTable(*f.bitmap, makeTable());
     f.commit();
@@ -189,14 +189,14 @@ template <class Kernel> void forEachRow(Bitmap& bmp, Kernel kernel) {
 // scales it by 619 / 1024 for blue and 853 / 1024 for green. The row kernels compute the
 // same truncated terms directly.
 void TFastPicture::GrayScale() {
-    PixelFrame f(*this, "GrayScale", true, PixelFrame::InPlace);
+    PixelFrame f(*this, "GrayScale", true);
     if (!f) return;
     forEachRow(*f.bitmap, [](uint8_t* row, size_t width) { engine::grayRow(row, width); });
     f.commit();
 }
 
 void TFastPicture::Sepia() {
-    PixelFrame f(*this, "Sepia", true, PixelFrame::InPlace);
+    PixelFrame f(*this, "Sepia", true);
     if (!f) return;
     forEachRow(*f.bitmap, [](uint8_t* row, size_t width) { engine::sepiaRow(row, width); });
     f.commit();
@@ -287,8 +287,8 @@ private:
 } // namespace
 
 void TFastPicture::BlackAndWhite(int Threshold, int& Used) {
-    PixelFrame f(*this, "BlackAndWhite", engine::ranges::kBlackAndWhiteThreshold.accepts(Threshold),
-                 PixelFrame::InPlace);
+    PixelFrame f(*this, "BlackAndWhite",
+                 engine::ranges::kBlackAndWhiteThreshold.accepts(Threshold));
     if (!f) return;
     int t = Threshold;
     if (Threshold == -1) {
