@@ -1,9 +1,13 @@
 #include "engine/FastPicture.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <utility>
+#include <vector>
 
+#include "engine/RowDriver.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
 #include "platform/GraphicBitmap.h"
@@ -134,7 +138,7 @@ void TFastPicture::Announcement::finish(bool repaint) {
 }
 
 TFastPicture::PixelFrame::PixelFrame(TFastPicture& owner, const char* kind, bool argumentsValid,
-                                     Work work, int minBitsPerPixel)
+                                     int minBitsPerPixel)
     : owner_(owner), announcement_(owner, kind) {
     if (!argumentsValid) return;
     if (owner_.GetBitsPerPixel() < minBitsPerPixel) return;
@@ -142,7 +146,7 @@ TFastPicture::PixelFrame::PixelFrame(TFastPicture& owner, const char* kind, bool
     const PixelFormat start = held_->pixelFormat();
     // A device-dependent or custom layout comes back as 24 bits, as does 15 or 16 bits.
     restore = (start == pf8bit || start == pf32bit) ? start : pf24bit;
-    if (start == pf24bit && work == IntoResult) {
+    if (start == pf24bit) {
         bitmap = held_;
         return;
     }
@@ -160,3 +164,34 @@ void TFastPicture::PixelFrame::commit(Bitmap* result) {
     bitmap = nullptr;
     announcement_.finish();
 }
+
+namespace engine {
+
+void forEachRowRangeOnce(int rows, const std::function<void(int, int)>& kernel,
+                         int minRowsPerTask) {
+    // The ranges that ran to the end; reserved up front, so that recording one cannot fail
+    // after its rows were written.
+    std::vector<std::pair<int, int>> done;
+    done.reserve(static_cast<size_t>(std::max(1, threadCount())) + 1);
+    std::mutex lock;
+    try {
+        forEachRowRange(
+            rows,
+            [&](int y0, int y1) {
+                kernel(y0, y1);
+                const std::lock_guard guard(lock);
+                done.emplace_back(y0, y1);
+            },
+            minRowsPerTask);
+    } catch (...) {
+        std::sort(done.begin(), done.end());
+        int next = 0;
+        for (const auto& [y0, y1] : done) {
+            if (next < y0) kernel(next, y0);
+            next = y1;
+        }
+        if (next < rows) kernel(next, rows);
+    }
+}
+
+} // namespace engine

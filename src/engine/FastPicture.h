@@ -132,28 +132,25 @@ protected:
     };
 
     // The frame of a pixel operation, as a guard:
-    //   PixelFrame f(*this, "Blur", argumentsValid, PixelFrame::IntoResult);
+    //   PixelFrame f(*this, "Blur", argumentsValid);
     //   if (!f) return;            // announced; arguments or depth refused
-    //   ... read f.bitmap (24-bit working format), write a result ...
+    //   ... work on f.bitmap (24-bit working format), or read it and write a result ...
     //   f.commit(&result);         // or f.commit() for work done in f.bitmap
-    // The held bitmap is never written before commit: an InPlace operation works on a
-    // working copy, and a picture of another format is converted into one. So when a
-    // conversion or a kernel throws, the held picture is the one from before the call and
-    // no OnAmended follows. commit() restores an 8- or 32-bit starting format on the
-    // outcome, makes it the held bitmap, repaints and raises OnAmended.
+    // A picture of another format than 24 bits is converted into a working copy, and an
+    // operation that writes a result bitmap never writes the held one, so when a
+    // conversion, an allocation or a kernel throws, the held picture is the one from before
+    // the call and no OnAmended follows. An operation working in place on a 24-bit picture
+    // rewrites the held bitmap itself (a copy of every picture would double the cost of the
+    // point operations); its kernels run through engine::forEachRowRangeOnce and throw
+    // before writing or not at all. commit() restores an 8- or 32-bit starting format on
+    // the outcome, makes it the held bitmap, repaints and raises OnAmended.
     class PixelFrame {
     public:
-        enum Work {
-            InPlace,    // the operation rewrites f.bitmap
-            IntoResult, // the operation only reads f.bitmap and writes a bitmap of its own
-        };
-        PixelFrame(TFastPicture& owner, const char* kind, bool argumentsValid, Work work,
+        PixelFrame(TFastPicture& owner, const char* kind, bool argumentsValid,
                    int minBitsPerPixel = 8);
         PixelFrame(const PixelFrame&) = delete;
         PixelFrame& operator=(const PixelFrame&) = delete;
         explicit operator bool() const { return bitmap != nullptr; }
-        // Whether bitmap is the frame's own copy (rather than the held bitmap, read only).
-        bool ownsBitmap() const { return bitmap == &working_; }
         void commit(Bitmap* result = nullptr);
 
         // The working bitmap; null when the frame refused the call.
@@ -176,6 +173,18 @@ protected:
 private:
     Picture Picture_;
 };
+
+namespace engine {
+
+// The row driver for work done in place on the held picture: calls kernel(y0, y1) so that
+// every row of [0, rows) is processed exactly once, also when the driver fails to run some
+// ranges (a thread that cannot start): the ranges it left undone are then run here, one
+// after another. A kernel must not throw once it has written a row of its range. Throws
+// only when a kernel itself fails on that second run.
+void forEachRowRangeOnce(int rows, const std::function<void(int y0, int y1)>& kernel,
+                         int minRowsPerTask = 16);
+
+} // namespace engine
 
 // Resampling routines of the geometry operations; each returns a new 24-bit bitmap.
 Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight);

@@ -417,7 +417,7 @@ inline void applyTable(uint8_t* row, int x0, int x1, const uint8_t* table) {
 } // namespace
 
 void TFastPicture::Blur() {
-    PixelFrame f(*this, "Blur", true, PixelFrame::IntoResult);
+    PixelFrame f(*this, "Blur", true);
     if (!f) return;
     const Bitmap& src = *f.bitmap;
     Bitmap result = makeResultLike(src);
@@ -430,7 +430,7 @@ void TFastPicture::Blur() {
 }
 
 void TFastPicture::Edge(int Level) {
-    PixelFrame f(*this, "Edge", engine::ranges::kEdgeLevel.accepts(Level), PixelFrame::IntoResult);
+    PixelFrame f(*this, "Edge", engine::ranges::kEdgeLevel.accepts(Level));
     if (!f) return;
     const Bitmap& src = *f.bitmap;
     Bitmap result = makeResultLike(src);
@@ -442,8 +442,7 @@ void TFastPicture::Edge(int Level) {
 }
 
 void TFastPicture::Median(int Level) {
-    PixelFrame f(*this, "Median", engine::ranges::kMedianLevel.accepts(Level),
-                 PixelFrame::IntoResult);
+    PixelFrame f(*this, "Median", engine::ranges::kMedianLevel.accepts(Level));
     if (!f) return;
     const Bitmap& src = *f.bitmap;
     Bitmap result = makeResultLike(src);
@@ -474,8 +473,7 @@ void TFastPicture::Median(int Level) {
 }
 
 void TFastPicture::Sobel(int Level, bool Overlay) {
-    PixelFrame f(*this, "Sobel", engine::ranges::kSobelLevel.accepts(Level),
-                 PixelFrame::IntoResult);
+    PixelFrame f(*this, "Sobel", engine::ranges::kSobelLevel.accepts(Level));
     if (!f) return;
     const Bitmap& src = *f.bitmap;
     const int w = src.width(), h = src.height();
@@ -504,8 +502,7 @@ void TFastPicture::Sobel(int Level, bool Overlay) {
 }
 
 void TFastPicture::Mosaic(int BlockSize) {
-    PixelFrame f(*this, "Mosaic", engine::ranges::kMosaicBlockSize.accepts(BlockSize),
-                 PixelFrame::InPlace);
+    PixelFrame f(*this, "Mosaic", engine::ranges::kMosaicBlockSize.accepts(BlockSize));
     if (!f) return;
     Bitmap& bmp = *f.bitmap;
     const int w = bmp.width(), h = bmp.height();
@@ -513,7 +510,7 @@ void TFastPicture::Mosaic(int BlockSize) {
     const int cellRows = (h + BlockSize - 1) / BlockSize;
     // Each task takes whole rows of cells: a cell's sample lies inside the cell, so the
     // samples of a row of cells are read into one pattern row before any pixel is written.
-    engine::forEachRowRange(
+    engine::forEachRowRangeOnce(
         cellRows,
         [&](int c0, int c1) {
             std::vector<uint8_t> pattern(size_t(3) * size_t(w));
@@ -540,8 +537,7 @@ void TFastPicture::Mosaic(int BlockSize) {
 void TFastPicture::Framing(int FrameWidth, int FrameContrast, bool LightFromLeft) {
     PixelFrame f(*this, "Framing",
                  engine::ranges::kFrameWidth.accepts(FrameWidth) &&
-                     engine::ranges::kFrameContrast.accepts(FrameContrast),
-                 PixelFrame::InPlace);
+                     engine::ranges::kFrameContrast.accepts(FrameContrast));
     if (!f) return;
     Bitmap& bmp = *f.bitmap;
     const int w = bmp.width(), h = bmp.height();
@@ -561,7 +557,7 @@ void TFastPicture::Framing(int FrameWidth, int FrameContrast, bool LightFromLeft
     // The four bands never overlap, so each row can take its pieces of all four at once.
     //   top row k: columns k..w−1−k          left column k: rows k+1..h−1−k
     //   bottom row h−1−k: columns k+1..w−1−k right column w−1−k: rows k+1..h−2−k
-    engine::forEachRowRange(h, [&](int y0, int y1) {
+    engine::forEachRowRangeOnce(h, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
             uint8_t* row = bmp.scanLine(y);
             if (y < topBand && y <= w - 1 - y) applyTable(row, y, w - 1 - y, topTable);

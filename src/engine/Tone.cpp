@@ -21,16 +21,16 @@ uint8_t clampByte(int64_t v) {
     return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-// Applies one table to every byte of the 24-bit bitmap src, writing dst (which may be
-// src itself), split over the row driver.
-void applyTable(const Bitmap& src, Bitmap& dst, const ToneTable& table) {
-    const int width = src.width();
-    engine::forEachRowRange(
-        src.height(),
+// Applies one table to every byte of the working bitmap, split over the row driver.
+void applyTable(Bitmap& bmp, const ToneTable& table) {
+    const int width = bmp.width();
+    engine::forEachRowRangeOnce(
+        bmp.height(),
         [&](int y0, int y1) {
-            for (int y = y0; y < y1; ++y)
-                engine::lookupRow(src.scanLine(y), dst.scanLine(y), static_cast<size_t>(width) * 3,
-                                  table);
+            for (int y = y0; y < y1; ++y) {
+                uint8_t* row = bmp.scanLine(y);
+                engine::lookupRow(row, row, static_cast<size_t>(width) * 3, table);
+            }
         },
         64);
 }
@@ -130,18 +130,10 @@ bool posterizationValid(int Levels) {
 
 template <class MakeTable>
 void TFastPicture::TableOperation(const char* kind, bool argumentsValid, MakeTable makeTable) {
-    PixelFrame f(*this, kind, argumentsValid, PixelFrame::IntoResult);
+    PixelFrame f(*this, kind, argumentsValid);
     if (!f) return;
-    const engine::ToneTable table = makeTable();
-    if (f.ownsBitmap()) {
-        // Already a converted copy of the picture: rewritten where it is.
-        applyTable(*f.bitmap, *f.bitmap, table);
-        f.commit();
-        return;
-    }
-    Bitmap result(f.bitmap->width(), f.bitmap->height(), pf24bit);
-    applyTable(*f.bitmap, result, table);
-    f.commit(&result);
+    applyTable(*f.bitmap, makeTable());
+    f.commit();
 }
 
 void TFastPicture::Bright(int Percent) {
@@ -181,7 +173,7 @@ namespace {
 // Runs a row kernel over the working bitmap's rows on the row driver.
 template <class Kernel> void forEachRow(Bitmap& bmp, Kernel kernel) {
     const auto width = static_cast<size_t>(bmp.width());
-    engine::forEachRowRange(
+    engine::forEachRowRangeOnce(
         bmp.height(),
         [&](int y0, int y1) {
             for (int y = y0; y < y1; ++y)
@@ -197,14 +189,14 @@ template <class Kernel> void forEachRow(Bitmap& bmp, Kernel kernel) {
 // scales it by 619 / 1024 for blue and 853 / 1024 for green. The row kernels compute the
 // same truncated terms directly.
 void TFastPicture::GrayScale() {
-    PixelFrame f(*this, "GrayScale", true, PixelFrame::InPlace);
+    PixelFrame f(*this, "GrayScale", true);
     if (!f) return;
     forEachRow(*f.bitmap, [](uint8_t* row, size_t width) { engine::grayRow(row, width); });
     f.commit();
 }
 
 void TFastPicture::Sepia() {
-    PixelFrame f(*this, "Sepia", true, PixelFrame::InPlace);
+    PixelFrame f(*this, "Sepia", true);
     if (!f) return;
     forEachRow(*f.bitmap, [](uint8_t* row, size_t width) { engine::sepiaRow(row, width); });
     f.commit();
@@ -295,8 +287,8 @@ private:
 } // namespace
 
 void TFastPicture::BlackAndWhite(int Threshold, int& Used) {
-    PixelFrame f(*this, "BlackAndWhite", engine::ranges::kBlackAndWhiteThreshold.accepts(Threshold),
-                 PixelFrame::InPlace);
+    PixelFrame f(*this, "BlackAndWhite",
+                 engine::ranges::kBlackAndWhiteThreshold.accepts(Threshold));
     if (!f) return;
     int t = Threshold;
     if (Threshold == -1) {

@@ -8,10 +8,12 @@
 #include <malloc.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -129,18 +131,15 @@ TEST(FrameFailure, EightBitPictureStaysAsItWas) {
     }
 }
 
-TEST(FrameFailure, ResultOrWorkingCopyThatCannotBeMadeLeavesThePicture) {
+TEST(FrameFailure, ResultThatCannotBeMadeLeavesThePicture) {
     struct Case {
         const char* kind;
         std::function<void(TFastPicture&)> operation;
     };
     const Case cases[] = {
-        {"Blur", [](TFastPicture& f) { f.Blur(); }},                    // result bitmap
-        {"Mosaic", [](TFastPicture& f) { f.Mosaic(8); }},               // working copy
-        {"Framing", [](TFastPicture& f) { f.Framing(20, 200, true); }}, // working copy
-        {"Bright", [](TFastPicture& f) { f.Bright(50); }},              // result bitmap
-        {"Turn", [](TFastPicture& f) { f.Turn(90); }},                  // result bitmap
-        {"Enlarge", [](TFastPicture& f) { f.Enlarge(3000, 2000); }},    // result bitmap
+        {"Blur", [](TFastPicture& f) { f.Blur(); }},                 // result bitmap
+        {"Turn", [](TFastPicture& f) { f.Turn(90); }},               // result bitmap
+        {"Enlarge", [](TFastPicture& f) { f.Enlarge(3000, 2000); }}, // result bitmap
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.kind);
@@ -187,4 +186,35 @@ TEST(FrameFailure, TrimmingAMetafileThatCannotBeRasterisedKeepsIt) {
         if (failure.empty() && (!fp.Stretch || fp.AutoSize)) failure = "flags changed";
         return failure;
     });
+}
+
+TEST(FrameFailure, InPlaceRowsRunExactlyOnceWhenARangeFails) {
+    const int saved = engine::threadCount();
+    engine::setThreadCount(4);
+    std::vector<int> visits(400, 0);
+    bool failed = false;
+    // The range holding row 200 fails once before writing, as a worker that cannot start.
+    engine::forEachRowRangeOnce(
+        400,
+        [&](int y0, int y1) {
+            if (y0 <= 200 && 200 < y1 && !failed) {
+                failed = true;
+                throw std::runtime_error("no thread");
+            }
+            for (int y = y0; y < y1; ++y)
+                ++visits[size_t(y)];
+        },
+        16);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(std::count(visits.begin(), visits.end(), 1), 400);
+
+    // A range that fails again passes its error on.
+    EXPECT_THROW(engine::forEachRowRangeOnce(
+                     400,
+                     [](int y0, int y1) {
+                         if (y0 <= 200 && 200 < y1) throw std::runtime_error("broken");
+                     },
+                     16),
+                 std::runtime_error);
+    engine::setThreadCount(saved);
 }
