@@ -15,6 +15,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include <QMainWindow>
 #include <QPointer>
@@ -363,6 +366,7 @@ private:
     void ReadSettings();
     void WriteFirstRunSettings();
     void WriteSettings();
+    std::vector<std::pair<std::string_view, QSpinBox*>> LevelKeys() const;
 
     bool shown_ = false;
     bool closed_ = false;

@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include "app/Frame.h"
+#include "app/WindowBounds.h"
 #include "document/Document.h"
 #include "platform/Graphic.h"
 #include "platform/Metafile.h"
@@ -26,21 +27,18 @@ void THistgramForm::SetImage(std::unique_ptr<Graphic> picture) {
     update();
 }
 
+namespace {
+constexpr BoundsKeys kHistgramBounds{SettingsKeys::HLeft, SettingsKeys::HTop,
+                                     SettingsKeys::HClientWidth, SettingsKeys::HClientHeight,
+                                     SettingsKeys::HWindowState};
+} // namespace
+
 void THistgramForm::FormShow() {
-    TParameter& p = host_.HistgramSettings();
-    using namespace SettingsKeys;
-    int left = p.ReadInteger(HLeft);
-    int top = p.ReadInteger(HTop);
-    int width = p.ReadInteger(HClientWidth);
-    int height = p.ReadInteger(HClientHeight);
-    int state = p.ReadInteger(HWindowState);
-    move(left, top);
-    resize(std::max(width, 1), std::max(height, 1));
+    const WindowBounds bounds = ReadWindowBounds(host_.HistgramSettings(), kHistgramBounds);
+    move(bounds.left, bounds.top);
+    resize(std::max(bounds.width, 1), std::max(bounds.height, 1));
     show();
-    if (state == 2)
-        setWindowState(Qt::WindowMaximized);
-    else if (state == 1)
-        setWindowState(Qt::WindowMinimized);
+    ApplyWindowState(*this, bounds.state);
     DrawHistogram();
     host_.HistgramShown(true);
 }
@@ -52,17 +50,7 @@ void THistgramForm::DrawHistogram() {
 }
 
 void THistgramForm::WriteBounds() {
-    TParameter& p = host_.HistgramSettings();
-    using namespace SettingsKeys;
-    Qt::WindowStates states = windowState();
-    int state = (states & Qt::WindowMinimized) ? 1 : (states & Qt::WindowMaximized) ? 2 : 0;
-    if (state != 2) {
-        p.WriteInteger(HLeft, x());
-        p.WriteInteger(HTop, y());
-        p.WriteInteger(HClientWidth, width());
-        p.WriteInteger(HClientHeight, height());
-    }
-    p.WriteInteger(HWindowState, state);
+    WriteWindowBounds(host_.HistgramSettings(), kHistgramBounds, *this, size());
 }
 
 void THistgramForm::closeEvent(QCloseEvent* event) {
