@@ -86,6 +86,14 @@ TEST_F(PictureIO, LoadsByExtensionThenByContent) {
     const std::vector<uint8_t> noise(64, 0x5A);
     EXPECT_THROW(loadPictureBytes(noise, ""), EInvalidGraphic);
     EXPECT_THROW(loadPictureFile(dir / "missing.bmp"), EFileError);
+    // A folder is not a picture file (it used to read as one too large).
+    std::filesystem::create_directory(dir / "folder.bmp");
+    try {
+        loadPictureFile(dir / "folder.bmp");
+        ADD_FAILURE() << "a folder loaded";
+    } catch (const EFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("ファイルではありません"), std::string::npos);
+    }
 }
 
 TEST_F(PictureIO, PicturesThatCannotBeShownAreRefusedAtLoad) {
