@@ -26,13 +26,14 @@
 #include "app/Histgram.h"
 #include "app/PictureView.h"
 #include "app/SliderLegend.h"
+#include "app/WindowBounds.h"
 #include "engine/Operations.h"
 #include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
-#include "platform/Canvas.h"
+#include "platform/Color.h"
 #include "platform/Exceptions.h"
+#include "platform/GraphicBitmap.h"
 #include "platform/Limits.h"
-#include "platform/Metafile.h"
 #include "settings/Param.h"
 #include "settings/SettingsKeys.h"
 
@@ -92,6 +93,42 @@ QPushButton* makeButton(QWidget* parent, const char* text, const char* hint,
     if (hint) b->setToolTip(QString::fromUtf8(hint));
     b->setGeometry(geometry);
     return b;
+}
+
+// A tab page: an upper area for the level rows above a frame of fixed height. Returns the
+// upper area.
+QWidget* addTab(QTabWidget* tabs, QWidget*& sheet, const char* title, QFrame*& bottom,
+                int bottomHeight) {
+    sheet = new QWidget;
+    tabs->addTab(sheet, QString::fromUtf8(title));
+    auto* layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* top = new QWidget(sheet);
+    layout->addWidget(top, 1);
+    bottom = new QFrame(sheet);
+    bottom->setFixedHeight(bottomHeight);
+    layout->addWidget(bottom);
+    return top;
+}
+
+// A level spin box (one widget under its UpDown and Edit names) with the button that
+// applies it, on one row.
+struct LevelRow {
+    QSpinBox** upDown;
+    QSpinBox** edit;
+    const engine::Argument* argument;
+    int value;
+    QPushButton** button;
+    const char* text;
+    const char* hint;
+    int y;
+};
+
+void addLevelRows(QWidget* parent, std::initializer_list<LevelRow> rows) {
+    for (const LevelRow& r : rows) {
+        *r.upDown = *r.edit = makeLevel(parent, *r.argument, r.value, QRect(8, r.y, 64, 22));
+        *r.button = makeButton(parent, r.text, r.hint, QRect(80, r.y, 92, 22));
+    }
 }
 
 } // namespace
@@ -243,28 +280,16 @@ void TFrameForm::CreateToneTab() {
 
 // The quality tab: filter levels and buttons, pixel format, handle type, JPEG quality.
 void TFrameForm::CreateQualityTab() {
-    TabSheet2 = new QWidget;
-    PageControl1->addTab(TabSheet2, QString::fromUtf8("画質"));
-    auto* tab2Layout = new QVBoxLayout(TabSheet2);
-    tab2Layout->setContentsMargins(0, 0, 0, 0);
-    auto* tab2Top = new QWidget(TabSheet2);
-    tab2Layout->addWidget(tab2Top, 1);
-    UpDown2 = Edit3 =
-        makeLevel(tab2Top, engine::operationArgument("Edge", "Level"), 1, QRect(8, 10, 64, 22));
-    Button4 = makeButton(tab2Top, "エッジ強調", "左記のレベルでエッジ強調をします。",
-                         QRect(80, 10, 92, 22));
-    UpDown3 = Edit4 =
-        makeLevel(tab2Top, engine::operationArgument("Median", "Level"), 0, QRect(8, 40, 64, 22));
-    Button5 = makeButton(tab2Top, "ノイズ除去", "左記のレベルでノイズ除去をします。",
-                         QRect(80, 40, 92, 22));
-    UpDown4 = Edit5 =
-        makeLevel(tab2Top, engine::operationArgument("Sobel", "Level"), 1, QRect(8, 70, 64, 22));
-    Button7 =
-        makeButton(tab2Top, "輪郭描画", "左記のレベルで輪郭描画をします。", QRect(80, 70, 92, 22));
-    Button6 = makeButton(tab2Top, "ぼかし", "画像をぼかします。", QRect(80, 100, 92, 22));
-    Panel6 = new QFrame(TabSheet2);
-    Panel6->setFixedHeight(150);
-    tab2Layout->addWidget(Panel6);
+    QWidget* top = addTab(PageControl1, TabSheet2, "画質", Panel6, 150);
+    addLevelRows(top, {
+                          {&UpDown2, &Edit3, &engine::operationArgument("Edge", "Level"), 1,
+                           &Button4, "エッジ強調", "左記のレベルでエッジ強調をします。", 10},
+                          {&UpDown3, &Edit4, &engine::operationArgument("Median", "Level"), 0,
+                           &Button5, "ノイズ除去", "左記のレベルでノイズ除去をします。", 40},
+                          {&UpDown4, &Edit5, &engine::operationArgument("Sobel", "Level"), 1,
+                           &Button7, "輪郭描画", "左記のレベルで輪郭描画をします。", 70},
+                      });
+    Button6 = makeButton(top, "ぼかし", "画像をぼかします。", QRect(80, 100, 92, 22));
     Label15 = makeLabel(Panel6, "PixelFormat の値", 8, 4);
     ComboBox2 = new QComboBox(Panel6);
     for (const char* item : {"pfDevice", " pf1bit", " pf4bit", " pf8bit", " pf15bit", " pf16bit",
@@ -284,34 +309,21 @@ void TFrameForm::CreateQualityTab() {
 
 // The conversion tab: effect levels and buttons, and the picture-frame effect.
 void TFrameForm::CreateConversionTab() {
-    TabSheet3 = new QWidget;
-    PageControl1->addTab(TabSheet3, QString::fromUtf8("変換"));
-    auto* tab3Layout = new QVBoxLayout(TabSheet3);
-    tab3Layout->setContentsMargins(0, 0, 0, 0);
-    auto* tab3Top = new QWidget(TabSheet3);
-    tab3Layout->addWidget(tab3Top, 1);
-    UpDown5 = Edit6 = makeLevel(tab3Top, engine::operationArgument("Mosaic", "BlockSize"), 2,
-                                QRect(8, 8, 64, 22));
-    Button8 = makeButton(tab3Top, "モザイク", "左記のレベルでモザイク調に変換します。",
-                         QRect(80, 8, 92, 22));
-    UpDown6 = Edit7 = makeLevel(tab3Top, engine::operationArgument("Posterization", "Levels"), 2,
-                                QRect(8, 36, 64, 22));
-    Button9 = makeButton(tab3Top, "ﾎﾟｽﾀﾘｾﾞｰｼｮﾝ", "左記のレベルで階調変更処理を施します。",
-                         QRect(80, 36, 92, 22));
-    UpDown7 = Edit8 =
-        makeLevel(tab3Top, engine::operationArgument("Sobel", "Level"), 1, QRect(8, 64, 64, 22));
-    Button10 = makeButton(tab3Top, "輪郭抽出", "左記のレベルで輪郭抽出を行ないます。",
-                          QRect(80, 64, 92, 22));
-    UpDown10 = Edit11 = makeLevel(tab3Top, engine::operationArgument("BlackAndWhite", "Threshold"),
-                                  -1, QRect(8, 92, 64, 22));
-    Button15 = makeButton(tab3Top, "白黒表示", "左記のレベルで白黒表示に変換します。",
-                          QRect(80, 92, 92, 22));
-    Button12 = makeButton(tab3Top, "モノクロ", "モノクロ調に変換します。", QRect(8, 122, 80, 22));
-    Button14 = makeButton(tab3Top, "ネガティブ", "色を反転します。", QRect(92, 122, 80, 22));
-    Button13 = makeButton(tab3Top, "セピア", "セピア調に変換します。", QRect(8, 148, 80, 22));
-    Panel5 = new QFrame(TabSheet3);
-    Panel5->setFixedHeight(90);
-    tab3Layout->addWidget(Panel5);
+    QWidget* top = addTab(PageControl1, TabSheet3, "変換", Panel5, 90);
+    addLevelRows(top,
+                 {
+                     {&UpDown5, &Edit6, &engine::operationArgument("Mosaic", "BlockSize"), 2,
+                      &Button8, "モザイク", "左記のレベルでモザイク調に変換します。", 8},
+                     {&UpDown6, &Edit7, &engine::operationArgument("Posterization", "Levels"), 2,
+                      &Button9, "ﾎﾟｽﾀﾘｾﾞｰｼｮﾝ", "左記のレベルで階調変更処理を施します。", 36},
+                     {&UpDown7, &Edit8, &engine::operationArgument("Sobel", "Level"), 1, &Button10,
+                      "輪郭抽出", "左記のレベルで輪郭抽出を行ないます。", 64},
+                     {&UpDown10, &Edit11, &engine::operationArgument("BlackAndWhite", "Threshold"),
+                      -1, &Button15, "白黒表示", "左記のレベルで白黒表示に変換します。", 92},
+                 });
+    Button12 = makeButton(top, "モノクロ", "モノクロ調に変換します。", QRect(8, 122, 80, 22));
+    Button14 = makeButton(top, "ネガティブ", "色を反転します。", QRect(92, 122, 80, 22));
+    Button13 = makeButton(top, "セピア", "セピア調に変換します。", QRect(8, 148, 80, 22));
     Label13 = makeLabel(Panel5, "額縁の幅", 8, 2);
     UpDown8 = Edit9 =
         makeLevel(Panel5, engine::operationArgument("Framing", "Width"), 1, QRect(8, 18, 60, 22));
@@ -664,48 +676,38 @@ void TFrameForm::Button1Click() {
     TPictureType type = FastPicture1.GetPictureType();
     if (type == picNil || type == picIcon) return;
     TrimFrameOff();
-    int k = ComboBox1->currentIndex();
-    int viewWidth = FastPicture1.Width;
-    int viewHeight = FastPicture1.Height;
-    limits::checkPictureSize(viewWidth, viewHeight);
+    const GraphicKind kind = FastPicture1.picture().graphic()->kind();
+    SaveOptions shown;
+    shown.width = FastPicture1.Width;
+    shown.height = FastPicture1.Height;
+    limits::checkPictureSize(shown.width, shown.height);
 
     if (type == picMetafile) {
-        auto recorded = std::make_unique<Metafile>();
-        recorded->setWidth(viewWidth);
-        recorded->setHeight(viewHeight);
-        {
-            MetafileCanvas canvas(*recorded);
-            canvas.stretchDraw(QRect(0, 0, viewWidth, viewHeight),
-                               *FastPicture1.picture().graphic());
-        }
-        FastPicture1.picture().setGraphic(std::move(recorded));
+        FastPicture1.picture().setGraphic(
+            convertPicture(*FastPicture1.picture().graphic(), GraphicKind::Metafile, shown));
         FastPicture1.Invalidate();
         Button2Click();
     } else {
         if (S1->isChecked()) {
             FastPicture1.picture().assign(BaseBitmap.get());
             if (TrackBar1->value() <= 100)
-                FastPicture1.Shrink(viewWidth, viewHeight);
+                FastPicture1.Shrink(shown.width, shown.height);
             else
-                FastPicture1.Enlarge(viewWidth, viewHeight);
+                FastPicture1.Enlarge(shown.width, shown.height);
         } else {
-            auto stretched = std::make_unique<Bitmap>(viewWidth, viewHeight);
-            {
-                Canvas canvas(*stretched);
-                canvas.stretchDraw(QRect(0, 0, viewWidth, viewHeight), *BaseBitmap);
-            }
-            FastPicture1.picture().setGraphic(std::move(stretched));
+            FastPicture1.picture().setGraphic(
+                std::make_unique<Bitmap>(graphicToBitmap(*BaseBitmap, shown.width, shown.height)));
             FastPicture1.Invalidate();
         }
         TakeBase();
         ApplyTone();
     }
-    if (k == 3 && TrackBar6->value() > 0)
+    if (kind == GraphicKind::Bitmap && TrackBar6->value() > 0)
         FastPicture1.Automatic(static_cast<unsigned>(TrackBar6->value() - 1));
-    if (k >= 1 && k <= 4) {
-        ComboBox1->setCurrentIndex(k);
-        ComboBox1Change();
-    }
+    // A JPEG or GIF picture goes back to its kind (a JPEG re-encoded at the chosen quality).
+    if ((kind == GraphicKind::Jpeg || kind == GraphicKind::Gif) &&
+        FastPicture1.picture().graphic()->kind() != kind)
+        Document.ConvertKind(kind, UpDown1->value());
     Tag = -1;
     TrackBar1->setValue(100);
     Tag = 0;
@@ -862,13 +864,20 @@ void TFrameForm::FastPicture1MouseDown(Qt::MouseButton button, Qt::KeyboardModif
 
 namespace {
 
-int windowStateCode(Qt::WindowStates state) {
-    if (state & Qt::WindowMinimized) return 1;
-    if (state & Qt::WindowMaximized) return 2;
-    return 0;
-}
+constexpr BoundsKeys kMainBounds{SettingsKeys::Left, SettingsKeys::Top, SettingsKeys::ClientWidth,
+                                 SettingsKeys::ClientHeight, SettingsKeys::WindowState};
 
 } // namespace
+
+// The nine level spin boxes with their keys, in the file's order.
+std::vector<std::pair<std::string_view, QSpinBox*>> TFrameForm::LevelKeys() const {
+    using namespace SettingsKeys;
+    return {
+        {JPEGQuality, UpDown1},  {EdgeLevel, UpDown2},   {NoiseLevel, UpDown3},
+        {ContourLevel, UpDown4}, {MosaicLevel, UpDown5}, {PosterizeLevel, UpDown6},
+        {OutlineLevel, UpDown7}, {FrameWidth, UpDown8},  {FrameContrast, UpDown9},
+    };
+}
 
 void TFrameForm::SetClientSize(int width, int height) {
     resize(std::max(width, 1), std::max(height, 1) + MainMenu1->sizeHint().height());
@@ -892,35 +901,20 @@ void TFrameForm::ReadSettings() {
     // A key that is missing or malformed takes its first-run value and its message is
     // shown once everything else has been read, so one bad line loses nothing but itself.
     std::vector<std::string> messages;
-    const int left = p.ReadInteger(Left, x(), messages);
-    const int top = p.ReadInteger(Top, y(), messages);
-    const int clientWidth = SettingsKeys::ReadInteger(p, ClientWidth, messages);
-    const int clientHeight = SettingsKeys::ReadInteger(p, ClientHeight, messages);
-    const int state = SettingsKeys::ReadInteger(p, WindowState, messages);
-    // Qt's geometry overflows for coordinates near the integer limits; such a window is
-    // off every screen either way.
-    constexpr int kFar = QWIDGETSIZE_MAX;
-    move(std::clamp(left, -kFar, kFar), std::clamp(top, -kFar, kFar));
-    SetClientSize(clientWidth, clientHeight);
-    readPosition_ = QPoint(left, top);
+    const WindowBounds bounds = ReadWindowBounds(p, kMainBounds, messages, pos());
+    PlaceWindow(*this, bounds);
+    SetClientSize(bounds.width, bounds.height);
+    readPosition_ = QPoint(bounds.left, bounds.top);
     placedPosition_ = pos();
-    if (state == 2)
-        setWindowState(Qt::WindowMaximized);
-    else if (state == 1)
-        setWindowState(Qt::WindowMinimized);
-    const std::pair<std::string_view, QSpinBox*> levels[] = {
-        {JPEGQuality, UpDown1},  {EdgeLevel, UpDown2},   {NoiseLevel, UpDown3},
-        {ContourLevel, UpDown4}, {MosaicLevel, UpDown5}, {PosterizeLevel, UpDown6},
-        {OutlineLevel, UpDown7}, {FrameWidth, UpDown8},  {FrameContrast, UpDown9},
-    };
-    for (const auto& [name, control] : levels)
+    ApplyWindowState(*this, bounds.state);
+    for (const auto& [name, control] : LevelKeys())
         control->setValue(SettingsKeys::ReadInteger(p, name, messages));
     if (SettingsKeys::ReadBool(p, FrameLight, messages))
         RadioButton1->setChecked(true);
     else
         RadioButton2->setChecked(true);
-    OpenDir = QString::fromStdString(SettingsKeys::ReadString(p, SettingsKeys::OpenDir, messages));
-    SaveDir = QString::fromStdString(SettingsKeys::ReadString(p, SettingsKeys::SaveDir, messages));
+    OpenDir = FromPath(SettingsKeys::ReadString(p, SettingsKeys::OpenDir, messages));
+    SaveDir = FromPath(SettingsKeys::ReadString(p, SettingsKeys::SaveDir, messages));
     const bool smooth = SettingsKeys::ReadBool(p, Smooth, messages);
     const bool histogram = SettingsKeys::ReadBool(p, Histgram, messages);
     if (!messages.empty()) {
@@ -936,27 +930,15 @@ void TFrameForm::ReadSettings() {
 void TFrameForm::WriteSettings() {
     TParameter& p = *Parameter1;
     using namespace SettingsKeys;
-    int state = windowStateCode(windowState());
-    if (state != 2) {
-        // A maximised window keeps its last normal bounds in the file.
-        const QPoint at = placedPosition_ && pos() == *placedPosition_ ? readPosition_ : pos();
-        p.WriteInteger(Left, at.x());
-        p.WriteInteger(Top, at.y());
-        QSize client = ClientSize();
-        p.WriteInteger(ClientWidth, client.width());
-        p.WriteInteger(ClientHeight, client.height());
-    }
-    p.WriteInteger(WindowState, state);
-    const std::pair<std::string_view, QSpinBox*> levels[] = {
-        {JPEGQuality, UpDown1},  {EdgeLevel, UpDown2},   {NoiseLevel, UpDown3},
-        {ContourLevel, UpDown4}, {MosaicLevel, UpDown5}, {PosterizeLevel, UpDown6},
-        {OutlineLevel, UpDown7}, {FrameWidth, UpDown8},  {FrameContrast, UpDown9},
-    };
-    for (const auto& [name, control] : levels)
+    // A far-off position read from the file is written back as it was read while the
+    // window has not been moved (Qt cannot hold it).
+    const QPoint at = placedPosition_ && pos() == *placedPosition_ ? readPosition_ : pos();
+    WriteWindowBounds(p, kMainBounds, *this, at, ClientSize());
+    for (const auto& [name, control] : LevelKeys())
         p.WriteInteger(name, control->value());
     p.WriteBool(FrameLight, RadioButton1->isChecked());
-    p.WriteString(SettingsKeys::OpenDir, OpenDir.toStdString());
-    p.WriteString(SettingsKeys::SaveDir, SaveDir.toStdString());
+    p.WriteString(SettingsKeys::OpenDir, ToPath(OpenDir).native());
+    p.WriteString(SettingsKeys::SaveDir, ToPath(SaveDir).native());
     p.WriteBool(Smooth, S1->isChecked());
     if (H1->isChecked() && HistgramForm) HistgramForm->WriteBounds();
     p.WriteBool(Histgram, H1->isChecked());

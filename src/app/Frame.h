@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <QMainWindow>
@@ -379,6 +381,7 @@ private:
     void ReadSettings();
     void WriteFirstRunSettings();
     void WriteSettings();
+    std::vector<std::pair<std::string_view, QSpinBox*>> LevelKeys() const;
 
     bool shown_ = false;
     bool closed_ = false;

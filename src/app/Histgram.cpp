@@ -7,6 +7,7 @@
 #include <QPainter>
 
 #include "app/Frame.h"
+#include "app/WindowBounds.h"
 #include "document/Document.h"
 #include "platform/Graphic.h"
 #include "platform/Metafile.h"
@@ -28,25 +29,22 @@ void THistgramForm::SetImage(std::unique_ptr<Graphic> picture) {
     update();
 }
 
+namespace {
+constexpr BoundsKeys kHistgramBounds{SettingsKeys::HLeft, SettingsKeys::HTop,
+                                     SettingsKeys::HClientWidth, SettingsKeys::HClientHeight,
+                                     SettingsKeys::HWindowState};
+} // namespace
+
 void THistgramForm::FormShow() {
-    TParameter& p = host_.HistgramSettings();
-    using namespace SettingsKeys;
     // A missing or malformed key takes its first-run value; the messages are raised once
     // the window stands where the other keys put it.
     std::vector<std::string> messages;
-    const int left = SettingsKeys::ReadInteger(p, HLeft, messages);
-    const int top = SettingsKeys::ReadInteger(p, HTop, messages);
-    const int width = SettingsKeys::ReadInteger(p, HClientWidth, messages);
-    const int height = SettingsKeys::ReadInteger(p, HClientHeight, messages);
-    const int state = SettingsKeys::ReadInteger(p, HWindowState, messages);
-    constexpr int kFar = QWIDGETSIZE_MAX;
-    move(std::clamp(left, -kFar, kFar), std::clamp(top, -kFar, kFar));
-    resize(std::max(width, 1), std::max(height, 1));
+    const WindowBounds bounds =
+        ReadWindowBounds(host_.HistgramSettings(), kHistgramBounds, messages);
+    PlaceWindow(*this, bounds);
+    resize(std::max(bounds.width, 1), std::max(bounds.height, 1));
     show();
-    if (state == 2)
-        setWindowState(Qt::WindowMaximized);
-    else if (state == 1)
-        setWindowState(Qt::WindowMinimized);
+    ApplyWindowState(*this, bounds.state);
     DrawHistogram();
     host_.HistgramShown(true);
     if (!messages.empty()) {
@@ -64,17 +62,7 @@ void THistgramForm::DrawHistogram() {
 }
 
 void THistgramForm::WriteBounds() {
-    TParameter& p = host_.HistgramSettings();
-    using namespace SettingsKeys;
-    Qt::WindowStates states = windowState();
-    int state = (states & Qt::WindowMinimized) ? 1 : (states & Qt::WindowMaximized) ? 2 : 0;
-    if (state != 2) {
-        p.WriteInteger(HLeft, x());
-        p.WriteInteger(HTop, y());
-        p.WriteInteger(HClientWidth, width());
-        p.WriteInteger(HClientHeight, height());
-    }
-    p.WriteInteger(HWindowState, state);
+    WriteWindowBounds(host_.HistgramSettings(), kHistgramBounds, *this, pos(), size());
 }
 
 void THistgramForm::closeEvent(QCloseEvent* event) {

@@ -195,10 +195,11 @@ void TDocument::Arrive(std::unique_ptr<Graphic> picture, const QString& label) {
     // The previous copy goes only now that the new picture is here, and before the new
     // copy is written (it may have the same name).
     DeleteTemporaryCopy();
+    SourcePath.clear();
     DisplayName = label;
     SizeText.clear();
-    SaveTemporaryCopy();
     TakeBase();
+    SaveTemporaryCopy();
 }
 
 void TDocument::ConvertKind(GraphicKind kind, int jpegQuality) {
@@ -231,8 +232,10 @@ void TDocument::SaveTemporaryCopy() {
     const Graphic* graphic = Current();
     if (!graphic) return;
     std::filesystem::path path = TemporaryFolder() / ToPath(TemporaryName(graphic));
-    SourcePath = FromPath(path);
+    // Named as the source only once it is written: a failed write leaves no SourcePath
+    // that revert would find missing.
     Engine.picture().saveToFile(path);
+    SourcePath = FromPath(path);
 }
 
 void TDocument::DeleteTemporaryCopy() {

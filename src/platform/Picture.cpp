@@ -107,6 +107,10 @@ std::string extensionOf(const std::filesystem::path& path) {
 }
 
 std::vector<uint8_t> readWholeFile(const std::filesystem::path& path, uint64_t maxBytes) {
+    // A folder or a device opens as a stream too; only files hold pictures.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw EFileError(path.string() + " はファイルではありません");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw EFileError(path.string() + " を読み込めません: " + std::strerror(errno));
     in.seekg(0, std::ios::end);

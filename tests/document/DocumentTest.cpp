@@ -172,3 +172,21 @@ TEST_F(DocumentTest, NamesThatAreNotUtf8OpenAndSave) {
     EXPECT_TRUE(std::filesystem::exists(dir / savedName));
     EXPECT_EQ(doc.SaveDir, FromPath(dir.path()));
 }
+
+TEST_F(DocumentTest, AFailedTemporaryCopyLeavesNoSourceToRevertTo) {
+    doc.Arrive(std::make_unique<Bitmap>(pwtest::makeTestBitmap(5, 5)), "Copied Bitmap");
+    const auto first = dir / "copies" / "ImageData.bmp";
+    ASSERT_TRUE(std::filesystem::exists(first));
+    // The copies' folder cannot be made: a file stands where its parent should be.
+    pwtest::writeFile(dir / "blocker", {1});
+    doc.TemporaryFolderOverride = dir / "blocker" / "copies";
+    const Bitmap second = pwtest::makeTestBitmap(7, 3, 9);
+    EXPECT_ANY_THROW(doc.Arrive(std::make_unique<Bitmap>(second), "Dropped Bitmap"));
+    // The picture arrived and is the base, the old copy is gone, and nothing names a
+    // file that is not there.
+    EXPECT_TRUE(pwtest::sameBitmap(held(), second));
+    EXPECT_TRUE(pwtest::sameBitmap(*doc.BaseBitmap, second));
+    EXPECT_FALSE(std::filesystem::exists(first));
+    EXPECT_TRUE(doc.SourcePath.isEmpty());
+    EXPECT_FALSE(doc.Revert());
+}

@@ -12,19 +12,6 @@ using namespace tonetest;
 
 namespace {
 
-// A metafile of natural size w × h with a filled rectangle recorded in it.
-Metafile makeMetafile(int w, int h) {
-    Metafile m;
-    m.setWidth(w);
-    m.setHeight(h);
-    {
-        MetafileCanvas c(m);
-        c.brush().color = clRed;
-        c.fillRect(QRect(0, 0, w / 2, h / 2));
-    }
-    return m;
-}
-
 // Restores the default screen facts when a test changes them.
 struct ScreenGuard {
     ~ScreenGuard() { setScreenInfo(ScreenInfo{}); }
@@ -38,7 +25,7 @@ TEST(FastPicture, KindsAndBitsPerPixel) {
     EXPECT_EQ(fp.GetPictureType(), picNil);
     EXPECT_EQ(fp.GetBitsPerPixel(), 0);
 
-    Metafile m = makeMetafile(30, 20);
+    Metafile m = pwtest::redCornerMetafile(30, 20);
     fp.picture().assign(&m);
     EXPECT_EQ(fp.GetPictureType(), picMetafile);
     EXPECT_EQ(fp.GetBitsPerPixel(), 0);
@@ -60,7 +47,7 @@ TEST(FastPicture, KindsAndBitsPerPixel) {
 TEST(FastPicture, OperationsNeedABitmapOfEightBitsOrMore) {
     TFastPicture fp;
     EventLog log(fp);
-    Metafile m = makeMetafile(40, 30);
+    Metafile m = pwtest::redCornerMetafile(40, 30);
     fp.picture().assign(&m);
     fp.Negative();
     EXPECT_EQ(log.events, std::vector<std::string>{"Amend Negative"});
@@ -91,7 +78,7 @@ TEST(FastPicture, SetPictureTypeConversions) {
     EXPECT_EQ(fp.GetPictureType(), picNil);
 
     // A metafile becomes a bitmap of its natural size, whatever the display size.
-    Metafile m = makeMetafile(50, 24);
+    Metafile m = pwtest::redCornerMetafile(50, 24);
     fp.picture().assign(&m);
     fp.SetBounds(500, 240);
     fp.SetPictureType(picBitmap);

@@ -19,18 +19,6 @@ protected:
     void SetUp() override { registerPictureFormats(); }
 };
 
-Metafile redCornerMetafile(int w, int h) {
-    Metafile m;
-    m.setWidth(w);
-    m.setHeight(h);
-    {
-        MetafileCanvas c(m);
-        c.brush().color = clRed;
-        c.fillRect(QRect(0, 0, w / 2, h / 2));
-    }
-    return m;
-}
-
 std::vector<uint8_t> jpegBytesOf(const Bitmap& bmp) {
     TJPEGImage jpeg;
     jpeg.assign(bmp);
@@ -51,7 +39,7 @@ TEST_F(PictureIO, GraphicToBitmapCopiesDecodesOrDraws) {
     EXPECT_TRUE(pwtest::sameBitmap(graphicToBitmap(jpeg), jpeg.bitmap()));
 
     // A metafile is drawn at its natural size onto white, in the format asked for.
-    const Metafile meta = redCornerMetafile(40, 20);
+    const Metafile meta = pwtest::redCornerMetafile(40, 20);
     const Bitmap drawn = graphicToBitmap(meta);
     EXPECT_EQ(drawn.width(), 40);
     EXPECT_EQ(drawn.height(), 20);
@@ -85,7 +73,7 @@ TEST_F(PictureIO, LoadsByExtensionThenByContent) {
     const auto jpeg = jpegBytesOf(bmp);
     EXPECT_EQ(loadPictureBytes(jpeg, "")->kind(), GraphicKind::Jpeg);
     EXPECT_EQ(loadPictureBytes(jpeg, ".JPG")->kind(), GraphicKind::Jpeg);
-    const auto emf = redCornerMetafile(30, 20).saveToBytes();
+    const auto emf = pwtest::redCornerMetafile(30, 20).saveToBytes();
     EXPECT_EQ(loadPictureBytes(emf, "")->kind(), GraphicKind::Metafile);
     TGIFImage gif;
     gif.assign(bmp);
@@ -98,6 +86,14 @@ TEST_F(PictureIO, LoadsByExtensionThenByContent) {
     const std::vector<uint8_t> noise(64, 0x5A);
     EXPECT_THROW(loadPictureBytes(noise, ""), EInvalidGraphic);
     EXPECT_THROW(loadPictureFile(dir / "missing.bmp"), EFileError);
+    // A folder is not a picture file (it used to read as one too large).
+    std::filesystem::create_directory(dir / "folder.bmp");
+    try {
+        loadPictureFile(dir / "folder.bmp");
+        ADD_FAILURE() << "a folder loaded";
+    } catch (const EFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("ファイルではありません"), std::string::npos);
+    }
 }
 
 TEST_F(PictureIO, PicturesThatCannotBeShownAreRefusedAtLoad) {
@@ -169,7 +165,7 @@ TEST_F(PictureIO, EmptyPicturesAreNotWritten) {
 }
 
 TEST_F(PictureIO, ConvertsBetweenKinds) {
-    const Metafile meta = redCornerMetafile(30, 20);
+    const Metafile meta = pwtest::redCornerMetafile(30, 20);
     SaveOptions jpegAt80;
     jpegAt80.jpegQuality = 80;
     auto jpeg = convertPicture(meta, GraphicKind::Jpeg, jpegAt80);

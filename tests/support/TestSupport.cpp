@@ -7,6 +7,9 @@
 #include <random>
 
 #include "platform/Bitmap.h"
+#include "platform/Canvas.h"
+#include "platform/Color.h"
+#include "platform/Metafile.h"
 #include "platform/Picture.h"
 #include "platform/Screen.h"
 
@@ -15,6 +18,18 @@ namespace pwtest {
 void initTestEnvironment() {
     setScreenInfo(ScreenInfo{});
     registerPlatformFileFormats();
+}
+
+Metafile redCornerMetafile(int w, int h) {
+    Metafile m;
+    m.setWidth(w);
+    m.setHeight(h);
+    {
+        MetafileCanvas c(m);
+        c.brush().color = clRed;
+        c.fillRect(QRect(0, 0, w / 2, h / 2));
+    }
+    return m;
 }
 
 std::vector<uint8_t> bmpHeaderOnly(int width, int height) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 class Bitmap;
+class Metafile;
 
 namespace pwtest {
 
@@ -38,6 +39,9 @@ void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& by
 
 // A bitmap file (headers only) whose header declares a picture of width × height, 24 bits.
 std::vector<uint8_t> bmpHeaderOnly(int width, int height);
+
+// A metafile of natural size w × h with a red rectangle recorded in its top-left quarter.
+Metafile redCornerMetafile(int w, int h);
 
 // A deterministic 24-bit test picture with smooth gradients and some noise.
 Bitmap makeTestBitmap(int width, int height, uint32_t seed = 1);
