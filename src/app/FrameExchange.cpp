@@ -107,7 +107,102 @@ QString readmePath() {
 
 } // namespace
 
-// ===============================================================================
+// ======================================================================================
+// Small rules
+// ======================================================================================
+
+QString ArrivalLabel(const Graphic* graphic, bool dropped) {
+    const char* prefix = dropped ? "Dropped " : "Copied ";
+    const char* name = "Image";
+    switch (kindOf(graphic)) {
+    case GraphicKind::Metafile:
+        name = "Metafile";
+        break;
+    case GraphicKind::Bitmap:
+        name = "Bitmap";
+        break;
+    case GraphicKind::Jpeg:
+        name = "JPEG";
+        break;
+    case GraphicKind::Gif:
+        // A dropped GIF picture has no label of its own.
+        if (!dropped) name = "GIF";
+        break;
+    case GraphicKind::Icon:
+        name = "Icon";
+        break;
+    default:
+        break;
+    }
+    return QString::fromLatin1(prefix) + QString::fromLatin1(name);
+}
+
+std::vector<QRect> InvertTrimFrame(Bitmap& bitmap, const TRect& frame) {
+    std::vector<QRect> changed;
+    if (bitmap.empty()) return changed;
+    int l = frame.Left, t = frame.Top, r = frame.Right, b = frame.Bottom;
+    if (r < l) std::swap(l, r);
+    if (b < t) std::swap(t, b);
+    // A pen of width 2 centred on the outline (left, top)–(right − 1, bottom − 1): the
+    // outer edge runs from one pixel outside left/top to right − 1 / bottom − 1.
+    constexpr int kPen = 2;
+    const int ox0 = l - 1, oy0 = t - 1, ox1 = r - 1, oy1 = b - 1;
+    const int ix0 = ox0 + kPen, iy0 = oy0 + kPen, ix1 = ox1 - kPen, iy1 = oy1 - kPen;
+    const int w = bitmap.width(), h = bitmap.height();
+    const int bits = bitmap.bitsPerPixel();
+
+    // Inverts the pixels x0..x1 of row y, each once, whatever the pixel format.
+    auto invertSpan = [&](int y, int x0, int x1) {
+        x0 = std::max(x0, 0);
+        x1 = std::min(x1, w - 1);
+        if (y < 0 || y >= h || x0 > x1) return;
+        uint8_t* row = bitmap.scanLine(y);
+        if (bits >= 8) {
+            const int bytes = bits / 8;
+            uint8_t* p = row + static_cast<ptrdiff_t>(x0) * bytes;
+            uint8_t* end = row + static_cast<ptrdiff_t>(x1 + 1) * bytes;
+            // The fourth byte of a 32-bit pixel is not colour: it stays as it is.
+            if (bytes == 4) {
+                for (; p < end; p += 4) {
+                    p[0] = uint8_t(~p[0]);
+                    p[1] = uint8_t(~p[1]);
+                    p[2] = uint8_t(~p[2]);
+                }
+            } else {
+                for (; p < end; ++p)
+                    *p = uint8_t(~*p);
+            }
+        } else {
+            for (int x = x0; x <= x1; ++x) {
+                const int bit = x * bits;
+                const uint8_t mask = uint8_t(((1 << bits) - 1) << (8 - bits - bit % 8));
+                row[bit / 8] ^= mask;
+            }
+        }
+    };
+
+    const int ylo = std::max(oy0, 0), yhi = std::min(oy1, h - 1);
+    for (int y = ylo; y <= yhi; ++y) {
+        if (y < iy0 || y > iy1 || ix0 > ix1) {
+            invertSpan(y, ox0, ox1);
+        } else {
+            invertSpan(y, ox0, ix0 - 1);
+            invertSpan(y, ix1 + 1, ox1);
+        }
+    }
+    const QRect outer(QPoint(ox0, oy0), QPoint(ox1, oy1));
+    // The four bands, for repainting.
+    changed.push_back(QRect(outer.left(), outer.top(), outer.width(), kPen));
+    changed.push_back(QRect(outer.left(), outer.bottom() - kPen + 1, outer.width(), kPen));
+    changed.push_back(QRect(outer.left(), outer.top(), kPen, outer.height()));
+    changed.push_back(QRect(outer.right() - kPen + 1, outer.top(), kPen, outer.height()));
+    return changed;
+}
+
+// ======================================================================================
+// Components
+// ======================================================================================
+
 bool TFrameForm::TrimFrameOff() {
     if (!A1->isChecked()) return false;
     A1Click();

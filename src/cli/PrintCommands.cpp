@@ -247,7 +247,9 @@ int execute(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             } catch (const std::invalid_argument& e) {
                 throw PrintUsageError(e.what());
             }
-            step.operation->call(engine, step.values, out);
+            const std::optional<int> result = step.operation->call(engine, step.values);
+            if (step.operation->result && result)
+                out << step.operation->result << '=' << *result << '\n';
         }
         if (engine.picture().empty()) throw std::runtime_error("there is no picture to print");
         picture.Assign(engine.picture().graphic(), screenScale.x(), screenScale.y());

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include "platform/Exceptions.h"
 #include "platform/Memory.h"
 
