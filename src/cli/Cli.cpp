@@ -19,25 +19,6 @@ namespace cli {
 
 namespace {
 
-// A fault in the command line itself (as opposed to a picture that cannot be read).
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-int64_t parseInteger(const std::string& what, const std::string& text, int64_t min, int64_t max) {
-    size_t used = 0;
-    long long n = 0;
-    try {
-        n = std::stoll(text, &used, 10);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size() || n < min || n > max)
-        throw UsageError(what + " must be an integer " + std::to_string(min) + ".." +
-                         std::to_string(max) + ", not \"" + text + "\"");
-    return n;
-}
-
 void load(TFastPicture& engine, const std::string& path) {
     engine.picture().setGraphic(loadPictureFile(path));
 }
@@ -139,14 +120,32 @@ int runSteps(const std::vector<std::string>& args, std::ostream& out, std::ostre
         };
     }
     for (const Step& s : steps) {
-        const std::optional<int> result = s.operation->call(engine, s.values);
-        if (s.operation->result && result) out << s.operation->result << '=' << *result << '\n';
+        runStep(engine, s, out);
     }
     if (!output.empty()) save(engine, output, quality);
     return 0;
 }
 
 } // namespace
+
+int64_t parseInteger(const std::string& what, const std::string& text, int64_t min, int64_t max) {
+    size_t used = 0;
+    long long n = 0;
+    try {
+        n = std::stoll(text, &used, 10);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || n < min || n > max)
+        throw UsageError(what + " must be an integer " + std::to_string(min) + ".." +
+                         std::to_string(max) + ", not \"" + text + "\"");
+    return n;
+}
+
+void runStep(TFastPicture& engine, const Step& step, std::ostream& out) {
+    const std::optional<int> result = step.operation->call(engine, step.values);
+    if (step.operation->result && result) out << step.operation->result << '=' << *result << '\n';
+}
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     try {

@@ -11,7 +11,9 @@
 // come from the engine's operation table (engine/Operations.h).
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,16 @@ struct Step {
     std::vector<engine::Value> values;
 };
 Step parseStep(const std::string& text);
+// Runs a parsed step on engine and writes the value it reports ("Used=128") to out.
+void runStep(TFastPicture& engine, const Step& step, std::ostream& out);
+
+// A fault in the command line itself (as opposed to a picture that cannot be read):
+// exit status 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+// The whole of text as a decimal integer in min..max; throws UsageError naming `what`.
+int64_t parseInteger(const std::string& what, const std::string& text, int64_t min, int64_t max);
 
 // The whole help text.
 std::string helpText();

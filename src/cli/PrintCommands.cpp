@@ -28,9 +28,7 @@ namespace cli {
 
 namespace {
 
-struct PrintUsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+using PrintUsageError = UsageError;
 
 // The printing options: the parser and the help text both read this table.
 struct PrintOption {
@@ -69,17 +67,7 @@ const PrintOption* findOption(const std::string& name) {
 }
 
 int parseInt(const std::string& what, const std::string& text, int min, int max) {
-    size_t used = 0;
-    long long n = 0;
-    try {
-        n = std::stoll(text, &used, 10);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size() || n < min || n > max)
-        throw PrintUsageError(what + " must be an integer " + std::to_string(min) + ".." +
-                              std::to_string(max) + ", not \"" + text + "\"");
-    return static_cast<int>(n);
+    return static_cast<int>(parseInteger(what, text, min, max));
 }
 
 std::vector<double> parseReals(const std::string& what, const std::string& text, size_t count) {
@@ -247,9 +235,7 @@ int execute(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             } catch (const std::invalid_argument& e) {
                 throw PrintUsageError(e.what());
             }
-            const std::optional<int> result = step.operation->call(engine, step.values);
-            if (step.operation->result && result)
-                out << step.operation->result << '=' << *result << '\n';
+            runStep(engine, step, out);
         }
         if (engine.picture().empty()) throw std::runtime_error("there is no picture to print");
         picture.Assign(engine.picture().graphic(), screenScale.x(), screenScale.y());
