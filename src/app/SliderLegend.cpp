@@ -39,8 +39,11 @@ TSliderLegend::TSliderLegend(QSlider* slider, int y, int pixelSize,
         label->setFont(font);
         label->adjustSize();
         const int centre = TickCentre(slider, value) - left;
-        // Never left of the parent's edge, where the number would be cut off.
-        label->move(std::max(std::max(0, -left), centre - label->width() / 2), 0);
+        // Never past the slider's right end or left of the parent's edge, where the
+        // number would be cut off.
+        const int rightmost = slider->x() + slider->width() - left - label->width();
+        label->move(std::max(std::max(0, -left), std::min(rightmost, centre - label->width() / 2)),
+                    0);
         height = std::max(height, label->height());
     }
     setGeometry(left, y, slider->width() + 2 * kMargin, height);
