@@ -279,11 +279,13 @@ Bitmap decodePng(std::span<const uint8_t> bytes, PngFacts* facts) {
              ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA)
         format = pf8bit;
 
-    Bitmap bitmap(width, height, format);
     // The palette's own transparency applies to its entries, so a palette PNG keeps its
     // palette; a tRNS key colour of the other kinds is handled per pixel.
     RowConverter convert(ihdr, indexed ? std::nullopt : trns, width);
 
+    // The bitmap is allocated once the first row has decoded, so that a few bytes of header
+    // announcing a large picture cost nothing of its size.
+    std::optional<Bitmap> pixels;
     size_t rawRowBytes = (size_t(width) * channelsOf(ihdr.color_type) * ihdr.bit_depth + 7) / 8;
     if (ihdr.interlace_method == SPNG_INTERLACE_NONE) {
         std::vector<uint8_t> raw(rawRowBytes);
@@ -295,7 +297,8 @@ Bitmap decodePng(std::span<const uint8_t> bytes, PngFacts* facts) {
             err = spng_decode_row(c, raw.data(), raw.size());
             if (err && err != SPNG_EOI) refuse(err);
             if (info.row_num >= uint32_t(height)) refuse(SPNG_EINTERNAL);
-            convert(raw.data(), bitmap.scanLine(int(info.row_num)));
+            if (!pixels) pixels.emplace(width, height, format);
+            convert(raw.data(), pixels->scanLine(int(info.row_num)));
         } while (err != SPNG_EOI);
     } else {
         // Interlaced pictures arrive pass by pass: decode the whole picture, then convert.
@@ -304,9 +307,12 @@ Bitmap decodePng(std::span<const uint8_t> bytes, PngFacts* facts) {
         if (size != limits::checkedMul(rawRowBytes, uint64_t(height))) refuse(SPNG_EINTERNAL);
         std::vector<uint8_t> raw(size);
         check(spng_decode_image(c, raw.data(), raw.size(), SPNG_FMT_RAW, 0));
+        pixels.emplace(width, height, format);
         for (int y = 0; y < height; ++y)
-            convert(raw.data() + size_t(y) * rawRowBytes, bitmap.scanLine(y));
+            convert(raw.data() + size_t(y) * rawRowBytes, pixels->scanLine(y));
     }
+    if (!pixels) refuse(SPNG_EINTERNAL);
+    Bitmap& bitmap = *pixels;
 
     bool composited = trns.has_value() || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
                       ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
@@ -335,7 +341,7 @@ Bitmap decodePng(std::span<const uint8_t> bytes, PngFacts* facts) {
         facts->interlaced = ihdr.interlace_method != SPNG_INTERLACE_NONE;
         facts->alphaComposited = composited;
     }
-    return bitmap;
+    return std::move(bitmap);
 }
 
 // ----- writing -----

@@ -48,6 +48,23 @@ void compositeOverWhite(const uint8_t* bgra, size_t stride, Bitmap& out) {
     }
 }
 
+struct DemuxDeleter {
+    void operator()(WebPDemuxer* d) const { WebPDemuxDelete(d); }
+};
+
+// Makes sure the whole file is there, up to the end of its first frame, before anything of
+// the announced size is allocated: a few bytes of header must not cost a picture's memory.
+void checkComplete(std::span<const uint8_t> bytes) {
+    WebPData data{bytes.data(), bytes.size()};
+    WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
+    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemuxPartial(&data, &state));
+    if (!demux || state == WEBP_DEMUX_PARSE_ERROR) refuse(VP8_STATUS_BITSTREAM_ERROR);
+    WebPIterator frame;
+    bool complete = WebPDemuxGetFrame(demux.get(), 1, &frame) && frame.complete;
+    WebPDemuxReleaseIterator(&frame);
+    if (!complete) refuse(VP8_STATUS_NOT_ENOUGH_DATA);
+}
+
 struct AnimDecoderDeleter {
     void operator()(WebPAnimDecoder* d) const { WebPAnimDecoderDelete(d); }
 };
@@ -91,6 +108,7 @@ Bitmap decodeWebp(std::span<const uint8_t> bytes, WebpFacts* facts) {
     const WebPBitstreamFeatures& features = config.input;
     const int width = features.width, height = features.height;
     limits::checkPictureSize(width, height);
+    checkComplete(bytes);
     if (facts) {
         facts->lossless = features.format == 2;
         facts->animated = features.has_animation != 0;

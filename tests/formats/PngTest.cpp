@@ -250,6 +250,8 @@ TEST(Png, HostileFilesAreRefused) {
     // Too large for the limits: refused as such before allocating, whatever follows.
     EXPECT_THROW(decodePng(png({ihdr(70000, 4, 8, 2), idat})), EPictureTooLarge);
     EXPECT_THROW(decodePng(png({ihdr(30000, 30000, 8, 6), idat})), EPictureTooLarge);
+    // Within the limits, but the rows are not there: refused without taking 768 MB.
+    refused(png({ihdr(16000, 16000, 8, 2), idat}), "16000 x 16000 with 4 rows of data");
 }
 
 TEST(Png, CompressionBombsStayBounded) {
