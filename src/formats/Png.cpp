@@ -7,6 +7,7 @@
 #include <string>
 
 #include <spng.h>
+#include <zlib.h>
 
 #include "platform/Exceptions.h"
 #include "platform/Limits.h"
@@ -348,6 +349,19 @@ Bitmap decodePng(std::span<const uint8_t> bytes, PngFacts* facts) {
 
 namespace {
 
+// Collects the encoder's output. No exception may cross libspng's C frames: a failed
+// allocation becomes an I/O error that the encoder reports.
+int appendOutput(spng_ctx*, void* user, void* data, size_t length) {
+    auto* out = static_cast<std::vector<uint8_t>*>(user);
+    try {
+        const auto* p = static_cast<const uint8_t*>(data);
+        out->insert(out->end(), p, p + length);
+    } catch (...) {
+        return SPNG_IO_ERROR;
+    }
+    return 0;
+}
+
 bool isGreyRamp(const Palette& palette) {
     if (palette.size() != 256) return false;
     for (int i = 0; i < 256; ++i)
@@ -379,12 +393,21 @@ std::vector<uint8_t> encodePng(const Bitmap& source) {
         if (err)
             throw EInvalidGraphic(std::string("PNG を書き込めません (") + spng_strerror(err) + ")");
     };
-    fail(spng_set_option(c, SPNG_ENCODE_TO_BUFFER, 1));
+    std::vector<uint8_t> out;
+    // A fast-compressed photograph takes about a third of its raw size; reserving that much
+    // spares most of the copying as the output grows.
+    out.reserve(size_t(std::min<uint64_t>(
+        limits::checkedMul(uint64_t(width) * 3 + 1, uint64_t(height)) / 3, uint64_t(1) << 30)));
+    fail(spng_set_png_stream(c, appendOutput, &out));
+    // zlib's fastest level. Palette rows compress best unfiltered, with matches of any kind;
+    // photographs filtered by the left neighbour (the cheapest filter) leave small residues
+    // whose runs are what matches there, and looking only for runs is much the faster.
+    const bool photographic = !paletted || grey;
     fail(spng_set_option(c, SPNG_IMG_COMPRESSION_LEVEL, 1));
-    // Palette rows compress best unfiltered; photographs gain most from the left neighbour,
-    // which is also the cheapest filter to compute.
+    fail(spng_set_option(c, SPNG_IMG_COMPRESSION_STRATEGY,
+                         photographic ? Z_RLE : Z_DEFAULT_STRATEGY));
     fail(spng_set_option(c, SPNG_FILTER_CHOICE,
-                         paletted && !grey ? SPNG_FILTER_CHOICE_NONE : SPNG_FILTER_CHOICE_SUB));
+                         photographic ? SPNG_FILTER_CHOICE_SUB : SPNG_FILTER_CHOICE_NONE));
 
     spng_ihdr ihdr{};
     ihdr.width = uint32_t(width);
@@ -421,23 +444,16 @@ std::vector<uint8_t> encodePng(const Bitmap& source) {
             std::memcpy(row.data(), in, rowBytes);
         } else {
             const int step = depth / 8;
-            uint8_t* out = row.data();
-            for (int x = 0; x < width; ++x, in += step, out += 3) {
-                out[0] = in[2];
-                out[1] = in[1];
-                out[2] = in[0];
+            uint8_t* rgb = row.data();
+            for (int x = 0; x < width; ++x, in += step, rgb += 3) {
+                rgb[0] = in[2];
+                rgb[1] = in[1];
+                rgb[2] = in[0];
             }
         }
         int err = spng_encode_row(c, row.data(), row.size());
         if (err && !(err == SPNG_EOI && y == height - 1)) fail(err);
     }
 
-    size_t length = 0;
-    int err = 0;
-    std::unique_ptr<void, decltype(&std::free)> buffer(spng_get_png_buffer(c, &length, &err),
-                                                       &std::free);
-    fail(err);
-    if (!buffer) fail(SPNG_ENODST);
-    const auto* p = static_cast<const uint8_t*>(buffer.get());
-    return std::vector<uint8_t>(p, p + length);
+    return out;
 }
