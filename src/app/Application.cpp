@@ -9,7 +9,7 @@
 #include <QTranslator>
 
 #include "app/FrameTexts.h"
-#include "formats/Formats.h"
+#include "formats/PictureIO.h"
 #include "platform/Screen.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}

@@ -20,6 +20,7 @@
 #include "app/FrameTexts.h"
 #include "app/Histgram.h"
 #include "app/PictureView.h"
+#include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
 #include "platform/Exceptions.h"
@@ -594,16 +595,20 @@ void TFrameForm::S1Click() {
 // Picture kind
 // ======================================================================================
 
+namespace {
+// The picture-kind selector's items after "Empty", in their order.
+constexpr GraphicKind kSelectorKinds[] = {GraphicKind::Jpeg,   GraphicKind::Gif,
+                                          GraphicKind::Bitmap, GraphicKind::Metafile,
+                                          GraphicKind::Icon,   GraphicKind::Other};
+} // namespace
+
 int TFrameForm::PictureKind() const {
     const Graphic* g = FastPicture1.picture().graphic();
     if (!g) return 0;
-    const std::string cls = g->className();
-    if (cls == "TJPEGImage") return 1;
-    if (cls == "TGIFImage") return 2;
-    if (dynamic_cast<const Bitmap*>(g)) return 3;
-    if (dynamic_cast<const Metafile*>(g)) return 4;
-    if (cls == "TIcon") return 5;
-    return 6;
+    const GraphicKind kind = g->kind();
+    for (int i = 0; i < int(std::size(kSelectorKinds)); ++i)
+        if (kSelectorKinds[i] == kind) return i + 1;
+    return int(std::size(kSelectorKinds));
 }
 
 Bitmap* TFrameForm::ViewBitmap() {
@@ -646,25 +651,10 @@ void TFrameForm::ComboBox1Change() {
         return;
     }
     TrimFrameOff();
-    const Graphic* current = FastPicture1.picture().graphic();
-    Bitmap intermediate = DecodedBitmap(*current);
-    std::unique_ptr<Graphic> converted;
-    if (s == 1 || s == 2) {
-        converted = Picture::createForExtension(s == 1 ? "jpg" : "gif");
-        SetJpegQuality(*converted, UpDown1->value());
-        converted->assign(intermediate);
-    } else if (s == 3) {
-        converted = std::make_unique<Bitmap>(std::move(intermediate));
-    } else {
-        auto mf = std::make_unique<Metafile>();
-        mf->setWidth(current->width());
-        mf->setHeight(current->height());
-        {
-            MetafileCanvas canvas(*mf);
-            canvas.draw(0, 0, intermediate);
-        }
-        converted = std::move(mf);
-    }
+    SaveOptions options;
+    options.jpegQuality = UpDown1->value();
+    std::unique_ptr<Graphic> converted =
+        convertPicture(*FastPicture1.picture().graphic(), kSelectorKinds[s - 1], options);
     FastPicture1.picture().setGraphic(std::move(converted));
     FastPicture1.Invalidate();
     UpdateCaption();
@@ -683,7 +673,7 @@ void TFrameForm::UpdateCaption() {
         DimensionText =
             QStringLiteral("  ( %1 × %2 )").arg(FastPicture1.Width).arg(FastPicture1.Height);
         int depth = bmp ? bmp->bitsPerPixel() : 0;
-        if (PictureKind() == 2) depth = 8;
+        if (g->kind() == GraphicKind::Gif) depth = 8;
         DepthText = QStringLiteral("  -  %1 bit Color").arg(depth);
         static const char* const formats[] = {" ( pfDevice - ", " ( pf1bit - ",  " ( pf4bit - ",
                                               " ( pf8bit - ",   " ( pf15bit - ", " ( pf16bit - ",

@@ -347,11 +347,6 @@ QString FolderOf(const QString& path);
 QString TemporaryName(const Graphic* graphic);
 // "$" + eight upper-case hexadecimal digits + "  =".
 QString ColorText(uint32_t color);
-// The picture as a bitmap: a copy of a bitmap, the decoded picture of a JPEG or GIF
-// picture, or any other picture drawn at its natural size on white.
-Bitmap DecodedBitmap(const Graphic& graphic);
-// Sets the compression quality of a JPEG picture; other classes are left alone.
-void SetJpegQuality(Graphic& graphic, int quality);
 // Caption texts of the sliders.
 QString GammaCaption(int position);
 QString LightCaption(int position);

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
@@ -19,30 +20,18 @@
 #include "app/FrameDialogs.h"
 #include "app/FrameTexts.h"
 #include "app/PictureView.h"
-#include "formats/GIFImage.h"
-#include "formats/Jpeg.h"
+#include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
-#include "platform/Canvas.h"
-#include "platform/Exceptions.h"
-#include "platform/Limits.h"
+#include "platform/GraphicBitmap.h"
 #include "platform/Metafile.h"
 
 namespace {
 
+// Paths cross to the platform layer in the file system's encoding, so that names that
+// are not valid UTF-8 still open and save.
 std::filesystem::path toPath(const QString& s) {
-    return std::filesystem::path(s.toStdString());
-}
-
-// The picture drawn stretched into a new bitmap of the given size (white underneath, for
-// pictures with transparent parts).
-Bitmap renderShown(const Graphic& graphic, int width, int height) {
-    limits::checkPictureSize(width, height);
-    Bitmap shown(width, height);
-    Canvas canvas(shown);
-    canvas.brush().color = clWhite;
-    canvas.fillRect(QRect(0, 0, width, height));
-    canvas.stretchDraw(QRect(0, 0, width, height), graphic);
-    return shown;
+    const QByteArray encoded = QFile::encodeName(s);
+    return std::filesystem::path(std::string(encoded.constData(), size_t(encoded.size())));
 }
 
 } // namespace
@@ -68,18 +57,22 @@ QString FolderOf(const QString& path) {
 
 QString TemporaryName(const Graphic* graphic) {
     if (!graphic) return QStringLiteral("ImageData.dat");
-    if (dynamic_cast<const Bitmap*>(graphic)) return QStringLiteral("ImageData.bmp");
-    if (auto* mf = dynamic_cast<const Metafile*>(graphic))
-        return mf->enhanced() ? QStringLiteral("ImageData.emf") : QStringLiteral("ImageData.wmf");
-    const std::string cls = graphic->className();
-    if (cls == "TIcon") return QStringLiteral("ImageData.ico");
-    if (cls == "TJPEGImage") return QStringLiteral("ImageData.jpg");
-    if (cls == "TGIFImage") return QStringLiteral("ImageData.gif");
+    switch (graphic->kind()) {
+    case GraphicKind::Bitmap:
+        return QStringLiteral("ImageData.bmp");
+    case GraphicKind::Metafile:
+        return static_cast<const Metafile*>(graphic)->enhanced() ? QStringLiteral("ImageData.emf")
+                                                                 : QStringLiteral("ImageData.wmf");
+    case GraphicKind::Icon:
+        return QStringLiteral("ImageData.ico");
+    case GraphicKind::Jpeg:
+        return QStringLiteral("ImageData.jpg");
+    case GraphicKind::Gif:
+        return QStringLiteral("ImageData.gif");
+    case GraphicKind::Other:
+        break;
+    }
     return QStringLiteral("ImageData.dat");
-}
-
-void SetJpegQuality(Graphic& graphic, int quality) {
-    if (auto* jpeg = dynamic_cast<TJPEGImage*>(&graphic)) jpeg->SetCompressionQuality(quality);
 }
 
 // ======================================================================================
@@ -135,7 +128,7 @@ void TFrameForm::OpenPicture(QString path) {
     FastPicture1.Stretch = false;
     bool loaded = false;
     try {
-        FastPicture1.picture().loadFromFile(toPath(path));
+        FastPicture1.picture().setGraphic(loadPictureFile(toPath(path)));
         // The base image decodes the picture; a JPEG or GIF whose data breaks only while
         // decoding counts as a failed open, not as an error later on.
         TakeBase();
@@ -188,37 +181,12 @@ void TFrameForm::Save1Click() {
                                      QString::fromUtf8(texts::kSaveFilter), texts::kFilterIndex);
     if (path.isEmpty()) return;
 
-    const std::string ext = extensionOf(toPath(path));
-    const int width = FastPicture1.Width;
-    const int height = FastPicture1.Height;
-    if (ext == "bmp") {
-        Bitmap shown = renderShown(*graphic, width, height);
-        writeFileAtomically(toPath(path), shown.saveToBytes());
-    } else if (ext == "emf" || ext == "wmf") {
-        limits::checkPictureSize(width, height);
-        Metafile recorded;
-        recorded.setWidth(width);
-        recorded.setHeight(height);
-        {
-            MetafileCanvas canvas(recorded);
-            if (dynamic_cast<const Metafile*>(graphic)) {
-                canvas.stretchDraw(QRect(0, 0, width, height), *graphic);
-            } else {
-                Bitmap shown = renderShown(*graphic, width, height);
-                canvas.draw(0, 0, shown);
-            }
-        }
-        recorded.setEnhanced(ext == "emf");
-        writeFileAtomically(toPath(path), recorded.saveToBytes());
-    } else if (ext == "jpg" || ext == "jpeg" || ext == "gif") {
-        Bitmap shown = renderShown(*graphic, width, height);
-        std::unique_ptr<Graphic> encoded = Picture::createForExtension(ext);
-        SetJpegQuality(*encoded, UpDown1->value());
-        encoded->assign(shown);
-        writeFileAtomically(toPath(path), encoded->saveToBytes());
-    } else {
-        FastPicture1.picture().saveToFile(toPath(path));
-    }
+    // The picture is saved at the size shown.
+    SaveOptions options;
+    options.width = FastPicture1.Width;
+    options.height = FastPicture1.Height;
+    options.jpegQuality = UpDown1->value();
+    savePictureFile(*graphic, toPath(path), options);
     SaveDir = FolderOf(path);
 }
 
@@ -269,23 +237,10 @@ void TFrameForm::Exit1Click() {
 // Base image and temporary copies
 // ======================================================================================
 
-Bitmap DecodedBitmap(const Graphic& graphic) {
-    if (auto* bmp = dynamic_cast<const Bitmap*>(&graphic)) return *bmp;
-    if (auto* jpeg = dynamic_cast<const TJPEGImage*>(&graphic)) return jpeg->bitmap();
-    if (auto* gif = dynamic_cast<const TGIFImage*>(&graphic)) return gif->bitmap();
-    limits::checkPictureSize(graphic.width(), graphic.height());
-    Bitmap drawn(graphic.width(), graphic.height());
-    Canvas canvas(drawn);
-    canvas.brush().color = clWhite;
-    canvas.fillRect(QRect(0, 0, drawn.width(), drawn.height()));
-    canvas.draw(0, 0, graphic);
-    return drawn;
-}
-
 void TFrameForm::TakeBase() {
     const Graphic* graphic = FastPicture1.picture().graphic();
     if (!graphic) return;
-    *BaseBitmap = DecodedBitmap(*graphic);
+    *BaseBitmap = graphicToBitmap(*graphic);
 }
 
 std::filesystem::path TFrameForm::TemporaryFolder() const {

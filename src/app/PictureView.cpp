@@ -1,7 +1,5 @@
 #include "app/PictureView.h"
 
-#include <cstring>
-
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -19,13 +17,14 @@ namespace {
 constexpr qint64 kMaxCachedMetafilePixels = qint64(32) << 20;
 
 bool isMetafile(const Graphic& g) {
-    return std::strcmp(g.className(), "TMetafile") == 0;
+    return g.kind() == GraphicKind::Metafile;
 }
 
 // A GIF picture that plays as an animation (several frames, animation on).
 const TGIFImage* animatedGif(const Graphic* g) {
-    auto* gif = dynamic_cast<const TGIFImage*>(g);
-    if (!gif || gif->Images.size() <= 1 || !(gif->PaintOptions & (1 << 2))) return nullptr;
+    if (!g || g->kind() != GraphicKind::Gif) return nullptr;
+    auto* gif = static_cast<const TGIFImage*>(g);
+    if (gif->Images.size() <= 1 || !(gif->PaintOptions & (1 << 2))) return nullptr;
     return gif;
 }
 
@@ -145,8 +144,8 @@ const QImage& TPictureView::NaturalCopy() {
         natural_ = QImage();
         return natural_;
     }
-    if (auto* bmp = dynamic_cast<const Bitmap*>(g)) {
-        DisplayCopy(*bmp, natural_);
+    if (g->kind() == GraphicKind::Bitmap) {
+        DisplayCopy(static_cast<const Bitmap&>(*g), natural_);
     } else {
         // Icons and GIF frames may be see-through: keep their alpha.
         natural_ = QImage(g->width(), g->height(), QImage::Format_ARGB32_Premultiplied);

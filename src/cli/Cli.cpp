@@ -8,11 +8,7 @@
 
 #include "engine/FastPicture.h"
 #include "engine/Histogram.h"
-#include "formats/Formats.h"
-#include "formats/GIFImage.h"
-#include "formats/Jpeg.h"
-#include "platform/Bitmap.h"
-#include "platform/Metafile.h"
+#include "formats/PictureIO.h"
 #include "platform/Picture.h"
 #include "platform/Screen.h"
 
@@ -39,74 +35,17 @@ int64_t parseInteger(const std::string& what, const std::string& text, int64_t m
     return n;
 }
 
-// The main window's name for the kind of a picture.
-std::string kindName(const Graphic* g) {
-    if (!g) return "Empty";
-    if (dynamic_cast<const TJPEGImage*>(g)) return "JPEG";
-    if (dynamic_cast<const TGIFImage*>(g)) return "GIF";
-    if (dynamic_cast<const Bitmap*>(g)) return "Bitmap";
-    if (dynamic_cast<const Metafile*>(g)) return "Metafile";
-    if (std::string(g->className()) == "TIcon") return "Icon";
-    return "Others";
-}
-
 void load(TFastPicture& engine, const std::string& path) {
-    engine.picture().loadFromFile(path);
+    engine.picture().setGraphic(loadPictureFile(path));
 }
 
-// The picture as a bitmap: the held one, or a drawing of the held graphic at its natural
-// size.
-Bitmap asBitmap(const Graphic& g) {
-    if (auto* b = dynamic_cast<const Bitmap*>(&g)) return *b;
-    Bitmap b;
-    if (auto* jpeg = dynamic_cast<const TJPEGImage*>(&g))
-        jpeg->assignTo(b);
-    else if (auto* gif = dynamic_cast<const TGIFImage*>(&g))
-        gif->assignTo(b);
-    else
-        b.assign(g);
-    return b;
-}
-
-// Writes the held picture in the format its extension names: bmp, emf, wmf, jpg/jpeg and
-// gif convert the picture; any other extension writes the picture unchanged in its own
-// format.
+// Writes the held picture in the format its extension names, at its natural size.
 void save(TFastPicture& engine, const std::string& path, int quality) {
     const Graphic* held = engine.picture().graphic();
     if (!held) throw std::runtime_error("there is no picture to write");
-    const std::string ext = extensionOf(path);
-    std::unique_ptr<Graphic> out;
-    if (ext == "bmp") {
-        if (!dynamic_cast<const Bitmap*>(held)) out = std::make_unique<Bitmap>(asBitmap(*held));
-    } else if (ext == "emf" || ext == "wmf") {
-        std::unique_ptr<Metafile> m;
-        if (auto* held_mf = dynamic_cast<const Metafile*>(held)) {
-            m = std::make_unique<Metafile>(*held_mf);
-        } else {
-            TFastPicture converter;
-            converter.picture().setGraphic(std::make_unique<Bitmap>(asBitmap(*held)));
-            converter.SetPictureType(picMetafile);
-            m = std::make_unique<Metafile>(*converter.picture().as<Metafile>());
-        }
-        m->setEnhanced(ext == "emf");
-        out = std::move(m);
-    } else if (ext == "jpg" || ext == "jpeg") {
-        const auto* jpeg = dynamic_cast<const TJPEGImage*>(held);
-        if (!jpeg || quality > 0) {
-            auto j = std::make_unique<TJPEGImage>();
-            j->assign(asBitmap(*held));
-            if (quality > 0) j->SetCompressionQuality(quality);
-            out = std::move(j);
-        }
-    } else if (ext == "gif") {
-        if (!dynamic_cast<const TGIFImage*>(held)) {
-            auto g = std::make_unique<TGIFImage>();
-            g->assign(asBitmap(*held));
-            out = std::move(g);
-        }
-    }
-    const Graphic& written = out ? *out : *held;
-    writeFileAtomically(path, written.saveToBytes());
+    SaveOptions options;
+    options.jpegQuality = quality;
+    savePictureFile(*held, path, options);
 }
 
 void printPercentages(std::ostream& out, const char* label, const std::vector<int>& values) {
@@ -120,7 +59,7 @@ int runInfo(const std::vector<std::string>& args, std::ostream& out) {
     if (args.size() != 2) throw UsageError("--info takes one INPUT");
     TFastPicture engine;
     load(engine, args[1]);
-    const std::string kind = kindName(engine.picture().graphic());
+    const std::string kind = pictureKindName(engine.picture().graphic());
     out << engine.picture().width() << ' ' << engine.picture().height() << ' '
         << engine.GetBitsPerPixel() << ' ' << kind << '\n';
     return 0;

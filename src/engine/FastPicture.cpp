@@ -6,6 +6,7 @@
 
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
+#include "platform/GraphicBitmap.h"
 #include "platform/Metafile.h"
 #include "platform/Screen.h"
 
@@ -35,13 +36,25 @@ void TFastPicture::DoAmended() {
     if (OnAmended) OnAmended(this, Kind);
 }
 
-TPictureType TFastPicture::GetPictureType() const {
-    const Graphic* g = Picture_.graphic();
+TPictureType PictureTypeOf(const Graphic* g) {
     if (!g) return picNil;
-    if (dynamic_cast<const Bitmap*>(g)) return picBitmap;
-    if (dynamic_cast<const Metafile*>(g)) return picMetafile;
-    if (std::string(g->className()) == "TIcon") return picIcon;
+    switch (g->kind()) {
+    case GraphicKind::Bitmap:
+        return picBitmap;
+    case GraphicKind::Metafile:
+        return picMetafile;
+    case GraphicKind::Icon:
+        return picIcon;
+    case GraphicKind::Jpeg:
+    case GraphicKind::Gif:
+    case GraphicKind::Other:
+        break;
+    }
     return picUnknown;
+}
+
+TPictureType TFastPicture::GetPictureType() const {
+    return PictureTypeOf(Picture_.graphic());
 }
 
 int TFastPicture::GetBitsPerPixel() {
@@ -62,12 +75,10 @@ void TFastPicture::SetPictureType(TPictureType Value) {
         return;
     }
 
-    // B: the picture as a bitmap of its natural size (empty when there is no picture).
+    // B: the picture as a bitmap of its natural size (empty when there is no picture); a
+    // drawn picture lands in the display's own format.
     Bitmap b;
-    if (current == picBitmap)
-        b = *Picture_.as<Bitmap>();
-    else if (current != picNil)
-        b.assign(*Picture_.graphic());
+    if (current != picNil) b = graphicToBitmap(*Picture_.graphic(), pfDevice);
 
     if (Value == picBitmap) {
         Picture_.setGraphic(std::make_unique<Bitmap>(std::move(b)));

@@ -18,6 +18,11 @@ enum TPictureType : uint8_t {
     picUnknown = 4
 };
 
+// The engine's kind of a graphic: picNil for none, then bitmap, metafile and icon; every
+// other graphic (JPEG and GIF pictures among them) is picUnknown. An empty bitmap is still
+// picBitmap.
+TPictureType PictureTypeOf(const Graphic* g);
+
 class TFastPicture;
 using TNotifyAmendEvent = std::function<void(TFastPicture* Sender, std::string Kind)>;
 

@@ -1,5 +1,4 @@
-// Registers every picture class of the program with the picture container.
+// Older name of the picture services header.
 #pragma once
 
-// bmp, emf, wmf, ico (platform) and jpg, jpeg, gif. Safe to call more than once.
-void registerPictureFormats();
+#include "formats/PictureIO.h"

@@ -281,6 +281,8 @@ public:
     void loadFromBytes(std::span<const uint8_t> bytes) override;
     std::vector<uint8_t> saveToBytes() const override;
     const char* className() const override { return "TGIFImage"; }
+    GraphicKind kind() const override { return GraphicKind::Gif; }
+    const Bitmap* raster() const override { return &bitmap(); }
 
     // Copies the rendered bitmap into target.
     void assignTo(Bitmap& target) const;

@@ -8,6 +8,7 @@
 #include "formats/GIFPainter.h"
 #include "formats/GIFReduce.h"
 #include "formats/Jpeg.h"
+#include "platform/GraphicBitmap.h"
 #include "platform/Screen.h"
 
 namespace {
@@ -38,8 +39,7 @@ void TGIFSubImage::assign(const Graphic& source) {
         assignBitmap(*bmp);
         return;
     }
-    std::string cls = source.className();
-    if (cls == "TIcon" || cls == "TMetafile") {
+    if (source.kind() == GraphicKind::Icon || source.kind() == GraphicKind::Metafile) {
         // Drawn at natural size; the see-through pixels are those that differ between a
         // drawing on white and one on black.
         Bitmap onWhite = drawOn(source, Qt::white);
@@ -61,15 +61,7 @@ void TGIFSubImage::assign(const Graphic& source) {
         if (any) applyMask(mask);
         return;
     }
-    Bitmap converted;
-    if (auto* jpeg = dynamic_cast<const TJPEGImage*>(&source)) {
-        jpeg->assignTo(converted);
-    } else if (auto* gif = dynamic_cast<const TGIFImage*>(&source)) {
-        gif->assignTo(converted);
-    } else {
-        converted.assign(source);
-    }
-    assignBitmap(converted);
+    assignBitmap(graphicToBitmap(source, pfDevice));
 }
 
 void TGIFSubImage::assignBitmap(const Bitmap& source) {

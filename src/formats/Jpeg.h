@@ -93,6 +93,8 @@ public:
     // Compresses first when there is no compressed form.
     std::vector<uint8_t> saveToBytes() const override;
     const char* className() const override { return "TJPEGImage"; }
+    GraphicKind kind() const override { return GraphicKind::Jpeg; }
+    const Bitmap* raster() const override { return &bitmap(); }
 
     // Copies the decoded bitmap (decoding first if needed) into target.
     void assignTo(Bitmap& target) const;

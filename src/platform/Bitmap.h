@@ -105,6 +105,8 @@ public:
     void loadFromBytes(std::span<const uint8_t> bytes) override;
     std::vector<uint8_t> saveToBytes() const override;
     const char* className() const override { return "TBitmap"; }
+    GraphicKind kind() const override { return GraphicKind::Bitmap; }
+    const Bitmap* raster() const override { return this; }
 
     // Packed device-independent bitmaps (header, colour table, pixels, no file header), as
     // the clipboard and icon files carry them. Same variants as the file reader.

@@ -10,9 +10,14 @@
 
 #include <QRect>
 
+class Bitmap;
 class Canvas;
 class QPainter;
 class QRectF;
+
+// What a graphic is. Asked through Graphic::kind(), the one place that knows it: callers
+// never test classes or class names to find out.
+enum class GraphicKind { Bitmap, Metafile, Icon, Jpeg, Gif, Other };
 
 class Graphic {
 public:
@@ -51,5 +56,14 @@ public:
     virtual std::vector<uint8_t> saveToBytes() const = 0;
 
     // The framework's class name: "TBitmap", "TMetafile", "TIcon", "TJPEGImage", "TGIFImage".
+    // Used in messages only; kind() answers what the graphic is.
     virtual const char* className() const = 0;
+
+    // What this graphic is.
+    virtual GraphicKind kind() const { return GraphicKind::Other; }
+
+    // The raster this graphic is or decodes to (a bitmap itself, a JPEG's or GIF's decoded
+    // picture), or nullptr for graphics that can only be drawn (metafiles, icons). The
+    // pointer stays valid while the graphic is alive and unchanged.
+    virtual const Bitmap* raster() const { return nullptr; }
 };

@@ -29,6 +29,7 @@ public:
     // The bytes the icon was read from; an empty icon throws EInvalidGraphic.
     std::vector<uint8_t> saveToBytes() const override;
     const char* className() const override { return "TIcon"; }
+    GraphicKind kind() const override { return GraphicKind::Icon; }
 
     // The shown image, with its transparency (premultiplied ARGB).
     const QImage& image() const { return image_; }

@@ -80,6 +80,7 @@ public:
     std::vector<uint8_t> saveToEmfBytes() const;
     std::vector<uint8_t> saveToWmfBytes() const;
     const char* className() const override { return "TMetafile"; }
+    GraphicKind kind() const override { return GraphicKind::Metafile; }
 
     // ----- the recording, for the canvas and the player -----
     // Records without the header and the end-of-file record, as a run of EMF records.

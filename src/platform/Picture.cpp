@@ -67,8 +67,25 @@ void Picture::registerFileFormat(const std::string& extension, const std::string
         it->description = description;
         it->create = std::move(create);
     } else {
-        formats.push_back({ext, description, std::move(create)});
+        formats.push_back({ext, description, std::move(create), {}, {}});
     }
+}
+
+void Picture::registerFileFormat(FileFormat format) {
+    format.extension = lower(format.extension);
+    auto& formats = registry();
+    auto it = std::find_if(formats.begin(), formats.end(),
+                           [&](const FileFormat& f) { return f.extension == format.extension; });
+    if (it != formats.end())
+        *it = std::move(format);
+    else
+        formats.push_back(std::move(format));
+}
+
+const Picture::FileFormat* Picture::recognizeFileFormat(std::span<const uint8_t> bytes) {
+    for (const auto& f : registry())
+        if (f.recognizes && f.recognizes(bytes)) return &f;
+    return nullptr;
 }
 
 const Picture::FileFormat* Picture::findFileFormat(const std::string& extension) {

@@ -5,12 +5,28 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "platform/Graphic.h"
 
 class Bitmap;
+
+// How a picture is written when saving converts it.
+struct SaveOptions {
+    // JPEG compression quality 1..100; 0 keeps the JPEG class's default, and a JPEG picture
+    // saved as JPEG at its natural size is then written unchanged.
+    int jpegQuality = 0;
+    // The size shown: the saved picture is drawn stretched to it. -1 saves at the natural
+    // size, converting only what the target format needs.
+    int width = -1;
+    int height = -1;
+    // For metafile targets: enhanced (EMF) or old-style (WMF).
+    bool enhancedMetafile = true;
+
+    bool naturalSize() const { return width < 0 || height < 0; }
+};
 
 class Picture {
 public:
@@ -49,14 +65,26 @@ public:
     void saveToFile(const std::filesystem::path& path) const;
 
     // ----- registry of picture classes -----
+    // One entry per extension drives loading and saving alike.
     struct FileFormat {
         std::string extension;   // lower case, without the dot
         std::string description; // "JPEG イメージファイル"
         std::function<std::unique_ptr<Graphic>()> create;
+        // Whether bytes are of this format (for names whose extension is unknown); optional.
+        std::function<bool(std::span<const uint8_t>)> recognizes;
+        // The bytes written when saving under this extension; optional: without it the
+        // picture is written unchanged in its own format.
+        std::function<std::vector<uint8_t>(const Graphic&, const SaveOptions&)> encode;
     };
+    // Registers or replaces the entry for extension. Re-registering with this form keeps
+    // the entry's recognizer and encoder.
     static void registerFileFormat(const std::string& extension, const std::string& description,
                                    std::function<std::unique_ptr<Graphic>()> create);
+    // Registers or replaces the whole entry.
+    static void registerFileFormat(FileFormat format);
     static const FileFormat* findFileFormat(const std::string& extension);
+    // The first registered format whose recognizer accepts bytes, or nullptr.
+    static const FileFormat* recognizeFileFormat(std::span<const uint8_t> bytes);
     static const std::vector<FileFormat>& fileFormats();
     // A new empty graphic of the class registered for extension; throws EInvalidGraphic
     // ("拡張子 .xyz の画像形式は扱えません") when none is registered.

@@ -8,7 +8,7 @@
 
 #include "app/Frame.h"
 #include "app/FrameDialogs.h"
-#include "formats/Formats.h"
+#include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "settings/Param.h"
 #include "support/TestSupport.h"

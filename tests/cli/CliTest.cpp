@@ -8,7 +8,7 @@
 
 #include "cli/Cli.h"
 #include "engine/FastPicture.h"
-#include "formats/Formats.h"
+#include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "platform/Picture.h"
 #include "support/TestSupport.h"
