@@ -345,7 +345,51 @@ Bitmap decodePng(std::span<const uint8_t> bytes, PngFacts* facts) {
     return std::move(bitmap);
 }
 
+void PngBitmap::loadFromBytes(std::span<const uint8_t> bytes) {
+    PngFacts facts;
+    Bitmap decoded = decodePng(bytes, &facts);
+    static_cast<Bitmap&>(*this) = std::move(decoded);
+    facts_ = facts;
+    note_.clear();
+    if (facts.alphaComposited) note_ += "透明部分は白と合成";
+    if (facts.bitDepth == 16)
+        note_ += std::string(note_.empty() ? "" : "、") + "16 ビットを 8 ビットに丸め";
+}
+
 // ----- writing -----
+
+namespace {
+
+int indexAt(const uint8_t* row, int x, int bpp) {
+    if (bpp == 8) return row[x];
+    if (bpp == 4) return x % 2 ? row[x / 2] & 15 : row[x / 2] >> 4;
+    return (row[x / 8] >> (7 - x % 8)) & 1;
+}
+
+void setIndex(uint8_t* row, int x, int bpp, int v) {
+    if (bpp == 8)
+        row[x] = uint8_t(v);
+    else if (bpp == 4)
+        row[x / 2] = uint8_t(x % 2 ? (row[x / 2] & 0xF0) | v : (row[x / 2] & 0x0F) | (v << 4));
+    else
+        row[x / 8] = uint8_t((row[x / 8] & ~(0x80 >> (x % 8))) | (v << (7 - x % 8)));
+}
+
+} // namespace
+
+Bitmap stretchIndexed(const Bitmap& source, int width, int height) {
+    const int bpp = source.bitsPerPixel();
+    if (bpp > 8 || source.empty()) throw EInvalidGraphicOperation("パレット画像ではありません");
+    Bitmap out(width, height, source.pixelFormat());
+    out.setPalette(source.palette());
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* in = source.scanLine(int(int64_t(y) * source.height() / height));
+        uint8_t* row = out.scanLine(y);
+        for (int x = 0; x < width; ++x)
+            setIndex(row, x, bpp, indexAt(in, int(int64_t(x) * source.width() / width), bpp));
+    }
+    return out;
+}
 
 namespace {
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/Bitmap.h"
@@ -32,6 +33,23 @@ bool isPngData(std::span<const uint8_t> bytes);
 // critical chunks included) with EInvalidGraphic, and pictures beyond the size limits with
 // EPictureTooLarge before any pixel memory is allocated.
 Bitmap decodePng(std::span<const uint8_t> bytes, PngFacts* facts = nullptr);
+
+// A 1-, 4- or 8-bit bitmap scaled to width × height by repeating or dropping whole pixels,
+// keeping its format and palette (the way the view shows it stretched).
+Bitmap stretchIndexed(const Bitmap& source, int width, int height);
+
+// The picture class registered for ".png": a bitmap read from a PNG file, and a plain
+// bitmap in every other respect (other extensions save it as a bitmap).
+class PngBitmap : public Bitmap {
+public:
+    void loadFromBytes(std::span<const uint8_t> bytes) override;
+    std::string loadNote() const override { return note_; }
+    const PngFacts& facts() const { return facts_; }
+
+private:
+    PngFacts facts_;
+    std::string note_;
+};
 
 // Encodes a bitmap as a PNG file (zlib at a fast level, one fixed filter per row kind
 // chosen for speed). An empty bitmap is refused with EInvalidGraphic.

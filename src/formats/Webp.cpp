@@ -142,6 +142,17 @@ Bitmap decodeWebp(std::span<const uint8_t> bytes, WebpFacts* facts) {
     return bitmap;
 }
 
+void WebpBitmap::loadFromBytes(std::span<const uint8_t> bytes) {
+    WebpFacts facts;
+    Bitmap decoded = decodeWebp(bytes, &facts);
+    static_cast<Bitmap&>(*this) = std::move(decoded);
+    facts_ = facts;
+    note_.clear();
+    if (facts.alphaComposited) note_ = "透明部分は白と合成";
+    if (facts.animated)
+        note_ += std::string(note_.empty() ? "" : "、") + "アニメーションの最初の画面";
+}
+
 namespace {
 
 struct PictureGuard {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/Bitmap.h"
@@ -28,6 +29,19 @@ bool isWebpData(std::span<const uint8_t> bytes);
 // the animation's canvas). Refuses malformed or truncated data with EInvalidGraphic and
 // pictures beyond the size limits with EPictureTooLarge before allocating pixels.
 Bitmap decodeWebp(std::span<const uint8_t> bytes, WebpFacts* facts = nullptr);
+
+// The picture class registered for ".webp": a bitmap read from a WebP file, and a plain
+// bitmap in every other respect (other extensions save it as a bitmap).
+class WebpBitmap : public Bitmap {
+public:
+    void loadFromBytes(std::span<const uint8_t> bytes) override;
+    std::string loadNote() const override { return note_; }
+    const WebpFacts& facts() const { return facts_; }
+
+private:
+    WebpFacts facts_;
+    std::string note_;
+};
 
 // Encodes a bitmap: lossy at quality 1..99, lossless at 100 (quality is clamped to 1..100).
 // A bitmap larger than kWebpMaxSide on a side or empty is refused with EInvalidGraphic.
