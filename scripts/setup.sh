@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev libuemf-dev
           libgtest-dev libbenchmark-dev fonts-ipafont-gothic qt6-translations-l10n
           emf2svg libwmf-bin fonts-urw-base35 giflib-tools libjpeg-turbo-progs imagemagick desktop-file-utils
-          python3-pil xvfb xclip poppler-utils)
+          python3-pil xvfb xclip poppler-utils
+          libspng-dev libpng-dev libwebp-dev webp pngcheck libimage-exiftool-perl)
 if [ "${PW_SETUP_EXTRA:-0}" = 1 ]; then
     # Side-by-side comparisons in the benchmarks and looking at the real window.
     packages+=(xvfb python3-pil python3-opencv libvips-tools pngquant clang libclang-rt-14-dev libgif-dev)

@@ -808,6 +808,10 @@ void TFrameForm::UpdateCaption() {
         FormatText += QString::fromLatin1(handle == 0   ? "bmDIB )"
                                           : handle == 1 ? "bmDDB )"
                                                         : "bmUnknown )");
+        // What reading the file changed (transparency over white, 16 bits rounded to 8).
+        if (const std::string note = g->loadNote(); !note.empty())
+            FormatText +=
+                QStringLiteral("  ( ") + QString::fromStdString(note) + QStringLiteral(" )");
         setWindowTitle(DisplayName + SizeText + DimensionText + DepthText + FormatText);
     } else {
         SourcePath.clear();

@@ -384,6 +384,127 @@ struct JpegCodec {
     }
 };
 
+// ----- EXIF orientation -----
+
+namespace {
+
+// Reads the Orientation tag from a TIFF structure (the body of an "Exif" APP1 segment).
+// Every offset is checked against the block; anything malformed gives 1.
+int tiffOrientation(std::span<const uint8_t> tiff) {
+    if (tiff.size() < 8) return 1;
+    bool little;
+    if (tiff[0] == 'I' && tiff[1] == 'I')
+        little = true;
+    else if (tiff[0] == 'M' && tiff[1] == 'M')
+        little = false;
+    else
+        return 1;
+    auto u16 = [&](size_t at) -> uint32_t {
+        return little ? tiff[at] | (uint32_t(tiff[at + 1]) << 8)
+                      : (uint32_t(tiff[at]) << 8) | tiff[at + 1];
+    };
+    auto u32 = [&](size_t at) -> uint32_t {
+        return little ? u16(at) | (u16(at + 2) << 16) : (u16(at) << 16) | u16(at + 2);
+    };
+    if (u16(2) != 42) return 1;
+    uint32_t ifd = u32(4);
+    if (ifd < 8 || uint64_t(ifd) + 2 > tiff.size()) return 1;
+    uint32_t count = u16(ifd);
+    if (uint64_t(ifd) + 2 + uint64_t(count) * 12 > tiff.size()) return 1;
+    for (uint32_t i = 0; i < count; ++i) {
+        size_t entry = ifd + 2 + size_t(i) * 12;
+        if (u16(entry) != 0x0112) continue;
+        // SHORT, one value, held in the first two bytes of the value field.
+        if (u16(entry + 2) != 3 || u32(entry + 4) != 1) return 1;
+        uint32_t value = u16(entry + 8);
+        return value >= 1 && value <= 8 ? int(value) : 1;
+    }
+    return 1;
+}
+
+} // namespace
+
+int jpegExifOrientation(std::span<const uint8_t> jpeg) {
+    if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return 1;
+    size_t at = 2;
+    while (at + 4 <= jpeg.size()) {
+        if (jpeg[at] != 0xFF) return 1;
+        uint8_t marker = jpeg[at + 1];
+        if (marker == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        at += 2;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue; // no length
+        if (marker == 0xD9 || marker == 0xDA) return 1; // end of image, or the first scan
+        size_t length = (size_t(jpeg[at]) << 8) | jpeg[at + 1];
+        if (length < 2 || at + length > jpeg.size()) return 1;
+        auto body = jpeg.subspan(at + 2, length - 2);
+        static const uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+        if (marker == 0xE1 && body.size() >= 6 && std::memcmp(body.data(), kExif, 6) == 0)
+            return tiffOrientation(body.subspan(6));
+        at += length;
+    }
+    return 1;
+}
+
+Bitmap orientBitmap(const Bitmap& src, int orientation) {
+    if (orientation < 2 || orientation > 8 || src.empty()) return src;
+    const int bpp = src.bitsPerPixel();
+    if (bpp % 8 != 0) throw EInvalidGraphicOperation("この画像の向きは変えられません");
+    const ptrdiff_t px = bpp / 8;
+    const int w = src.width(), h = src.height();
+    const bool swap = orientation >= 5;
+    Bitmap out(swap ? h : w, swap ? w : h, src.pixelFormat());
+    if (!src.palette().empty()) out.setPalette(src.palette());
+    const ptrdiff_t stride = src.stride();
+    // Where the output's top-left pixel comes from, and how the source position moves
+    // for one step right and one step down in the output.
+    const uint8_t* base = src.scanLine(0);
+    auto at = [&](int x, int y) { return base + y * stride + x * px; };
+    const uint8_t* start = nullptr;
+    ptrdiff_t stepX = 0, stepY = 0;
+    switch (orientation) {
+    case 2:
+        start = at(w - 1, 0), stepX = -px, stepY = stride;
+        break;
+    case 3:
+        start = at(w - 1, h - 1), stepX = -px, stepY = -stride;
+        break;
+    case 4:
+        start = at(0, h - 1), stepX = px, stepY = -stride;
+        break;
+    case 5:
+        start = at(0, 0), stepX = stride, stepY = px;
+        break;
+    case 6:
+        start = at(0, h - 1), stepX = -stride, stepY = px;
+        break;
+    case 7:
+        start = at(w - 1, h - 1), stepX = -stride, stepY = -px;
+        break;
+    default:
+        start = at(w - 1, 0), stepX = stride, stepY = -px;
+        break;
+    }
+    const int outW = out.width(), outH = out.height();
+    // Tiles keep both the rows read and the rows written in the cache when turning.
+    constexpr int kTile = 64;
+    for (int ty = 0; ty < outH; ty += kTile) {
+        const int yEnd = std::min(outH, ty + kTile);
+        for (int tx = 0; tx < outW; tx += kTile) {
+            const int xEnd = std::min(outW, tx + kTile);
+            for (int y = ty; y < yEnd; ++y) {
+                uint8_t* d = out.scanLine(y) + tx * px;
+                const uint8_t* s = start + y * stepY + tx * stepX;
+                for (int x = tx; x < xEnd; ++x, d += px, s += stepX)
+                    std::memcpy(d, s, size_t(px));
+            }
+        }
+    }
+    return out;
+}
+
 // ----- TJPEGImage -----
 
 TJPEGImage::TJPEGImage()
@@ -437,18 +558,21 @@ void TJPEGImage::calcScaledSize() const {
     const_cast<TJPEGImage*>(this)->ProgressiveSave = jpeg_has_multiple_scans(&d->cinfo);
 }
 
+// A picture stored turned a quarter (EXIF orientations 5..8) shows with its sides swapped.
 int TJPEGImage::width() const {
     if (bitmap_) return bitmap_->width();
-    if (ScaleShift == 0) return image_->Width;
+    const bool swap = image_->Orientation >= 5;
+    if (ScaleShift == 0) return swap ? image_->Height : image_->Width;
     calcScaledSize();
-    return scaledWidth_;
+    return swap ? scaledHeight_ : scaledWidth_;
 }
 
 int TJPEGImage::height() const {
     if (bitmap_) return bitmap_->height();
-    if (ScaleShift == 0) return image_->Height;
+    const bool swap = image_->Orientation >= 5;
+    if (ScaleShift == 0) return swap ? image_->Width : image_->Height;
     calcScaledSize();
-    return scaledHeight_;
+    return swap ? scaledWidth_ : scaledHeight_;
 }
 
 bool TJPEGImage::empty() const {
@@ -540,11 +664,14 @@ void TJPEGImage::decode() const {
         }
         if (!ok) throwCodecError(d->err);
         if (cmyk) *bitmap_ = cmykToBgr(*bitmap_, d->cinfo.saw_Adobe_marker != 0);
+        if (image_->Orientation != 1) *bitmap_ = orientBitmap(*bitmap_, image_->Orientation);
         JpegCodec::reportProgress(*this, psEnding, 100);
         if (paletteModified) self->changed();
     } catch (const EAbort&) {
-        // A user abort keeps whatever was decoded.
+        // A user abort keeps whatever was decoded, upright like a whole picture.
         aborted = true;
+        if (bitmap_ && image_->Orientation != 1)
+            *bitmap_ = orientBitmap(*bitmap_, image_->Orientation);
     } catch (...) {
         JpegCodec::reportProgress(*this, psEnding, 0);
         bitmap_.reset();
@@ -664,6 +791,7 @@ void TJPEGImage::loadFromBytes(std::span<const uint8_t> bytes) {
         fresh->Width = static_cast<int32_t>(d->cinfo.image_width);
         fresh->Height = static_cast<int32_t>(d->cinfo.image_height);
         fresh->Grayscale = d->cinfo.jpeg_color_space == JCS_GRAYSCALE;
+        fresh->Orientation = static_cast<uint8_t>(jpegExifOrientation(bytes));
         progressive = jpeg_has_multiple_scans(&d->cinfo);
     }
     // Commit only after the header was read, so a refused file leaves the picture as it was.

@@ -55,7 +55,18 @@ struct TJPEGData {
     int32_t Height = 0;
     int32_t Width = 0;
     bool Grayscale = false;
+    // The EXIF orientation of the file (1..8); the decoded picture is turned and mirrored by
+    // it, so that everything that uses the pixels sees the picture upright.
+    uint8_t Orientation = 1;
 };
+
+// The EXIF orientation (1..8) that the APP1 segments before the first scan of a JPEG file
+// carry; 1 when there is none or the EXIF block is malformed.
+int jpegExifOrientation(std::span<const uint8_t> jpeg);
+
+// A copy of a bitmap of 8, 16, 24 or 32 bits per pixel turned and mirrored so that a picture
+// stored with that EXIF orientation shows upright (5..8 swap width and height).
+Bitmap orientBitmap(const Bitmap& stored, int orientation);
 
 class TJPEGImage : public Graphic {
 public:

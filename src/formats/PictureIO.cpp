@@ -6,6 +6,8 @@
 
 #include "formats/GIFImage.h"
 #include "formats/Jpeg.h"
+#include "formats/Png.h"
+#include "formats/Webp.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
 #include "platform/Exceptions.h"
@@ -95,6 +97,26 @@ Bitmap shownBitmap(const Graphic& picture, const SaveOptions& options) {
     return graphicToBitmap(picture, options.width, options.height);
 }
 
+// PNG keeps a palette picture's palette (scaled by whole pixels when shown at another
+// size); any other picture is written as the bitmap shown.
+std::vector<uint8_t> encodeShownPng(const Graphic& picture, const SaveOptions& options) {
+    const Bitmap* raster = picture.raster();
+    if (raster && !raster->empty() && raster->bitsPerPixel() <= 8) {
+        if (options.naturalSize() ||
+            (options.width == raster->width() && options.height == raster->height()))
+            return encodePng(*raster);
+        limits::checkPictureSize(options.width, options.height);
+        return encodePng(stretchIndexed(*raster, options.width, options.height));
+    }
+    return encodePng(shownBitmap(picture, options));
+}
+
+// WebP takes the JPEG quality control's value; 100 writes it losslessly.
+std::vector<uint8_t> encodeShownWebp(const Graphic& picture, const SaveOptions& options) {
+    const int quality = options.jpegQuality > 0 ? options.jpegQuality : DefaultJpegSettings.Quality;
+    return encodeWebp(shownBitmap(picture, options), quality);
+}
+
 } // namespace
 
 void registerPictureFormats() {
@@ -112,6 +134,14 @@ void registerPictureFormats() {
     registerWithHooks("bmp", GraphicKind::Bitmap, isBmp);
     registerWithHooks("emf", GraphicKind::Metafile, isEmf, true);
     registerWithHooks("wmf", GraphicKind::Metafile, isWmf, false);
+    Picture::registerFileFormat(
+        {"png", kPngDescription,
+         [] { return std::unique_ptr<Graphic>(std::make_unique<PngBitmap>()); },
+         [](std::span<const uint8_t> b) { return isPngData(b); }, encodeShownPng});
+    Picture::registerFileFormat(
+        {"webp", kWebpDescription,
+         [] { return std::unique_ptr<Graphic>(std::make_unique<WebpBitmap>()); },
+         [](std::span<const uint8_t> b) { return isWebpData(b); }, encodeShownWebp});
     // Icons are written only in their own format.
     if (const Picture::FileFormat* ico = Picture::findFileFormat("ico")) {
         Picture::FileFormat format = *ico;

@@ -15,7 +15,8 @@
 #include "platform/Picture.h"
 
 // Registers every picture class of the program: bmp, emf, wmf, ico (platform) and jpg,
-// jpeg, gif, each with its content recognizer and its encoder. Safe to call more than once.
+// jpeg, gif, png, webp, each with its content recognizer and its encoder. Safe to call more than
+// once.
 void registerPictureFormats();
 
 // Reads a picture file. The class is chosen by the extension; a name whose extension no
@@ -48,8 +49,10 @@ std::vector<uint8_t> savePictureBytes(const Graphic& picture, GraphicKind as,
                                       const SaveOptions& options = {});
 
 // Saves by the path's lower-cased extension: bmp, emf, wmf, jpg, jpeg and gif convert the
-// picture (see convertPicture); any other extension, or none, writes the picture unchanged
-// in its own format. Written through a temporary file renamed over the target.
+// picture (see convertPicture); png writes the bitmap shown (a palette picture keeps its
+// palette) and webp the bitmap shown at options.jpegQuality (lossless at 100); any other extension,
+// or none, writes the picture unchanged in its own format. Written through a temporary file renamed
+// over the target.
 void savePictureFile(const Graphic& picture, const std::filesystem::path& path,
                      const SaveOptions& options = {});
 

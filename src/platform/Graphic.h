@@ -66,4 +66,8 @@ public:
     // picture), or nullptr for graphics that can only be drawn (metafiles, icons). The
     // pointer stays valid while the graphic is alive and unchanged.
     virtual const Bitmap* raster() const { return nullptr; }
+
+    // What reading the file changed on the way in, for the window's caption (for example that
+    // transparency was composited over white); empty when the picture is as the file has it.
+    virtual std::string loadNote() const { return {}; }
 };

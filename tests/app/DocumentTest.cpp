@@ -138,9 +138,9 @@ TEST_F(FrameTest, SavingWritesThePictureAtTheSizeShown) {
     EXPECT_EQ(wmf.width(), 100);
 
     // Any other extension: the picture unchanged, in its own format and size.
-    dialogs->saveAnswers << outDir + "/same.png";
+    dialogs->saveAnswers << outDir + "/same.dat";
     form->Save1Click();
-    Bitmap same = loadBmp(outDir + "/same.png");
+    Bitmap same = loadBmp(outDir + "/same.dat");
     EXPECT_TRUE(pwtest::sameBitmap(same, *form->ViewBitmap()));
 
     if (Picture::findFileFormat("jpg")) {
