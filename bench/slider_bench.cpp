@@ -9,27 +9,16 @@
 #include <filesystem>
 #include <memory>
 
+#include "BenchWindow.h"
 #include "app/Frame.h"
-#include "app/FrameDialogs.h"
 #include "app/Histgram.h"
 #include "app/PictureView.h"
 #include "engine/RowDriver.h"
-#include "formats/Formats.h"
+#include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "settings/Param.h"
 
 namespace {
-
-class SilentDialogs : public TFrameDialogs {
-public:
-    QString OpenFile(QWidget*, const QString&, const QString&, int) override { return {}; }
-    QString SaveFile(QWidget*, const QString&, const QString&, const QString&, const QString&,
-                     int) override {
-        return {};
-    }
-    void ShowMessage(QWidget*, const QString&) override {}
-    void ShowError(QWidget*, const QString&) override {}
-};
 
 Bitmap photoLike(int width, int height) {
     Bitmap bmp(width, height, pf24bit);

@@ -921,12 +921,7 @@ void TFrameForm::ReadSettings() {
     SaveDir = FromPath(SettingsKeys::ReadString(p, SettingsKeys::SaveDir, messages));
     const bool smooth = SettingsKeys::ReadBool(p, Smooth, messages);
     const bool histogram = SettingsKeys::ReadBool(p, Histgram, messages);
-    if (!messages.empty()) {
-        std::string text;
-        for (const std::string& m : messages)
-            text += (text.empty() ? "" : "\n") + m;
-        ShowException(Exception(text));
-    }
+    if (!messages.empty()) ShowException(Exception(JoinMessages(messages)));
     if (smooth) S1Click();
     if (histogram) H1Click();
 }

@@ -47,12 +47,7 @@ void THistgramForm::FormShow() {
     ApplyWindowState(*this, bounds.state);
     DrawHistogram();
     host_.HistgramShown(true);
-    if (!messages.empty()) {
-        std::string text;
-        for (const std::string& m : messages)
-            text += (text.empty() ? "" : "\n") + m;
-        throw Exception(text);
-    }
+    if (!messages.empty()) throw Exception(JoinMessages(messages));
 }
 
 void THistgramForm::DrawHistogram() {

@@ -54,3 +54,10 @@ void WriteWindowBounds(TParameter& settings, const BoundsKeys& keys, const QWidg
     }
     settings.WriteInteger(keys.state, state);
 }
+
+std::string JoinMessages(const std::vector<std::string>& messages) {
+    std::string text;
+    for (const std::string& m : messages)
+        text += (text.empty() ? "" : "\n") + m;
+    return text;
+}

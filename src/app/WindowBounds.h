@@ -35,3 +35,6 @@ void ApplyWindowState(QWidget& window, int state);
 // Writes position and client size unless the window is maximised, and always its state.
 void WriteWindowBounds(TParameter& settings, const BoundsKeys& keys, const QWidget& window,
                        QPoint position, QSize client);
+
+// The settings messages collected while reading, one per line.
+std::string JoinMessages(const std::vector<std::string>& messages);

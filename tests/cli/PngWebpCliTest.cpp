@@ -50,12 +50,7 @@ TEST(PngWebpCli, ConvertsBetweenPngWebpAndTheOthers) {
     TJPEGImage jpeg;
     jpeg.assign(photo);
     auto plain = jpeg.saveToBytes();
-    std::vector<uint8_t> app1 = {0xFF, 0xE1, 0, 36, 'E', 'x', 'i', 'f',  0, 0, 'I', 'I', 42,
-                                 0,    8,    0, 0,  0,   1,   0,   0x12, 1, 3, 0,   1,   0,
-                                 0,    0,    6, 0,  0,   0,   0,   0,    0, 0, 0,   0};
-    std::vector<uint8_t> turned(plain.begin(), plain.begin() + 2);
-    turned.insert(turned.end(), app1.begin(), app1.end());
-    turned.insert(turned.end(), plain.begin() + 2, plain.end());
+    const std::vector<uint8_t> turned = pwtest::withExifOrientation(plain, 6);
     const std::string jpg = (dir / "turned.jpg").string();
     writeFileAtomically(jpg, turned);
     EXPECT_EQ(pwtool({"--info", jpg}).substr(0, 6), "18 32 ");

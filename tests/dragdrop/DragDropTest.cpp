@@ -16,7 +16,7 @@
 #include "dragdrop/DropMetaSource.h"
 #include "dragdrop/DropPictureTarget.h"
 #include "dragdrop/PictureData.h"
-#include "formats/Formats.h"
+#include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
 #include "platform/Metafile.h"

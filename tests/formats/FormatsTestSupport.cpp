@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "formats/Formats.h"
+#include "formats/PictureIO.h"
 #include "support/TestSupport.h"
 
 namespace {

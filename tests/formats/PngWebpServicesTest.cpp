@@ -138,13 +138,7 @@ TEST(PngWebpServices, TurnedJpegIsUprightEverywhere) {
     TJPEGImage jpeg;
     jpeg.assign(photo);
     auto plain = jpeg.saveToBytes();
-    // APP1 with orientation 6 after SOI.
-    std::vector<uint8_t> app1 = {0xFF, 0xE1, 0, 36, 'E', 'x', 'i', 'f',  0, 0, 'I', 'I', 42,
-                                 0,    8,    0, 0,  0,   1,   0,   0x12, 1, 3, 0,   1,   0,
-                                 0,    0,    6, 0,  0,   0,   0,   0,    0, 0, 0,   0};
-    std::vector<uint8_t> turned(plain.begin(), plain.begin() + 2);
-    turned.insert(turned.end(), app1.begin(), app1.end());
-    turned.insert(turned.end(), plain.begin() + 2, plain.end());
+    const std::vector<uint8_t> turned = pwtest::withExifOrientation(plain, 6);
     pwtest::TempDir dir;
     pwtest::writeFile(dir / "turned.jpg", turned);
     auto g = loadPictureFile(dir / "turned.jpg");

@@ -168,4 +168,20 @@ Bitmap makeTestBitmap(int width, int height, uint32_t seed) {
     return ::testing::AssertionSuccess();
 }
 
+std::vector<uint8_t> withExifOrientation(const std::vector<uint8_t>& jpeg, uint16_t orientation) {
+    const uint8_t o0 = uint8_t(orientation), o1 = uint8_t(orientation >> 8);
+    const std::vector<uint8_t> app1 = {
+        0xFF, 0xE1, 0,   36,                            // APP1, 36 bytes
+        'E',  'x',  'i', 'f', 0, 0,                     // EXIF marker
+        'I',  'I',  42,  0,   8, 0, 0, 0,               // little-endian TIFF header, IFD at 8
+        1,    0,                                        // one entry:
+        0x12, 1,    3,   0,   1, 0, 0, 0, o0, o1, 0, 0, // Orientation, SHORT, count 1, value
+        0,    0,    0,   0,                             // no next IFD
+    };
+    std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+    out.insert(out.end(), app1.begin(), app1.end());
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
 } // namespace pwtest

@@ -76,4 +76,8 @@ bool havePillow();
 // belongs to the picture; row padding is ignored).
 ::testing::AssertionResult sameBitmap(const Bitmap& a, const Bitmap& b);
 
+// jpeg (a whole JPEG file) with an APP1 EXIF segment after SOI whose one IFD entry is the
+// Orientation tag (little-endian TIFF) set to orientation.
+std::vector<uint8_t> withExifOrientation(const std::vector<uint8_t>& jpeg, uint16_t orientation);
+
 } // namespace pwtest
