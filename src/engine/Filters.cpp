@@ -12,6 +12,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "engine/FastPicture.h"
 #include "engine/RowDriver.h"
 
@@ -45,8 +49,9 @@ static_assert(divisionByShiftIsExact(6, kDiv6, 6 * 255));
 static_assert(divisionByShiftIsExact(3, kDiv3, 3 * 255));
 
 // A 24-bit result bitmap of the source's size that carries a copy of its palette.
+// Every filter writes each of its pixels, so the memory is not cleared first.
 Bitmap makeResultLike(const Bitmap& source) {
-    Bitmap result(source.width(), source.height(), pf24bit);
+    Bitmap result(source.width(), source.height(), pf24bit, Bitmap::Uninitialised::Pixels);
     result.setPalette(source.palette());
     return result;
 }
@@ -216,20 +221,28 @@ inline uint16_t med3(uint16_t a, uint16_t b, uint16_t c) {
     return max16(min16(a, b), min16(max16(a, b), c));
 }
 
-// Per row: the keys and the colours packed into one word each.
+// Per row: the keys, and either the colours packed into one word each or the green and
+// blue bytes packed into sixteen bits (with the key they give the colour). The arrays
+// run sixteen entries past the row so that vector steps may read a whole vector.
+constexpr size_t kMedianPad = 16;
 struct MedianRow {
-    std::vector<uint16_t> key;
+    std::vector<uint16_t> key, gb;
     std::vector<uint32_t> colour;
-    explicit MedianRow(int w) : key(size_t(w)), colour(size_t(w)) {}
+    explicit MedianRow(int w)
+        : key(size_t(w) + kMedianPad), gb(size_t(w) + kMedianPad), colour(size_t(w) + kMedianPad) {}
 };
 
 struct MedianScratch {
     MedianRow rows[3]; // rows y − 1, y, y + 1, rolling: slot y mod 3 holds row y
     std::vector<uint16_t> lo, mi, hi, med;
     std::vector<uint32_t> candidate, ambiguous;
+    std::vector<int> general; // columns left to the general rule
     explicit MedianScratch(int w)
-        : rows{MedianRow(w), MedianRow(w), MedianRow(w)}, lo(size_t(w)), mi(size_t(w)),
-          hi(size_t(w)), med(size_t(w)), candidate(size_t(w)), ambiguous(size_t(w)) {}
+        : rows{MedianRow(w), MedianRow(w), MedianRow(w)}, lo(size_t(w) + kMedianPad),
+          mi(size_t(w) + kMedianPad), hi(size_t(w) + kMedianPad), med(size_t(w)),
+          candidate(size_t(w)), ambiguous(size_t(w)) {
+        general.reserve(size_t(w));
+    }
 };
 
 // The keys of row y, and its colours packed one to a word when colours is set.
@@ -344,6 +357,186 @@ PW_ROW_KERNEL void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uin
     }
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define PW_MEDIAN_AVX2 1
+
+// The median on AVX2, sixteen pixels per step with sixteen-bit lanes. The median key of
+// each window is the same network as above; the colour comes from the green and blue of
+// the window entries that hold that key: the smallest and the largest of them agree
+// exactly when all those entries have one colour (the key gives the red), and then it is
+// the answer. Pixels whose entries disagree are left to the general rule.
+#define PW_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+// Byte shuffles between sixteen pixels of three bytes (three vectors) and one vector per
+// channel.
+struct PixelShuffles {
+    uint8_t split[3][3][16]; // [channel][source vector][byte]
+    uint8_t join[3][3][16];  // [result vector][channel][byte]
+    uint8_t spread[3][16];   // [result vector][byte]: one byte per pixel to its three bytes
+    constexpr PixelShuffles() : split{}, join{}, spread{} {
+        for (int c = 0; c < 3; ++c)
+            for (int k = 0; k < 3; ++k)
+                for (int i = 0; i < 16; ++i) {
+                    const int from = 3 * i + c - 16 * k;
+                    split[c][k][i] = uint8_t(from >= 0 && from < 16 ? from : 0x80);
+                }
+        for (int k = 0; k < 3; ++k)
+            for (int j = 0; j < 16; ++j) {
+                const int byte = 16 * k + j;
+                for (int c = 0; c < 3; ++c)
+                    join[k][c][j] = uint8_t(byte % 3 == c ? byte / 3 : 0x80);
+                spread[k][j] = uint8_t(byte / 3);
+            }
+    }
+};
+alignas(16) constexpr PixelShuffles kShuffles;
+
+PW_AVX2 __m128i shuffleMask(const uint8_t* m) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(m));
+}
+
+PW_AVX2 __m128i channelOf(__m128i v0, __m128i v1, __m128i v2, int c) {
+    const auto& m = kShuffles.split[c];
+    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, shuffleMask(m[0])),
+                                     _mm_shuffle_epi8(v1, shuffleMask(m[1]))),
+                        _mm_shuffle_epi8(v2, shuffleMask(m[2])));
+}
+
+PW_AVX2 __m128i joined(__m128i b, __m128i g, __m128i r, int k) {
+    const auto& m = kShuffles.join[k];
+    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(b, shuffleMask(m[0])),
+                                     _mm_shuffle_epi8(g, shuffleMask(m[1]))),
+                        _mm_shuffle_epi8(r, shuffleMask(m[2])));
+}
+
+PW_AVX2 __m128i bytesOf(__m256i v) {
+    return _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+
+PW_AVX2 __m256i load16(const uint16_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+PW_AVX2 __m256i med3v(__m256i a, __m256i b, __m256i c) {
+    return _mm256_max_epu16(_mm256_min_epu16(a, b), _mm256_min_epu16(_mm256_max_epu16(a, b), c));
+}
+
+__attribute__((target("avx2"))) void computeKeysAvx2(const Bitmap& src, int y, MedianRow& out) {
+    const uint8_t* row = src.scanLine(y);
+    const int w = src.width();
+    uint16_t* key = out.key.data();
+    uint16_t* gb = out.gb.data();
+    int x = 0;
+    for (; x + 16 <= w; x += 16) {
+        const uint8_t* p = row + 3 * x;
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+        const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+        const __m128i b = channelOf(v0, v1, v2, 0), g = channelOf(v0, v1, v2, 1),
+                      r = channelOf(v0, v1, v2, 2);
+        const __m256i k =
+            _mm256_add_epi16(_mm256_add_epi16(_mm256_cvtepu8_epi16(b), _mm256_cvtepu8_epi16(g)),
+                             _mm256_cvtepu8_epi16(r));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(key + x), k);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(gb + x),
+                            _mm256_set_m128i(_mm_unpackhi_epi8(b, g), _mm_unpacklo_epi8(b, g)));
+    }
+    for (; x < w; ++x) {
+        const uint8_t* p = row + 3 * x;
+        key[x] = uint16_t(p[0] + p[1] + p[2]);
+        gb[x] = uint16_t(p[0] | p[1] << 8);
+    }
+}
+
+// The interior pixels of row y (1 ≤ y ≤ h − 2, width ≥ 3). With a threshold the result
+// row already holds the source row; at level 100 every interior pixel is written here.
+__attribute__((target("avx2"))) void
+medianInteriorRowAvx2(const Bitmap& src, uint8_t* out, int y, uint32_t threshold,
+                      const MedianRow& above, const MedianRow& centre, const MedianRow& below,
+                      MedianScratch& s) {
+    const int w = src.width();
+    const uint16_t* key[3] = {above.key.data(), centre.key.data(), below.key.data()};
+    const uint16_t* gb[3] = {above.gb.data(), centre.gb.data(), below.gb.data()};
+    uint16_t *lo = s.lo.data(), *mi = s.mi.data(), *hi = s.hi.data();
+    for (int x = 0; x < w; x += 16) {
+        const __m256i a = load16(key[0] + x), b = load16(key[1] + x), c = load16(key[2] + x);
+        const __m256i l = _mm256_min_epu16(a, b), u = _mm256_max_epu16(a, b);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(lo + x), _mm256_min_epu16(l, c));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(hi + x), _mm256_max_epu16(u, c));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(mi + x),
+                            _mm256_max_epu16(l, _mm256_min_epu16(u, c)));
+    }
+    const __m256i ones = _mm256_set1_epi16(-1), lowByte = _mm256_set1_epi16(0xff);
+    const __m256i limit = _mm256_set1_epi16(int16_t(threshold));
+    s.general.clear();
+    int x0 = 1;
+    for (; x0 + 16 <= w - 1; x0 += 16) {
+        const __m256i maxLo = _mm256_max_epu16(
+            _mm256_max_epu16(load16(lo + x0 - 1), load16(lo + x0)), load16(lo + x0 + 1));
+        const __m256i minHi = _mm256_min_epu16(
+            _mm256_min_epu16(load16(hi + x0 - 1), load16(hi + x0)), load16(hi + x0 + 1));
+        const __m256i m =
+            med3v(maxLo, med3v(load16(mi + x0 - 1), load16(mi + x0), load16(mi + x0 + 1)), minHi);
+        __m256i replace = ones;
+        if (threshold > 0) {
+            const __m256i kc = load16(key[1] + x0);
+            const __m256i dist =
+                _mm256_or_si256(_mm256_subs_epu16(kc, m), _mm256_subs_epu16(m, kc));
+            replace = _mm256_cmpeq_epi16(_mm256_max_epu16(dist, limit), dist);
+            if (_mm256_testz_si256(replace, replace)) continue;
+        }
+        __m256i least = ones, most = _mm256_setzero_si256();
+#pragma GCC unroll 9
+        for (int e = 0; e < 9; ++e) {
+            const int r = e / 3, o = e % 3 - 1;
+            const __m256i match = _mm256_cmpeq_epi16(load16(key[r] + x0 + o), m);
+            const __m256i g = load16(gb[r] + x0 + o);
+            least = _mm256_min_epu16(least, _mm256_blendv_epi8(ones, g, match));
+            most = _mm256_max_epu16(most, _mm256_and_si256(g, match));
+        }
+        const __m256i agree = _mm256_cmpeq_epi16(least, most);
+        const __m256i blue = _mm256_and_si256(least, lowByte);
+        const __m256i green = _mm256_srli_epi16(least, 8);
+        const __m256i red = _mm256_sub_epi16(_mm256_sub_epi16(m, blue), green);
+        const __m128i b8 = bytesOf(blue), g8 = bytesOf(green), r8 = bytesOf(red);
+        uint8_t* o = out + 3 * x0;
+        if (threshold == 0) {
+            for (int k = 0; k < 3; ++k)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * k), joined(b8, g8, r8, k));
+        } else {
+            const __m128i take = _mm_packs_epi16(_mm256_castsi256_si128(replace),
+                                                 _mm256_extracti128_si256(replace, 1));
+            for (int k = 0; k < 3; ++k) {
+                __m128i* d = reinterpret_cast<__m128i*>(o + 16 * k);
+                const __m128i mask = _mm_shuffle_epi8(take, shuffleMask(kShuffles.spread[k]));
+                _mm_storeu_si128(d,
+                                 _mm_blendv_epi8(_mm_loadu_si128(d), joined(b8, g8, r8, k), mask));
+            }
+        }
+        const __m256i disagree = _mm256_andnot_si256(agree, replace);
+        unsigned bits = unsigned(_mm_movemask_epi8(_mm_packs_epi16(
+            _mm256_castsi256_si128(disagree), _mm256_extracti128_si256(disagree, 1))));
+        while (bits) {
+            s.general.push_back(x0 + __builtin_ctz(bits));
+            bits &= bits - 1;
+        }
+    }
+    // The last columns, fewer than a vector's width, one by one.
+    for (int x = x0; x < w - 1; ++x) {
+        const uint16_t maxLo = max16(max16(lo[x - 1], lo[x]), lo[x + 1]);
+        const uint16_t medMi = med3(mi[x - 1], mi[x], mi[x + 1]);
+        const uint16_t minHi = min16(min16(hi[x - 1], hi[x]), hi[x + 1]);
+        const uint32_t m = med3(maxLo, medMi, minHi), kc = key[1][x];
+        const uint32_t dist = kc > m ? kc - m : m - kc;
+        if (dist >= threshold) replaceByMedian(src, out, x, y, threshold, m, above, centre, below);
+    }
+    for (int x : s.general)
+        medianPixelGeneral(src, out, x, y, threshold);
+}
+
+#undef PW_AVX2
+#endif
+
 // ----- Sobel -----
 
 // round(sqrt(m)) for m in 0..65280, and 255 for every larger m, in single precision: k is
@@ -450,17 +643,36 @@ void TFastPicture::Median(int Level) {
     const int w = src.width(), h = src.height();
     // At level 100 every pixel is replaced and the packed colours are worth making.
     const bool everyPixel = threshold == 0;
+#ifdef PW_MEDIAN_AVX2
+    static const bool vectors = __builtin_cpu_supports("avx2");
+#else
+    constexpr bool vectors = false;
+#endif
     engine::forEachRowRange(h, w, [&](int y0, int y1) {
         MedianScratch s(w);
         auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 3)]; };
-        if (y0 > 0) computeKeys(src, y0 - 1, slot(y0 - 1), everyPixel);
-        computeKeys(src, y0, slot(y0), everyPixel);
+        auto keys = [&](int y) {
+#ifdef PW_MEDIAN_AVX2
+            if (vectors) return computeKeysAvx2(src, y, slot(y));
+#endif
+            computeKeys(src, y, slot(y), everyPixel);
+        };
+        if (y0 > 0) keys(y0 - 1);
+        keys(y0);
         for (int y = y0; y < y1; ++y) {
-            if (y + 1 < h) computeKeys(src, y + 1, slot(y + 1), everyPixel);
+            if (y + 1 < h) keys(y + 1);
             uint8_t* out = result.scanLine(y);
-            std::memcpy(out, src.scanLine(y), size_t(3) * size_t(w));
-            if (y > 0 && y < h - 1 && w >= 3) {
-                medianInteriorRow(src, out, y, threshold, slot(y - 1), slot(y), slot(y + 1), s);
+            const bool interior = y > 0 && y < h - 1 && w >= 3;
+            // Level 100 writes every interior pixel; otherwise unreplaced pixels stay.
+            if (!interior || !everyPixel) std::memcpy(out, src.scanLine(y), size_t(3) * size_t(w));
+            if (interior) {
+#ifdef PW_MEDIAN_AVX2
+                if (vectors)
+                    medianInteriorRowAvx2(src, out, y, threshold, slot(y - 1), slot(y), slot(y + 1),
+                                          s);
+                else
+#endif
+                    medianInteriorRow(src, out, y, threshold, slot(y - 1), slot(y), slot(y + 1), s);
                 medianPixelGeneral(src, out, 0, y, threshold);
                 medianPixelGeneral(src, out, w - 1, y, threshold);
             } else {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include <QPainter>
@@ -18,20 +19,92 @@
 // Pixel memory: page-aligned, and for large pictures advised to use huge pages, which
 // makes the first write to a fresh buffer several times cheaper. Large buffers are mapped
 // straight from the system, whose fresh pages read as zero, so they need no clearing pass.
+//
+// Operations that replace a picture allocate a result of the same size and then free the
+// source, over and over. The last two large mappings freed are kept (of at most 1 GiB
+// together) and handed to the next allocations of exactly their length, which then pay
+// neither the system's page faults nor its clearing; an allocation of another length lets
+// them go.
+namespace {
+
+constexpr size_t kHugePage = 2u << 20;
+constexpr size_t kMaxSpare = size_t(1) << 30;
+
+class SpareMappings {
+public:
+    // A kept mapping of exactly length wanted, or nullptr after letting all of them go.
+    uint8_t* take(size_t wanted) {
+        Mapping drop[kSlots];
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            for (Mapping& m : slots_)
+                if (m.data && m.length == wanted) return std::exchange(m, Mapping{}).data;
+            for (size_t i = 0; i < kSlots; ++i)
+                drop[i] = std::exchange(slots_[i], Mapping{});
+        }
+        for (const Mapping& m : drop)
+            unmap(m);
+        return nullptr;
+    }
+    // Keeps mapping in place of the older one kept, letting go what no longer fits.
+    void keep(uint8_t* data, size_t length) {
+        Mapping drop[kSlots + 1];
+        size_t dropped = 0;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            Mapping older = std::exchange(slots_[1], slots_[0]);
+            slots_[0] = {data, length};
+            if (slots_[0].length + slots_[1].length > kMaxSpare)
+                drop[dropped++] = std::exchange(slots_[1], Mapping{});
+            if (slots_[0].length > kMaxSpare) drop[dropped++] = std::exchange(slots_[0], Mapping{});
+            drop[dropped++] = older;
+        }
+        for (size_t i = 0; i < dropped; ++i)
+            unmap(drop[i]);
+    }
+    ~SpareMappings() {
+        for (const Mapping& m : slots_)
+            unmap(m);
+    }
+
+private:
+    struct Mapping {
+        uint8_t* data = nullptr;
+        size_t length = 0;
+    };
+    static constexpr size_t kSlots = 2;
+    static void unmap(const Mapping& m) {
+        if (m.data) ::munmap(m.data, m.length);
+    }
+    std::mutex lock_;
+    Mapping slots_[kSlots];
+};
+
+SpareMappings& spareMappings() {
+    static SpareMappings spare;
+    return spare;
+}
+
+} // namespace
+
 struct Bitmap::Buffer {
     explicit Buffer(size_t bytes) : size(bytes) {
         if (bytes == 0) return;
-        constexpr size_t kAlign = 2u << 20;
-        if (bytes >= kAlign) {
-            const size_t rounded = (bytes + kAlign - 1) / kAlign * kAlign;
+        if (bytes >= kHugePage) {
+            const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
             if (rounded < bytes) throw EInvalidGraphic("画像のメモリを確保できません");
+            if (uint8_t* reused = spareMappings().take(rounded)) {
+                data = reused;
+                mapped = rounded;
+                return;
+            }
             // Map one huge page more than needed and give back the unaligned ends.
-            void* raw = ::mmap(nullptr, rounded + kAlign, PROT_READ | PROT_WRITE,
+            void* raw = ::mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE,
                                MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (raw == MAP_FAILED) throw EInvalidGraphic("画像のメモリを確保できません");
             const auto base = reinterpret_cast<uintptr_t>(raw);
-            const uintptr_t start = (base + kAlign - 1) & ~uintptr_t(kAlign - 1);
-            const size_t head = start - base, tail = kAlign - head;
+            const uintptr_t start = (base + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
+            const size_t head = start - base, tail = kHugePage - head;
             if (head) ::munmap(raw, head);
             if (tail) ::munmap(reinterpret_cast<void*>(start + rounded), tail);
             data = reinterpret_cast<uint8_t*>(start);
@@ -47,7 +120,7 @@ struct Bitmap::Buffer {
     }
     ~Buffer() {
         if (mapped)
-            ::munmap(data, mapped);
+            spareMappings().keep(data, mapped);
         else
             std::free(data);
     }
@@ -318,6 +391,19 @@ Bitmap::Bitmap(int width, int height, PixelFormat format) {
     allocate(width, height, bitsPerPixelOf(format_));
 }
 
+Bitmap::Bitmap(int width, int height, PixelFormat format, Uninitialised) {
+    if (format == pfCustom) throw EInvalidGraphic("画像フォーマットが不正です");
+    if (format == pfDevice) {
+        format_ = pf32bit;
+        handleType_ = bmDDB;
+    } else {
+        format_ = format;
+    }
+    if (format_ == pf1bit || format_ == pf4bit || format_ == pf8bit)
+        palette_ = defaultPaletteFor(format_);
+    allocate(width, height, bitsPerPixelOf(format_), false);
+}
+
 Bitmap::Bitmap(const Bitmap& other) : Graphic(other) {
     *this = other;
 }
@@ -328,7 +414,8 @@ Bitmap& Bitmap::operator=(const Bitmap& other) {
     copy.format_ = other.format_;
     copy.handleType_ = other.handleType_;
     copy.palette_ = other.palette_;
-    copy.allocate(other.width_, other.height_, bitsPerPixelOf(other.format_));
+    // Every byte, padding included, is copied below.
+    copy.allocate(other.width_, other.height_, bitsPerPixelOf(other.format_), false);
     if (other.data_ && copy.data_) std::memcpy(copy.data_, other.data_, other.byteSize());
     *this = std::move(copy);
     return *this;
@@ -353,7 +440,7 @@ Bitmap& Bitmap::operator=(Bitmap&& other) noexcept {
 
 Bitmap::~Bitmap() = default;
 
-void Bitmap::allocate(int width, int height, int bpp) {
+void Bitmap::allocate(int width, int height, int bpp, bool clearPixels) {
     if (width == 0 || height == 0) {
         width_ = height_ = stride_ = 0;
         buffer_.reset();
@@ -364,7 +451,18 @@ void Bitmap::allocate(int width, int height, int bpp) {
     int stride = strideFor(width, bpp);
     auto buffer =
         std::make_unique<Buffer>(limits::checkedMul(static_cast<uint64_t>(stride), height));
-    if (!buffer->zeroed) std::memset(buffer->data, 0, buffer->size);
+    if (!buffer->zeroed) {
+        if (clearPixels) {
+            std::memset(buffer->data, 0, buffer->size);
+        } else {
+            // Whole bytes of pixels are left to the caller; the rest of each row is zero.
+            const size_t used = size_t(width) * size_t(bpp) / 8;
+            if (used < size_t(stride))
+                for (int y = 0; y < height; ++y)
+                    std::memset(buffer->data + size_t(y) * size_t(stride) + used, 0,
+                                size_t(stride) - used);
+        }
+    }
     width_ = width;
     height_ = height;
     stride_ = stride;

@@ -42,6 +42,10 @@ class Bitmap : public Graphic {
 public:
     Bitmap();
     Bitmap(int width, int height, PixelFormat format = pf24bit);
+    // A bitmap whose pixel bytes are left as they are, for a result that writes every
+    // pixel; only the bytes that pad each row to its stride are set to zero.
+    enum class Uninitialised { Pixels };
+    Bitmap(int width, int height, PixelFormat format, Uninitialised);
     Bitmap(const Bitmap& other);
     Bitmap& operator=(const Bitmap& other);
     Bitmap(Bitmap&& other) noexcept;
@@ -129,7 +133,7 @@ private:
     struct Buffer;
     // Fills to (allocated, same size, its own format and palette) from from's pixels.
     static void convertPixels(const Bitmap& from, Bitmap& to);
-    void allocate(int width, int height, int bitsPerPixel);
+    void allocate(int width, int height, int bitsPerPixel, bool clearPixels = true);
 
     int width_ = 0;
     int height_ = 0;

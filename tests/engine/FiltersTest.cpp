@@ -299,6 +299,21 @@ TEST(Filters, TwoThreadsGiveTheSerialResultOnALargerPicture) {
     }
 }
 
+// Every level of the median, on rows long enough for the vector steps and their
+// remainders, on pictures full of equal brightness sums with different colours.
+TEST(Filters, MedianAtEveryLevelMatchesTheLiteralRule) {
+    for (int w : {18, 19, 50, 97}) {
+        const Bitmap ties = fewColours(w, 6, uint32_t(w));
+        const Bitmap smooth = pwtest::makeTestBitmap(w, 5, uint32_t(w + 1));
+        for (int level = 0; level <= 100; ++level) {
+            SCOPED_TRACE("width " + std::to_string(w) + ", level " + std::to_string(level));
+            auto op = [level](TFastPicture& p) { p.Median(level); };
+            EXPECT_TRUE(pwtest::sameBitmap(run(ties, op), refMedian(ties, level)));
+            EXPECT_TRUE(pwtest::sameBitmap(run(smooth, op), refMedian(smooth, level)));
+        }
+    }
+}
+
 TEST(Filters, WorkedExamples) {
     // Blur of 2 × 2: every pixel the truncated mean of all four.
     Bitmap b(2, 2, pf24bit);
