@@ -202,6 +202,110 @@ PW_VBMI void lookupRowVbmi(const uint8_t* src, uint8_t* dst, size_t n, const uin
     lookupBytes(src + i, dst + i, n - i, table);
 }
 
+// Grey and sepia 64 pixels at a time: two-register byte permutes split 192 bytes into
+// the three channels and put the results back, with the same 16-bit arithmetic as above.
+struct WidePermutes {
+    uint8_t split[3][64];     // channel c of pixel i from the first two registers
+    uint8_t splitHigh[3][64]; // ... and from the third one (where splitFromHigh is set)
+    uint64_t splitFromHigh[3];
+    uint8_t join[3][64];    // result register k: byte j from pixel (64k + j) / 3
+    uint8_t joinTwo[3][64]; // from blue (0..63) and green (64..127) by channel
+    uint8_t joinRed[3][64]; // from red, where joinFromRed is set
+    uint64_t joinFromRed[3];
+    constexpr WidePermutes()
+        : split{}, splitHigh{}, splitFromHigh{}, join{}, joinTwo{}, joinRed{}, joinFromRed{} {
+        for (int c = 0; c < 3; ++c)
+            for (int i = 0; i < 64; ++i) {
+                const int pos = 3 * i + c;
+                if (pos < 128) {
+                    split[c][i] = uint8_t(pos);
+                } else {
+                    splitHigh[c][i] = uint8_t(pos - 128);
+                    splitFromHigh[c] |= uint64_t(1) << i;
+                }
+            }
+        for (int k = 0; k < 3; ++k)
+            for (int j = 0; j < 64; ++j) {
+                const int pos = 64 * k + j, pixel = pos / 3, channel = pos % 3;
+                join[k][j] = uint8_t(pixel);
+                if (channel == 2) {
+                    joinRed[k][j] = uint8_t(pixel);
+                    joinFromRed[k] |= uint64_t(1) << j;
+                } else {
+                    joinTwo[k][j] = uint8_t(pixel + 64 * channel);
+                }
+            }
+    }
+};
+constexpr WidePermutes kWide;
+
+PW_VBMI inline __m512i loadWide(const uint8_t* p) {
+    return _mm512_loadu_si512(p);
+}
+
+// The three channels of 64 pixels.
+PW_VBMI inline void splitWide(const uint8_t* p, __m512i channels[3]) {
+    const __m512i a = loadWide(p), b = loadWide(p + 64), c = loadWide(p + 128);
+    for (int ch = 0; ch < 3; ++ch)
+        channels[ch] =
+            _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(a, loadWide(kWide.split[ch]), b),
+                                         kWide.splitFromHigh[ch], loadWide(kWide.splitHigh[ch]), c);
+}
+
+PW_VBMI inline __m512i mulShr10Wide(__m512i v, int k) {
+    return _mm512_mulhi_epu16(v, _mm512_set1_epi16(static_cast<short>(k * 64)));
+}
+
+// Sixteen-bit lanes from the bytes of each 128-bit lane's lower or upper half, and back:
+// packing the two halves' results restores the bytes' order.
+PW_VBMI inline __m512i widenHalf(__m512i v, bool high) {
+    const __m512i zero = _mm512_setzero_si512();
+    return high ? _mm512_unpackhi_epi8(v, zero) : _mm512_unpacklo_epi8(v, zero);
+}
+
+PW_VBMI inline __m512i bytesWide(__m512i lo, __m512i hi) {
+    return _mm512_packus_epi16(lo, hi);
+}
+
+// The luminance of half of the 64 pixels (as widenHalf picks them) in 16-bit lanes.
+PW_VBMI inline __m512i lumaWide(const __m512i ch[3], bool high) {
+    return _mm512_add_epi16(_mm512_add_epi16(mulShr10Wide(widenHalf(ch[0], high), 117),
+                                             mulShr10Wide(widenHalf(ch[1], high), 601)),
+                            mulShr10Wide(widenHalf(ch[2], high), 306));
+}
+
+PW_VBMI void grayRowVbmi(uint8_t* p, size_t pixels) {
+    size_t i = 0;
+    for (; i + 64 <= pixels; i += 64, p += 192) {
+        __m512i ch[3];
+        splitWide(p, ch);
+        const __m512i lo = lumaWide(ch, false), hi = lumaWide(ch, true);
+        const __m512i y = bytesWide(lo, hi);
+        for (int k = 0; k < 3; ++k)
+            _mm512_storeu_si512(p + 64 * k, _mm512_maskz_permutexvar_epi8(
+                                                ~uint64_t(0), loadWide(kWide.join[k]), y));
+    }
+    grayRowSsse3(p, pixels - i);
+}
+
+PW_VBMI void sepiaRowVbmi(uint8_t* p, size_t pixels) {
+    size_t i = 0;
+    for (; i + 64 <= pixels; i += 64, p += 192) {
+        __m512i ch[3];
+        splitWide(p, ch);
+        const __m512i lo = lumaWide(ch, false), hi = lumaWide(ch, true);
+        const __m512i blue = bytesWide(mulShr10Wide(lo, 619), mulShr10Wide(hi, 619));
+        const __m512i green = bytesWide(mulShr10Wide(lo, 853), mulShr10Wide(hi, 853));
+        const __m512i red = bytesWide(lo, hi);
+        for (int k = 0; k < 3; ++k)
+            _mm512_storeu_si512(
+                p + 64 * k, _mm512_mask_permutexvar_epi8(
+                                _mm512_permutex2var_epi8(blue, loadWide(kWide.joinTwo[k]), green),
+                                kWide.joinFromRed[k], loadWide(kWide.joinRed[k]), red));
+    }
+    sepiaRowSsse3(p, pixels - i);
+}
+
 } // namespace
 #endif
 
@@ -221,8 +325,11 @@ struct Kernels {
             threshold = thresholdRowSsse3;
         }
         if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-            __builtin_cpu_supports("avx512vbmi"))
+            __builtin_cpu_supports("avx512vbmi")) {
             lookup = lookupRowVbmi;
+            gray = grayRowVbmi;
+            sepia = sepiaRowVbmi;
+        }
 #endif
     }
 };

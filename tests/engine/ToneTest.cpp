@@ -195,6 +195,29 @@ TEST(Tone, GrayScaleAndSepiaTruncateEachTerm) {
     EXPECT_EQ(byteAt(mixedSepia.bmp(), 0, 2), 118);
 }
 
+// Rows long enough for every vector width the kernels use, with remainders of every
+// length: each pixel against the weight terms written out.
+TEST(Tone, GrayScaleAndSepiaMatchTheTermsOnLongRows) {
+    for (int w : {63, 64, 65, 130, 203, 1000}) {
+        const Bitmap src = pwtest::makeTestBitmap(w, 3, uint32_t(w));
+        Engine gray(src), sepia(src);
+        gray.fp.GrayScale();
+        sepia.fp.Sepia();
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < w; ++x) {
+                SCOPED_TRACE("width " + std::to_string(w) + " at " + std::to_string(x));
+                const uint8_t* p = src.scanLine(y) + 3 * x;
+                const unsigned luma =
+                    ((p[0] * 117u) >> 10) + ((p[1] * 601u) >> 10) + ((p[2] * 306u) >> 10);
+                for (int c = 0; c < 3; ++c)
+                    ASSERT_EQ(byteAt(gray.bmp(), x, c, y), luma);
+                ASSERT_EQ(byteAt(sepia.bmp(), x, 0, y), (luma * 619u) >> 10);
+                ASSERT_EQ(byteAt(sepia.bmp(), x, 1, y), (luma * 853u) >> 10);
+                ASSERT_EQ(byteAt(sepia.bmp(), x, 2, y), luma);
+            }
+    }
+}
+
 TEST(Tone, BlackAndWhiteThresholds) {
     Bitmap ramp = makeRamp();
     int used = -5;
