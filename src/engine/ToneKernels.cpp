@@ -353,12 +353,12 @@ inline uint64_t loadWord(const uint8_t* p) {
 }
 
 // Counts the 24 bytes of eight neighbouring pixels held in three words. Byte J belongs to
-// pixel J / 3 and channel J % 3; pixel J / 3 counts into set (J / 3) % 4. The byte offsets
-// are constants, so each count is one shift, one mask and one increment: no byte loads
+// pixel J / 3 and channel J % 3; each of the eight pixels counts into a set of its own. The byte
+// offsets are constants, so each count is one shift, one mask and one increment: no byte loads
 // compete with the increments for the load ports.
 template <size_t... J>
 inline void countEight(uint32_t* flat, const uint64_t (&w)[3], std::index_sequence<J...>) {
-    ((++flat[(J / 3 % 4) * 768 + (J % 3) * 256 + ((w[J / 8] >> (8 * (J % 8))) & 0xFF)]), ...);
+    ((++flat[(J / 3) * 768 + (J % 3) * 256 + ((w[J / 8] >> (8 * (J % 8))) & 0xFF)]), ...);
 }
 
 } // namespace
@@ -397,10 +397,10 @@ void ChannelCounts::countRow(const uint8_t* row, int width, int step) {
 }
 
 void ChannelCounts::addTo(int64_t totals[3][256]) const {
-    for (int k = 0; k < 4; ++k)
+    for (const auto& set : sets)
         for (int c = 0; c < 3; ++c)
             for (int v = 0; v < 256; ++v)
-                totals[c][v] += sets[k][c][v];
+                totals[c][v] += set[c][v];
 }
 
 void lookupRow(const uint8_t* src, uint8_t* dst, size_t n, const ToneTable& table) {

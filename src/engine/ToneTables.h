@@ -92,12 +92,12 @@ void sepiaRow(uint8_t* pixels, size_t count);
 void thresholdRow(uint8_t* pixels, size_t count, int limit);
 
 // Byte counts of the three channels (blue, green, red) of a run of pixels. Pixels are
-// counted into four interleaved sets that are added up at the end, so that neighbouring
+// counted into eight interleaved sets that are added up at the end, so that neighbouring
 // pixels of the same value do not wait on each other's increments. The 32-bit counters
 // cannot overflow: a picture holds at most 2^28 pixels. Callers that split a picture over
 // row ranges give each range its own counts and add them up, which is exact.
 struct ChannelCounts {
-    uint32_t sets[4][3][256] = {};
+    uint32_t sets[8][3][256] = {};
     // Counts every step-th pixel of a row of width pixels, starting with the first.
     void countRow(const uint8_t* row, int width, int step);
     // Adds the counts to totals[channel][value].
