@@ -164,51 +164,49 @@ PW_ROW_KERNEL void edgeRow(const Bitmap& src, Bitmap& dst, int y, int level) {
 
 // ----- Median -----
 
-struct MedianEntry {
-    uint32_t key;
-    const uint8_t* pixel;
-};
-
-// Partial selection sort of entries 0..n/2 by ascending key; equal keys are never
-// swapped, so among equal keys the gathering order decides which entry lands in the
-// middle. Returns the middle entry.
-const MedianEntry& selectMiddle(MedianEntry* e, int n) {
+// Partial selection sort of keys 0..n/2, ascending, moving the window positions along
+// with them; equal keys are never swapped, so among equal keys the gathering order
+// decides which entry lands in the middle. Returns the middle entry's window position.
+inline int selectMiddle(uint16_t* key, uint8_t* at, int n) {
     const int m = n / 2;
     for (int p = 0; p <= m; ++p)
         for (int q = p + 1; q < n; ++q)
-            if (e[q].key < e[p].key) std::swap(e[p], e[q]);
-    return e[m];
+            if (key[q] < key[p]) {
+                std::swap(key[p], key[q]);
+                std::swap(at[p], at[q]);
+            }
+    return at[m];
 }
 
 inline uint32_t keyOf(const uint8_t* p) {
     return uint32_t(p[0]) + p[1] + p[2];
 }
 
-// Gathers the window of (x, y) in row-major order, positions inside the bitmap only.
-int gatherWindow(const Bitmap& src, int x, int y, MedianEntry* e) {
+// The general rule for one pixel: used on the picture's border and wherever the window
+// holds several entries with the median key but different colours. The window is
+// gathered in row-major order, positions inside the bitmap only.
+void medianPixelGeneral(const Bitmap& src, uint8_t* out, int x, int y, uint32_t threshold) {
     const int w = src.width(), h = src.height();
+    const uint8_t* pixel[9];
+    uint16_t key[9];
+    uint8_t at[9];
     int n = 0;
     for (int yy = y - 1; yy <= y + 1; ++yy) {
         if (yy < 0 || yy >= h) continue;
         const uint8_t* row = src.scanLine(yy);
         for (int xx = x - 1; xx <= x + 1; ++xx) {
             if (xx < 0 || xx >= w) continue;
-            e[n++] = {keyOf(row + 3 * xx), row + 3 * xx};
+            pixel[n] = row + 3 * xx;
+            key[n] = uint16_t(keyOf(pixel[n]));
+            at[n] = uint8_t(n);
+            ++n;
         }
     }
-    return n;
-}
-
-// The general rule for one pixel: used on the picture's border and wherever the window
-// holds several entries with the median key but different colours.
-void medianPixelGeneral(const Bitmap& src, uint8_t* out, int x, int y, uint32_t threshold) {
-    MedianEntry e[9];
-    const int n = gatherWindow(src, x, y, e);
     const uint8_t* centre = src.scanLine(y) + 3 * x;
-    const MedianEntry& mid = selectMiddle(e, n);
-    const uint32_t kc = keyOf(centre);
-    const uint32_t dist = kc > mid.key ? kc - mid.key : mid.key - kc;
-    std::memcpy(out + 3 * x, dist >= threshold ? mid.pixel : centre, 3);
+    const uint8_t* mid = pixel[selectMiddle(key, at, n)];
+    const uint32_t kc = keyOf(centre), km = keyOf(mid);
+    const uint32_t dist = kc > km ? kc - km : km - kc;
+    std::memcpy(out + 3 * x, dist >= threshold ? mid : centre, 3);
 }
 
 inline uint16_t min16(uint16_t a, uint16_t b) {
@@ -223,8 +221,8 @@ inline uint16_t med3(uint16_t a, uint16_t b, uint16_t c) {
 
 // Per row: the keys, and either the colours packed into one word each or the green and
 // blue bytes packed into sixteen bits (with the key they give the colour). The arrays
-// run sixteen entries past the row so that vector steps may read a whole vector.
-constexpr size_t kMedianPad = 16;
+// run 32 entries past the row so that vector steps may read a whole vector.
+constexpr size_t kMedianPad = 32;
 struct MedianRow {
     std::vector<uint16_t> key, gb;
     std::vector<uint32_t> colour;
@@ -534,6 +532,103 @@ medianInteriorRowAvx2(const Bitmap& src, uint8_t* out, int y, uint32_t threshold
         medianPixelGeneral(src, out, x, y, threshold);
 }
 
+// The same row on AVX-512, 32 pixels a step: the comparisons give bit masks, so each
+// window entry costs one comparison and two masked minimum/maximum steps.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, uint32_t threshold,
+                        const MedianRow& above, const MedianRow& centre, const MedianRow& below,
+                        MedianScratch& s) {
+    const int w = src.width();
+    const uint16_t* key[3] = {above.key.data(), centre.key.data(), below.key.data()};
+    const uint16_t* gb[3] = {above.gb.data(), centre.gb.data(), below.gb.data()};
+    uint16_t *lo = s.lo.data(), *mi = s.mi.data(), *hi = s.hi.data();
+    for (int x = 0; x < w; x += 32) {
+        const __m512i a = _mm512_loadu_si512(key[0] + x), b = _mm512_loadu_si512(key[1] + x),
+                      c = _mm512_loadu_si512(key[2] + x);
+        const __m512i l = _mm512_min_epu16(a, b), u = _mm512_max_epu16(a, b);
+        _mm512_storeu_si512(lo + x, _mm512_min_epu16(l, c));
+        _mm512_storeu_si512(hi + x, _mm512_max_epu16(u, c));
+        _mm512_storeu_si512(mi + x, _mm512_max_epu16(l, _mm512_min_epu16(u, c)));
+    }
+    const __m512i ones = _mm512_set1_epi16(-1), lowByte = _mm512_set1_epi16(0xff);
+    const __m512i limit = _mm512_set1_epi16(int16_t(threshold));
+    s.general.clear();
+    int x0 = 1;
+    for (; x0 + 32 <= w - 1; x0 += 32) {
+        const __m512i maxLo = _mm512_max_epu16(
+            _mm512_max_epu16(_mm512_loadu_si512(lo + x0 - 1), _mm512_loadu_si512(lo + x0)),
+            _mm512_loadu_si512(lo + x0 + 1));
+        const __m512i minHi = _mm512_min_epu16(
+            _mm512_min_epu16(_mm512_loadu_si512(hi + x0 - 1), _mm512_loadu_si512(hi + x0)),
+            _mm512_loadu_si512(hi + x0 + 1));
+        const __m512i a = _mm512_loadu_si512(mi + x0 - 1), b = _mm512_loadu_si512(mi + x0),
+                      c = _mm512_loadu_si512(mi + x0 + 1);
+        const __m512i medMi =
+            _mm512_max_epu16(_mm512_min_epu16(a, b), _mm512_min_epu16(_mm512_max_epu16(a, b), c));
+        const __m512i m = _mm512_max_epu16(_mm512_min_epu16(maxLo, medMi),
+                                           _mm512_min_epu16(_mm512_max_epu16(maxLo, medMi), minHi));
+        __mmask32 replace = ~__mmask32(0);
+        if (threshold > 0) {
+            const __m512i kc = _mm512_loadu_si512(key[1] + x0);
+            const __m512i dist =
+                _mm512_or_si512(_mm512_subs_epu16(kc, m), _mm512_subs_epu16(m, kc));
+            replace = _mm512_cmpge_epu16_mask(dist, limit);
+            if (!replace) continue;
+        }
+        __m512i least = ones, most = _mm512_setzero_si512();
+#pragma GCC unroll 9
+        for (int e = 0; e < 9; ++e) {
+            const int r = e / 3, o = e % 3 - 1;
+            const __mmask32 match = _mm512_cmpeq_epi16_mask(_mm512_loadu_si512(key[r] + x0 + o), m);
+            const __m512i g = _mm512_loadu_si512(gb[r] + x0 + o);
+            least = _mm512_mask_min_epu16(least, match, least, g);
+            most = _mm512_mask_max_epu16(most, match, most, g);
+        }
+        const __mmask32 agree = _mm512_cmpeq_epi16_mask(least, most);
+        const __m512i blue = _mm512_and_si512(least, lowByte);
+        const __m512i green = _mm512_srli_epi16(least, 8);
+        const __m512i red = _mm512_sub_epi16(_mm512_sub_epi16(m, blue), green);
+        const __m256i b8 = _mm512_maskz_cvtepi16_epi8(~__mmask32(0), blue),
+                      g8 = _mm512_maskz_cvtepi16_epi8(~__mmask32(0), green),
+                      r8 = _mm512_maskz_cvtepi16_epi8(~__mmask32(0), red);
+        const __m256i take = _mm256_movm_epi8(replace);
+        for (int half = 0; half < 2; ++half) {
+            const __m128i hb = half ? _mm256_extracti128_si256(b8, 1) : _mm256_castsi256_si128(b8);
+            const __m128i hg = half ? _mm256_extracti128_si256(g8, 1) : _mm256_castsi256_si128(g8);
+            const __m128i hr = half ? _mm256_extracti128_si256(r8, 1) : _mm256_castsi256_si128(r8);
+            uint8_t* o = out + 3 * (x0 + 16 * half);
+            if (threshold == 0) {
+                for (int k = 0; k < 3; ++k)
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * k), joined(hb, hg, hr, k));
+            } else {
+                const __m128i t =
+                    half ? _mm256_extracti128_si256(take, 1) : _mm256_castsi256_si128(take);
+                for (int k = 0; k < 3; ++k) {
+                    __m128i* d = reinterpret_cast<__m128i*>(o + 16 * k);
+                    const __m128i mask = _mm_shuffle_epi8(t, shuffleMask(kShuffles.spread[k]));
+                    _mm_storeu_si128(
+                        d, _mm_blendv_epi8(_mm_loadu_si128(d), joined(hb, hg, hr, k), mask));
+                }
+            }
+        }
+        unsigned bits = unsigned(replace & ~agree);
+        while (bits) {
+            s.general.push_back(x0 + __builtin_ctz(bits));
+            bits &= bits - 1;
+        }
+    }
+    for (int x = x0; x < w - 1; ++x) {
+        const uint16_t maxLo = max16(max16(lo[x - 1], lo[x]), lo[x + 1]);
+        const uint16_t medMi = med3(mi[x - 1], mi[x], mi[x + 1]);
+        const uint16_t minHi = min16(min16(hi[x - 1], hi[x]), hi[x + 1]);
+        const uint32_t m = med3(maxLo, medMi, minHi), kc = key[1][x];
+        const uint32_t dist = kc > m ? kc - m : m - kc;
+        if (dist >= threshold) replaceByMedian(src, out, x, y, threshold, m, above, centre, below);
+    }
+    for (int x : s.general)
+        medianPixelGeneral(src, out, x, y, threshold);
+}
+
 #undef PW_AVX2
 #endif
 
@@ -645,6 +740,9 @@ void TFastPicture::Median(int Level) {
     const bool everyPixel = threshold == 0;
 #ifdef PW_MEDIAN_AVX2
     static const bool vectors = __builtin_cpu_supports("avx2");
+    static const bool wide = vectors && __builtin_cpu_supports("avx512f") &&
+                             __builtin_cpu_supports("avx512bw") &&
+                             __builtin_cpu_supports("avx512vl");
 #else
     constexpr bool vectors = false;
 #endif
@@ -667,7 +765,10 @@ void TFastPicture::Median(int Level) {
             if (!interior || !everyPixel) std::memcpy(out, src.scanLine(y), size_t(3) * size_t(w));
             if (interior) {
 #ifdef PW_MEDIAN_AVX2
-                if (vectors)
+                if (wide)
+                    medianInteriorRowAvx512(src, out, y, threshold, slot(y - 1), slot(y),
+                                            slot(y + 1), s);
+                else if (vectors)
                     medianInteriorRowAvx2(src, out, y, threshold, slot(y - 1), slot(y), slot(y + 1),
                                           s);
                 else
