@@ -164,18 +164,40 @@ PW_ROW_KERNEL void edgeRow(const Bitmap& src, Bitmap& dst, int y, int level) {
 
 // ----- Median -----
 
-// Partial selection sort of keys 0..n/2, ascending, moving the window positions along
-// with them; equal keys are never swapped, so among equal keys the gathering order
-// decides which entry lands in the middle. Returns the middle entry's window position.
-inline int selectMiddle(uint16_t* key, uint8_t* at, int n) {
-    const int m = n / 2;
+// Partial selection sort of entries 0..n/2 by ascending key; equal keys are never
+// swapped, so among equal keys the gathering order decides which entry lands in the
+// middle. Each entry is its key above its window position (key × 256 + position); the
+// swaps are written as selections so that they do not wait on branch predictions.
+// Returns the middle entry's window position.
+template <int N> inline int selectMiddleOf(uint32_t* e) {
+    constexpr int m = N / 2;
+#pragma GCC unroll 16
     for (int p = 0; p <= m; ++p)
-        for (int q = p + 1; q < n; ++q)
-            if (key[q] < key[p]) {
-                std::swap(key[p], key[q]);
-                std::swap(at[p], at[q]);
-            }
-    return at[m];
+#pragma GCC unroll 16
+        for (int q = p + 1; q < N; ++q) {
+            const uint32_t a = e[p], b = e[q];
+            const uint32_t flip = (a ^ b) & (0u - uint32_t((b >> 8) < (a >> 8)));
+            e[p] = a ^ flip;
+            e[q] = b ^ flip;
+        }
+    return int(e[m] & 0xff);
+}
+
+inline int selectMiddle(uint32_t* e, int n) {
+    switch (n) {
+    case 9:
+        return selectMiddleOf<9>(e);
+    case 6:
+        return selectMiddleOf<6>(e);
+    case 4:
+        return selectMiddleOf<4>(e);
+    case 3:
+        return selectMiddleOf<3>(e);
+    case 2:
+        return selectMiddleOf<2>(e);
+    default:
+        return selectMiddleOf<1>(e);
+    }
 }
 
 inline uint32_t keyOf(const uint8_t* p) {
@@ -188,8 +210,7 @@ inline uint32_t keyOf(const uint8_t* p) {
 void medianPixelGeneral(const Bitmap& src, uint8_t* out, int x, int y, uint32_t threshold) {
     const int w = src.width(), h = src.height();
     const uint8_t* pixel[9];
-    uint16_t key[9];
-    uint8_t at[9];
+    uint32_t entry[9];
     int n = 0;
     for (int yy = y - 1; yy <= y + 1; ++yy) {
         if (yy < 0 || yy >= h) continue;
@@ -197,13 +218,12 @@ void medianPixelGeneral(const Bitmap& src, uint8_t* out, int x, int y, uint32_t 
         for (int xx = x - 1; xx <= x + 1; ++xx) {
             if (xx < 0 || xx >= w) continue;
             pixel[n] = row + 3 * xx;
-            key[n] = uint16_t(keyOf(pixel[n]));
-            at[n] = uint8_t(n);
+            entry[n] = keyOf(pixel[n]) << 8 | uint32_t(n);
             ++n;
         }
     }
     const uint8_t* centre = src.scanLine(y) + 3 * x;
-    const uint8_t* mid = pixel[selectMiddle(key, at, n)];
+    const uint8_t* mid = pixel[selectMiddle(entry, n)];
     const uint32_t kc = keyOf(centre), km = keyOf(mid);
     const uint32_t dist = kc > km ? kc - km : km - kc;
     std::memcpy(out + 3 * x, dist >= threshold ? mid : centre, 3);
@@ -532,12 +552,72 @@ medianInteriorRowAvx2(const Bitmap& src, uint8_t* out, int y, uint32_t threshold
         medianPixelGeneral(src, out, x, y, threshold);
 }
 
+// Byte permutes for 32 pixels on AVX-512: from 96 bytes of pixels (two registers) to
+// sixteen-bit lanes of one channel (the odd bytes are cleared by a mask) or of blue and
+// green together, and back from blue and green (first register) and red (second one,
+// low bytes) to 96 bytes of pixels, with a one-byte-per-pixel mask spread alike.
+struct WideMedianPermutes {
+    uint8_t channel[3][64];
+    uint8_t blueGreen[64];
+    uint8_t join[2][64];
+    uint8_t spread[2][64];
+    constexpr WideMedianPermutes() : channel{}, blueGreen{}, join{}, spread{} {
+        for (int i = 0; i < 32; ++i) {
+            for (int c = 0; c < 3; ++c)
+                channel[c][2 * i] = uint8_t(3 * i + c);
+            blueGreen[2 * i] = uint8_t(3 * i);
+            blueGreen[2 * i + 1] = uint8_t(3 * i + 1);
+        }
+        for (int k = 0; k < 2; ++k)
+            for (int j = 0; j < 64; ++j) {
+                const int byte = 64 * k + j, pixel = byte / 3, c = byte % 3;
+                if (pixel >= 32) continue;
+                join[k][j] = uint8_t(c == 2 ? 64 + 2 * pixel : 2 * pixel + c);
+                spread[k][j] = uint8_t(pixel);
+            }
+    }
+};
+alignas(64) constexpr WideMedianPermutes kWideMedian;
+
+#define PW_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
+
+PW_AVX512 inline __m512i wideIndex(const uint8_t* table) {
+    return _mm512_loadu_si512(table);
+}
+
+PW_AVX512 void computeKeysAvx512(const Bitmap& src, int y, MedianRow& out) {
+    const uint8_t* row = src.scanLine(y);
+    const int w = src.width();
+    uint16_t* key = out.key.data();
+    uint16_t* gb = out.gb.data();
+    constexpr __mmask64 even = 0x5555555555555555ull;
+    int x = 0;
+    for (; x + 32 <= w; x += 32) {
+        const uint8_t* p = row + 3 * x;
+        const __m512i a = _mm512_loadu_si512(p);
+        const __m512i b = _mm512_maskz_loadu_epi8(0xffffffffull, p + 64);
+        const __m512i blue =
+            _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.channel[0]), b);
+        const __m512i green =
+            _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.channel[1]), b);
+        const __m512i red =
+            _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.channel[2]), b);
+        _mm512_storeu_si512(key + x, _mm512_add_epi16(_mm512_add_epi16(blue, green), red));
+        _mm512_storeu_si512(gb + x,
+                            _mm512_permutex2var_epi8(a, wideIndex(kWideMedian.blueGreen), b));
+    }
+    for (; x < w; ++x) {
+        const uint8_t* p = row + 3 * x;
+        key[x] = uint16_t(p[0] + p[1] + p[2]);
+        gb[x] = uint16_t(p[0] | p[1] << 8);
+    }
+}
+
 // The same row on AVX-512, 32 pixels a step: the comparisons give bit masks, so each
 // window entry costs one comparison and two masked minimum/maximum steps.
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void
-medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, uint32_t threshold,
-                        const MedianRow& above, const MedianRow& centre, const MedianRow& below,
-                        MedianScratch& s) {
+PW_AVX512 void medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, uint32_t threshold,
+                                       const MedianRow& above, const MedianRow& centre,
+                                       const MedianRow& below, MedianScratch& s) {
     const int w = src.width();
     const uint16_t* key[3] = {above.key.data(), centre.key.data(), below.key.data()};
     const uint16_t* gb[3] = {above.gb.data(), centre.gb.data(), below.gb.data()};
@@ -585,31 +665,23 @@ medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, uint32_t thresho
             most = _mm512_mask_max_epu16(most, match, most, g);
         }
         const __mmask32 agree = _mm512_cmpeq_epi16_mask(least, most);
-        const __m512i blue = _mm512_and_si512(least, lowByte);
-        const __m512i green = _mm512_srli_epi16(least, 8);
-        const __m512i red = _mm512_sub_epi16(_mm512_sub_epi16(m, blue), green);
-        const __m256i b8 = _mm512_maskz_cvtepi16_epi8(~__mmask32(0), blue),
-                      g8 = _mm512_maskz_cvtepi16_epi8(~__mmask32(0), green),
-                      r8 = _mm512_maskz_cvtepi16_epi8(~__mmask32(0), red);
-        const __m256i take = _mm256_movm_epi8(replace);
-        for (int half = 0; half < 2; ++half) {
-            const __m128i hb = half ? _mm256_extracti128_si256(b8, 1) : _mm256_castsi256_si128(b8);
-            const __m128i hg = half ? _mm256_extracti128_si256(g8, 1) : _mm256_castsi256_si128(g8);
-            const __m128i hr = half ? _mm256_extracti128_si256(r8, 1) : _mm256_castsi256_si128(r8);
-            uint8_t* o = out + 3 * (x0 + 16 * half);
-            if (threshold == 0) {
-                for (int k = 0; k < 3; ++k)
-                    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * k), joined(hb, hg, hr, k));
-            } else {
-                const __m128i t =
-                    half ? _mm256_extracti128_si256(take, 1) : _mm256_castsi256_si128(take);
-                for (int k = 0; k < 3; ++k) {
-                    __m128i* d = reinterpret_cast<__m128i*>(o + 16 * k);
-                    const __m128i mask = _mm_shuffle_epi8(t, shuffleMask(kShuffles.spread[k]));
-                    _mm_storeu_si128(
-                        d, _mm_blendv_epi8(_mm_loadu_si128(d), joined(hb, hg, hr, k), mask));
-                }
-            }
+        // least holds blue and green as bytes already; red = key − blue − green.
+        const __m512i red = _mm512_sub_epi16(_mm512_sub_epi16(m, _mm512_and_si512(least, lowByte)),
+                                             _mm512_srli_epi16(least, 8));
+        const __m512i first = _mm512_permutex2var_epi8(least, wideIndex(kWideMedian.join[0]), red);
+        const __m512i second = _mm512_permutex2var_epi8(least, wideIndex(kWideMedian.join[1]), red);
+        uint8_t* o = out + 3 * x0;
+        if (threshold == 0) {
+            _mm512_storeu_si512(o, first);
+            _mm512_mask_storeu_epi8(o + 64, 0xffffffffu, second);
+        } else {
+            const __m512i take = _mm512_movm_epi8(replace);
+            const __mmask64 takeFirst = _mm512_movepi8_mask(_mm512_maskz_permutexvar_epi8(
+                ~__mmask64(0), wideIndex(kWideMedian.spread[0]), take));
+            const __mmask64 takeSecond = _mm512_movepi8_mask(_mm512_maskz_permutexvar_epi8(
+                ~__mmask64(0), wideIndex(kWideMedian.spread[1]), take));
+            _mm512_mask_storeu_epi8(o, takeFirst, first);
+            _mm512_mask_storeu_epi8(o + 64, takeSecond & 0xffffffffu, second);
         }
         unsigned bits = unsigned(replace & ~agree);
         while (bits) {
@@ -630,6 +702,7 @@ medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, uint32_t thresho
 }
 
 #undef PW_AVX2
+#undef PW_AVX512
 #endif
 
 // ----- Sobel -----
@@ -740,9 +813,9 @@ void TFastPicture::Median(int Level) {
     const bool everyPixel = threshold == 0;
 #ifdef PW_MEDIAN_AVX2
     static const bool vectors = __builtin_cpu_supports("avx2");
-    static const bool wide = vectors && __builtin_cpu_supports("avx512f") &&
-                             __builtin_cpu_supports("avx512bw") &&
-                             __builtin_cpu_supports("avx512vl");
+    static const bool wide =
+        vectors && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
 #else
     constexpr bool vectors = false;
 #endif
@@ -751,6 +824,7 @@ void TFastPicture::Median(int Level) {
         auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 3)]; };
         auto keys = [&](int y) {
 #ifdef PW_MEDIAN_AVX2
+            if (wide) return computeKeysAvx512(src, y, slot(y));
             if (vectors) return computeKeysAvx2(src, y, slot(y));
 #endif
             computeKeys(src, y, slot(y), everyPixel);
