@@ -487,8 +487,12 @@ medianInteriorRowAvx2(const Bitmap& src, uint8_t* out, int y, uint32_t threshold
     const __m256i ones = _mm256_set1_epi16(-1), lowByte = _mm256_set1_epi16(0xff);
     const __m256i limit = _mm256_set1_epi16(int16_t(threshold));
     s.general.clear();
-    int x0 = 1;
-    for (; x0 + 16 <= w - 1; x0 += 16) {
+    // Whole vectors of columns; the last one is moved left to end at the last interior
+    // column, so it may repeat a few columns, which gives the same bytes again. Rows too
+    // short for one vector go column by column below.
+    const int vectorEnd = w - 2 >= 16 ? w - 1 : 1;
+    for (int x = 1; x < vectorEnd; x += 16) {
+        const int x0 = std::min(x, w - 1 - 16);
         const __m256i maxLo = _mm256_max_epu16(
             _mm256_max_epu16(load16(lo + x0 - 1), load16(lo + x0)), load16(lo + x0 + 1));
         const __m256i minHi = _mm256_min_epu16(
@@ -539,8 +543,7 @@ medianInteriorRowAvx2(const Bitmap& src, uint8_t* out, int y, uint32_t threshold
             bits &= bits - 1;
         }
     }
-    // The last columns, fewer than a vector's width, one by one.
-    for (int x = x0; x < w - 1; ++x) {
+    for (int x = vectorEnd; x < w - 1; ++x) {
         const uint16_t maxLo = max16(max16(lo[x - 1], lo[x]), lo[x + 1]);
         const uint16_t medMi = med3(mi[x - 1], mi[x], mi[x + 1]);
         const uint16_t minHi = min16(min16(hi[x - 1], hi[x]), hi[x + 1]);
@@ -633,8 +636,12 @@ PW_AVX512 void medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, u
     const __m512i ones = _mm512_set1_epi16(-1), lowByte = _mm512_set1_epi16(0xff);
     const __m512i limit = _mm512_set1_epi16(int16_t(threshold));
     s.general.clear();
-    int x0 = 1;
-    for (; x0 + 32 <= w - 1; x0 += 32) {
+    // Whole vectors of columns; the last one is moved left to end at the last interior
+    // column, so it may repeat a few columns, which gives the same bytes again. Rows too
+    // short for one vector go column by column below.
+    const int vectorEnd = w - 2 >= 32 ? w - 1 : 1;
+    for (int x = 1; x < vectorEnd; x += 32) {
+        const int x0 = std::min(x, w - 1 - 32);
         const __m512i maxLo = _mm512_max_epu16(
             _mm512_max_epu16(_mm512_loadu_si512(lo + x0 - 1), _mm512_loadu_si512(lo + x0)),
             _mm512_loadu_si512(lo + x0 + 1));
@@ -689,7 +696,7 @@ PW_AVX512 void medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, u
             bits &= bits - 1;
         }
     }
-    for (int x = x0; x < w - 1; ++x) {
+    for (int x = vectorEnd; x < w - 1; ++x) {
         const uint16_t maxLo = max16(max16(lo[x - 1], lo[x]), lo[x + 1]);
         const uint16_t medMi = med3(mi[x - 1], mi[x], mi[x + 1]);
         const uint16_t minHi = min16(min16(hi[x - 1], hi[x]), hi[x + 1]);

@@ -302,7 +302,7 @@ TEST(Filters, TwoThreadsGiveTheSerialResultOnALargerPicture) {
 // Every level of the median, on rows long enough for the vector steps and their
 // remainders, on pictures full of equal brightness sums with different colours.
 TEST(Filters, MedianAtEveryLevelMatchesTheLiteralRule) {
-    for (int w : {18, 19, 50, 97}) {
+    for (int w : {18, 19, 34, 35, 50, 97}) {
         const Bitmap ties = fewColours(w, 6, uint32_t(w));
         const Bitmap smooth = pwtest::makeTestBitmap(w, 5, uint32_t(w + 1));
         for (int level = 0; level <= 100; ++level) {
