@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -272,4 +274,41 @@ TEST(Bitmap, LargePicturesStartBlackAndCopyTheirPixels) {
     Bitmap again(1500, 1000, pf24bit); // may reuse the memory just given back
     EXPECT_EQ(again.scanLine(0)[0], 0);
     EXPECT_EQ(again.scanLine(999)[4499], 0);
+}
+
+// Large pixel memory is handed from a freed bitmap to the next one of the same size: a
+// plain new bitmap must still read as zero, one made for a result that writes every pixel
+// must still have zero row padding, and copies must carry every byte.
+TEST(Bitmap, ReusedPixelMemoryIsClearedWhereItMustBe) {
+    constexpr int w = 1001, h = 1000; // 3003 bytes of pixels in rows of 3004: one pad byte
+    auto dirty = [] {
+        Bitmap b(w, h, pf24bit);
+        for (int y = 0; y < h; ++y)
+            std::memset(b.scanLine(y), 0xAB, size_t(b.stride()));
+    };
+    dirty();
+    {
+        Bitmap fresh(w, h, pf24bit);
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* row = fresh.scanLine(y);
+            ASSERT_TRUE(std::all_of(row, row + fresh.stride(), [](uint8_t v) { return v == 0; }))
+                << "row " << y;
+        }
+    }
+    dirty();
+    {
+        Bitmap result(w, h, pf24bit, Bitmap::Uninitialised::Pixels);
+        for (int y = 0; y < h; ++y)
+            ASSERT_EQ(result.scanLine(y)[3 * w], 0) << "row " << y;
+    }
+    Bitmap original(w, h, pf24bit);
+    for (int y = 0; y < h; ++y)
+        for (int i = 0; i < 3 * w; ++i)
+            original.scanLine(y)[i] = uint8_t(y * 7 + i);
+    dirty();
+    dirty();
+    const Bitmap copy = original;
+    for (int y = 0; y < h; ++y)
+        ASSERT_EQ(std::memcmp(copy.scanLine(y), original.scanLine(y), size_t(copy.stride())), 0)
+            << "row " << y;
 }
