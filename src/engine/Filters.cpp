@@ -640,6 +640,10 @@ PW_AVX512 void medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, u
     // column, so it may repeat a few columns, which gives the same bytes again. Rows too
     // short for one vector go column by column below.
     const int vectorEnd = w - 2 >= 32 ? w - 1 : 1;
+    // This kernel writes every interior pixel of the row itself, the unreplaced ones from
+    // the source row; a row too short for a vector takes the source row first.
+    const uint8_t* centreRow = src.scanLine(y);
+    if (threshold > 0 && vectorEnd == 1) std::memcpy(out, centreRow, size_t(3) * size_t(w));
     for (int x = 1; x < vectorEnd; x += 32) {
         const int x0 = std::min(x, w - 1 - 32);
         const __m512i maxLo = _mm512_max_epu16(
@@ -660,7 +664,13 @@ PW_AVX512 void medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, u
             const __m512i dist =
                 _mm512_or_si512(_mm512_subs_epu16(kc, m), _mm512_subs_epu16(m, kc));
             replace = _mm512_cmpge_epu16_mask(dist, limit);
-            if (!replace) continue;
+            if (!replace) {
+                _mm512_storeu_si512(out + 3 * x0, _mm512_loadu_si512(centreRow + 3 * x0));
+                _mm512_mask_storeu_epi8(
+                    out + 3 * x0 + 64, 0xffffffffu,
+                    _mm512_maskz_loadu_epi8(0xffffffffu, centreRow + 3 * x0 + 64));
+                continue;
+            }
         }
         __m512i least = ones, most = _mm512_setzero_si512();
 #pragma GCC unroll 9
@@ -687,8 +697,12 @@ PW_AVX512 void medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, u
                 ~__mmask64(0), wideIndex(kWideMedian.spread[0]), take));
             const __mmask64 takeSecond = _mm512_movepi8_mask(_mm512_maskz_permutexvar_epi8(
                 ~__mmask64(0), wideIndex(kWideMedian.spread[1]), take));
-            _mm512_mask_storeu_epi8(o, takeFirst, first);
-            _mm512_mask_storeu_epi8(o + 64, takeSecond & 0xffffffffu, second);
+            const uint8_t* c = centreRow + 3 * x0;
+            _mm512_storeu_si512(o, _mm512_mask_blend_epi8(takeFirst, _mm512_loadu_si512(c), first));
+            _mm512_mask_storeu_epi8(
+                o + 64, 0xffffffffu,
+                _mm512_mask_blend_epi8(takeSecond, _mm512_maskz_loadu_epi8(0xffffffffu, c + 64),
+                                       second));
         }
         unsigned bits = unsigned(replace & ~agree);
         while (bits) {
@@ -824,7 +838,7 @@ void TFastPicture::Median(int Level) {
         vectors && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
 #else
-    constexpr bool vectors = false;
+    constexpr bool vectors = false, wide = false;
 #endif
     engine::forEachRowRange(h, w, [&](int y0, int y1) {
         MedianScratch s(w);
@@ -842,8 +856,10 @@ void TFastPicture::Median(int Level) {
             if (y + 1 < h) keys(y + 1);
             uint8_t* out = result.scanLine(y);
             const bool interior = y > 0 && y < h - 1 && w >= 3;
-            // Level 100 writes every interior pixel; otherwise unreplaced pixels stay.
-            if (!interior || !everyPixel) std::memcpy(out, src.scanLine(y), size_t(3) * size_t(w));
+            // Level 100 writes every interior pixel, as does the AVX-512 kernel at any level;
+            // otherwise unreplaced pixels stay as copied here.
+            if (!interior || !(everyPixel || wide))
+                std::memcpy(out, src.scanLine(y), size_t(3) * size_t(w));
             if (interior) {
 #ifdef PW_MEDIAN_AVX2
                 if (wide)
