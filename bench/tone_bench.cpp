@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include <cstring>
+
 #include <benchmark/benchmark.h>
 
 #include "engine/FastPicture.h"
@@ -107,6 +109,27 @@ void BM_CountHistogram(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * int64_t(bigPicture().byteSize()));
 }
 BENCHMARK(BM_CountHistogram)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The worst case for counting: one colour everywhere, so that every count lands on the
+// same counters.
+void BM_CountHistogramFlat(benchmark::State& state) {
+    engine::setThreadCount(static_cast<int>(state.range(0)));
+    static const Bitmap flat = [] {
+        Bitmap b(6000, 4000, pf24bit);
+        for (int y = 0; y < b.height(); ++y)
+            std::memset(b.scanLine(y), 0x80, size_t(3) * size_t(b.width()));
+        return b;
+    }();
+    TFastPicture fp;
+    fp.picture().assign(&flat);
+    for (auto _ : state) {
+        HistogramCounts counts;
+        CountHistogram(fp, 0, 0, counts);
+        benchmark::DoNotOptimize(counts.vmax);
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(flat.byteSize()));
+}
+BENCHMARK(BM_CountHistogramFlat)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The tone sliders on 12 megapixels: copy the base and apply the four operations, once
 // one by one and once composed into a single pass.

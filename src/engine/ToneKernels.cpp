@@ -2,7 +2,6 @@
 // processor offers it, a vector version chosen once at start; both give the same bytes
 // (the vector arithmetic is the same integer arithmetic, see each kernel).
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -288,6 +287,30 @@ PW_VBMI void grayRowVbmi(uint8_t* p, size_t pixels) {
     grayRowSsse3(p, pixels - i);
 }
 
+PW_VBMI void thresholdRowVbmi(uint8_t* p, size_t pixels, int limit) {
+    // b + g + r >= limit  <=>  b + g + r > limit - 1 (sums are at most 765, limit 0..768).
+    const __m512i below = _mm512_set1_epi16(static_cast<short>(limit - 1));
+    size_t i = 0;
+    for (; i + 64 <= pixels; i += 64, p += 192) {
+        __m512i ch[3];
+        splitWide(p, ch);
+        const __m512i lo =
+            _mm512_add_epi16(_mm512_add_epi16(widenHalf(ch[0], false), widenHalf(ch[1], false)),
+                             widenHalf(ch[2], false));
+        const __m512i hi =
+            _mm512_add_epi16(_mm512_add_epi16(widenHalf(ch[0], true), widenHalf(ch[1], true)),
+                             widenHalf(ch[2], true));
+        // All ones or zero per sixteen-bit lane, packed with signed saturation (all ones
+        // stays 0xff) in the order widenHalf took the bytes apart.
+        const __m512i v = _mm512_packs_epi16(_mm512_movm_epi16(_mm512_cmpgt_epi16_mask(lo, below)),
+                                             _mm512_movm_epi16(_mm512_cmpgt_epi16_mask(hi, below)));
+        for (int k = 0; k < 3; ++k)
+            _mm512_storeu_si512(p + 64 * k, _mm512_maskz_permutexvar_epi8(
+                                                ~uint64_t(0), loadWide(kWide.join[k]), v));
+    }
+    thresholdRowSsse3(p, pixels - i, limit);
+}
+
 PW_VBMI void sepiaRowVbmi(uint8_t* p, size_t pixels) {
     size_t i = 0;
     for (; i + 64 <= pixels; i += 64, p += 192) {
@@ -329,6 +352,7 @@ struct Kernels {
             lookup = lookupRowVbmi;
             gray = grayRowVbmi;
             sepia = sepiaRowVbmi;
+            threshold = thresholdRowVbmi;
         }
 #endif
     }
@@ -341,40 +365,22 @@ const Kernels& kernels() {
 
 } // namespace
 
-namespace {
-
-// Reads eight bytes as one little-endian word, so that byte j of the memory is bits
-// 8j..8j+7 whatever the machine's byte order.
-inline uint64_t loadWord(const uint8_t* p) {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
-    return w;
-}
-
-// Counts the 24 bytes of eight neighbouring pixels held in three words. Byte J belongs to
-// pixel J / 3 and channel J % 3; each of the eight pixels counts into a set of its own. The byte
-// offsets are constants, so each count is one shift, one mask and one increment: no byte loads
-// compete with the increments for the load ports.
-template <size_t... J>
-inline void countEight(uint32_t* flat, const uint64_t (&w)[3], std::index_sequence<J...>) {
-    ((++flat[(J / 3) * 768 + (J % 3) * 256 + ((w[J / 8] >> (8 * (J % 8))) & 0xFF)]), ...);
-}
-
-} // namespace
-
 void ChannelCounts::countRow(const uint8_t* row, int width, int step) {
     if (width <= 0 || step < 1) return;
     const int count = (width - 1) / step + 1;
     const ptrdiff_t stride = static_cast<ptrdiff_t>(step) * 3;
-    uint32_t* flat = &sets[0][0][0];
     int i = 0;
     if (step == 1) {
-        // Every pixel: eight at a time from three word loads.
+        // Every pixel: blue with green, and red, two pixels at a time into two tables.
+        if (pairs.empty()) pairs.assign(size_t(2) * 65536, 0);
+        uint32_t* even = pairs.data();
+        uint32_t* odd = even + 65536;
         const uint8_t* p = row;
-        for (; i + 8 <= count; i += 8, p += 24) {
-            const uint64_t w[3] = {loadWord(p), loadWord(p + 8), loadWord(p + 16)};
-            countEight(flat, w, std::make_index_sequence<24>{});
+        for (; i + 2 <= count; i += 2, p += 6) {
+            ++even[p[0] | p[1] << 8];
+            ++sets[0][2][p[2]];
+            ++odd[p[3] | p[4] << 8];
+            ++sets[1][2][p[5]];
         }
     } else {
         // Every step-th pixel: four sampled pixels per round, one per set.
@@ -401,6 +407,14 @@ void ChannelCounts::addTo(int64_t totals[3][256]) const {
         for (int c = 0; c < 3; ++c)
             for (int v = 0; v < 256; ++v)
                 totals[c][v] += set[c][v];
+    if (pairs.empty()) return;
+    for (int green = 0; green < 256; ++green)
+        for (int blue = 0; blue < 256; ++blue) {
+            const size_t at = size_t(green) * 256 + size_t(blue);
+            const uint32_t n = pairs[at] + pairs[65536 + at];
+            totals[0][blue] += n;
+            totals[1][green] += n;
+        }
 }
 
 void lookupRow(const uint8_t* src, uint8_t* dst, size_t n, const ToneTable& table) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace engine {
 
@@ -91,13 +92,17 @@ void grayRow(uint8_t* pixels, size_t count);
 void sepiaRow(uint8_t* pixels, size_t count);
 void thresholdRow(uint8_t* pixels, size_t count, int limit);
 
-// Byte counts of the three channels (blue, green, red) of a run of pixels. Pixels are
-// counted into eight interleaved sets that are added up at the end, so that neighbouring
-// pixels of the same value do not wait on each other's increments. The 32-bit counters
-// cannot overflow: a picture holds at most 2^28 pixels. Callers that split a picture over
-// row ranges give each range its own counts and add them up, which is exact.
+// Byte counts of the three channels (blue, green, red) of a run of pixels. When every
+// pixel is counted, each costs two counts instead of three: one of its blue and green
+// together (a table of 65,536 counters, split into green's and blue's counts at the end)
+// and one of its red; neighbouring pixels use different tables, so that pixels of the same
+// value do not wait on each other's increments. Sampled pixels are counted by channel into
+// four interleaved sets. Everything is added up at the end. The 32-bit counters cannot
+// overflow: a picture holds at most 2^28 pixels. Callers that split a picture over row
+// ranges give each range its own counts and add them up, which is exact.
 struct ChannelCounts {
-    uint32_t sets[8][3][256] = {};
+    uint32_t sets[4][3][256] = {};
+    std::vector<uint32_t> pairs; // two tables of blue + 256 × green, made on first use
     // Counts every step-th pixel of a row of width pixels, starting with the first.
     void countRow(const uint8_t* row, int width, int step);
     // Adds the counts to totals[channel][value].

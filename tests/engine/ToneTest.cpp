@@ -196,8 +196,8 @@ TEST(Tone, GrayScaleAndSepiaTruncateEachTerm) {
 }
 
 // Rows long enough for every vector width the kernels use, with remainders of every
-// length: each pixel against the weight terms written out.
-TEST(Tone, GrayScaleAndSepiaMatchTheTermsOnLongRows) {
+// length: each pixel against the rule written out.
+TEST(Tone, PixelKernelsMatchTheirRulesOnLongRows) {
     for (int w : {63, 64, 65, 130, 203, 1000}) {
         const Bitmap src = pwtest::makeTestBitmap(w, 3, uint32_t(w));
         Engine gray(src), sepia(src);
@@ -215,6 +215,20 @@ TEST(Tone, GrayScaleAndSepiaMatchTheTermsOnLongRows) {
                 ASSERT_EQ(byteAt(sepia.bmp(), x, 1, y), (luma * 853u) >> 10);
                 ASSERT_EQ(byteAt(sepia.bmp(), x, 2, y), luma);
             }
+        for (int t : {0, 1, 100, 128, 254, 255, 256}) {
+            Engine bw(src);
+            int used = -1;
+            bw.fp.BlackAndWhite(t, used);
+            for (int y = 0; y < 3; ++y)
+                for (int x = 0; x < w; ++x) {
+                    SCOPED_TRACE("width " + std::to_string(w) + ", threshold " + std::to_string(t) +
+                                 " at " + std::to_string(x));
+                    const uint8_t* p = src.scanLine(y) + 3 * x;
+                    const int v = p[0] + p[1] + p[2] >= 3 * t ? 255 : 0;
+                    for (int c = 0; c < 3; ++c)
+                        ASSERT_EQ(byteAt(bw.bmp(), x, c, y), v);
+                }
+        }
     }
 }
 
