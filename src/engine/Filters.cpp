@@ -18,6 +18,7 @@
 
 #include "engine/FastPicture.h"
 #include "engine/RowDriver.h"
+#include "engine/VectorLevel.h"
 
 // The row kernels are written as plain loops over bytes; the build turns on the
 // vectoriser with its dynamic cost model for this file (see src/CMakeLists.txt), so loops
@@ -833,10 +834,8 @@ void TFastPicture::Median(int Level) {
     // At level 100 every pixel is replaced and the packed colours are worth making.
     const bool everyPixel = threshold == 0;
 #ifdef PW_MEDIAN_AVX2
-    static const bool vectors = __builtin_cpu_supports("avx2");
-    static const bool wide =
-        vectors && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
+    const bool vectors = engine::vectorLevelUsable(engine::VectorLevel::Avx2);
+    const bool wide = engine::vectorLevelUsable(engine::VectorLevel::Avx512);
 #else
     constexpr bool vectors = false, wide = false;
 #endif

@@ -13,6 +13,7 @@
 #endif
 
 #include "engine/ToneTables.h"
+#include "engine/VectorLevel.h"
 
 namespace engine {
 
@@ -339,28 +340,31 @@ struct Kernels {
     void (*gray)(uint8_t*, size_t) = portable::grayRow;
     void (*sepia)(uint8_t*, size_t) = portable::sepiaRow;
     void (*threshold)(uint8_t*, size_t, int) = portable::thresholdRow;
-    Kernels() {
-#ifdef PW_X86
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("ssse3")) {
-            gray = grayRowSsse3;
-            sepia = sepiaRowSsse3;
-            threshold = thresholdRowSsse3;
-        }
-        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-            __builtin_cpu_supports("avx512vbmi")) {
-            lookup = lookupRowVbmi;
-            gray = grayRowVbmi;
-            sepia = sepiaRowVbmi;
-            threshold = thresholdRowVbmi;
-        }
-#endif
-    }
 };
 
+// The kernels of the widest level the processor and the cap allow.
 const Kernels& kernels() {
-    static const Kernels k;
-    return k;
+    static const Kernels plain;
+#ifdef PW_X86
+    static const Kernels ssse3 = [] {
+        Kernels k;
+        k.gray = grayRowSsse3;
+        k.sepia = sepiaRowSsse3;
+        k.threshold = thresholdRowSsse3;
+        return k;
+    }();
+    static const Kernels vbmi = [] {
+        Kernels k;
+        k.lookup = lookupRowVbmi;
+        k.gray = grayRowVbmi;
+        k.sepia = sepiaRowVbmi;
+        k.threshold = thresholdRowVbmi;
+        return k;
+    }();
+    if (vectorLevelUsable(VectorLevel::Avx512)) return vbmi;
+    if (vectorLevelCap() >= VectorLevel::Avx2 && __builtin_cpu_supports("ssse3")) return ssse3;
+#endif
+    return plain;
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 
 #include "engine/FastPicture.h"
 #include "engine/RowDriver.h"
+#include "engine/VectorLevel.h"
 #include "platform/Bitmap.h"
 #include "platform/Metafile.h"
 #include "support/TestSupport.h"
@@ -300,16 +301,22 @@ TEST(Filters, TwoThreadsGiveTheSerialResultOnALargerPicture) {
 }
 
 // Every level of the median, on rows long enough for the vector steps and their
-// remainders, on pictures full of equal brightness sums with different colours.
+// remainders, on pictures full of equal brightness sums with different colours, with the
+// kernels of every vector width this processor has.
 TEST(Filters, MedianAtEveryLevelMatchesTheLiteralRule) {
-    for (int w : {18, 19, 34, 35, 50, 97}) {
-        const Bitmap ties = fewColours(w, 6, uint32_t(w));
-        const Bitmap smooth = pwtest::makeTestBitmap(w, 5, uint32_t(w + 1));
-        for (int level = 0; level <= 100; ++level) {
-            SCOPED_TRACE("width " + std::to_string(w) + ", level " + std::to_string(level));
-            auto op = [level](TFastPicture& p) { p.Median(level); };
-            EXPECT_TRUE(pwtest::sameBitmap(run(ties, op), refMedian(ties, level)));
-            EXPECT_TRUE(pwtest::sameBitmap(run(smooth, op), refMedian(smooth, level)));
+    using engine::VectorLevel;
+    for (VectorLevel vectors : {VectorLevel::Portable, VectorLevel::Avx2, VectorLevel::Avx512}) {
+        const engine::VectorLevelCap cap(vectors);
+        for (int w : {18, 19, 34, 35, 50, 97}) {
+            const Bitmap ties = fewColours(w, 6, uint32_t(w));
+            const Bitmap smooth = pwtest::makeTestBitmap(w, 5, uint32_t(w + 1));
+            for (int level = 0; level <= 100; ++level) {
+                SCOPED_TRACE("vector level " + std::to_string(int(vectors)) + ", width " +
+                             std::to_string(w) + ", level " + std::to_string(level));
+                auto op = [level](TFastPicture& p) { p.Median(level); };
+                EXPECT_TRUE(pwtest::sameBitmap(run(ties, op), refMedian(ties, level)));
+                EXPECT_TRUE(pwtest::sameBitmap(run(smooth, op), refMedian(smooth, level)));
+            }
         }
     }
 }

@@ -9,6 +9,7 @@
 #include "engine/FastPicture.h"
 #include "engine/RowDriver.h"
 #include "engine/ToneTables.h"
+#include "engine/VectorLevel.h"
 #include "platform/Bitmap.h"
 #include "support/TestSupport.h"
 
@@ -198,38 +199,43 @@ TEST(Tone, GrayScaleAndSepiaTruncateEachTerm) {
 // Rows long enough for every vector width the kernels use, with remainders of every
 // length: each pixel against the rule written out.
 TEST(Tone, PixelKernelsMatchTheirRulesOnLongRows) {
-    for (int w : {63, 64, 65, 130, 203, 1000}) {
-        const Bitmap src = pwtest::makeTestBitmap(w, 3, uint32_t(w));
-        Engine gray(src), sepia(src);
-        gray.fp.GrayScale();
-        sepia.fp.Sepia();
-        for (int y = 0; y < 3; ++y)
-            for (int x = 0; x < w; ++x) {
-                SCOPED_TRACE("width " + std::to_string(w) + " at " + std::to_string(x));
-                const uint8_t* p = src.scanLine(y) + 3 * x;
-                const unsigned luma =
-                    ((p[0] * 117u) >> 10) + ((p[1] * 601u) >> 10) + ((p[2] * 306u) >> 10);
-                for (int c = 0; c < 3; ++c)
-                    ASSERT_EQ(byteAt(gray.bmp(), x, c, y), luma);
-                ASSERT_EQ(byteAt(sepia.bmp(), x, 0, y), (luma * 619u) >> 10);
-                ASSERT_EQ(byteAt(sepia.bmp(), x, 1, y), (luma * 853u) >> 10);
-                ASSERT_EQ(byteAt(sepia.bmp(), x, 2, y), luma);
-            }
-        for (int t : {0, 1, 100, 128, 254, 255, 256}) {
-            Engine bw(src);
-            int used = -1;
-            bw.fp.BlackAndWhite(t, used);
+    using engine::VectorLevel;
+    for (VectorLevel vectors : {VectorLevel::Portable, VectorLevel::Avx2, VectorLevel::Avx512})
+        for (int w : {63, 64, 65, 130, 203, 1000}) {
+            const engine::VectorLevelCap cap(vectors);
+            const Bitmap src = pwtest::makeTestBitmap(w, 3, uint32_t(w));
+            Engine gray(src), sepia(src);
+            gray.fp.GrayScale();
+            sepia.fp.Sepia();
             for (int y = 0; y < 3; ++y)
                 for (int x = 0; x < w; ++x) {
-                    SCOPED_TRACE("width " + std::to_string(w) + ", threshold " + std::to_string(t) +
-                                 " at " + std::to_string(x));
+                    SCOPED_TRACE("vector level " + std::to_string(int(vectors)) + ", width " +
+                                 std::to_string(w) + " at " + std::to_string(x));
                     const uint8_t* p = src.scanLine(y) + 3 * x;
-                    const int v = p[0] + p[1] + p[2] >= 3 * t ? 255 : 0;
+                    const unsigned luma =
+                        ((p[0] * 117u) >> 10) + ((p[1] * 601u) >> 10) + ((p[2] * 306u) >> 10);
                     for (int c = 0; c < 3; ++c)
-                        ASSERT_EQ(byteAt(bw.bmp(), x, c, y), v);
+                        ASSERT_EQ(byteAt(gray.bmp(), x, c, y), luma);
+                    ASSERT_EQ(byteAt(sepia.bmp(), x, 0, y), (luma * 619u) >> 10);
+                    ASSERT_EQ(byteAt(sepia.bmp(), x, 1, y), (luma * 853u) >> 10);
+                    ASSERT_EQ(byteAt(sepia.bmp(), x, 2, y), luma);
                 }
+            for (int t : {0, 1, 100, 128, 254, 255, 256}) {
+                Engine bw(src);
+                int used = -1;
+                bw.fp.BlackAndWhite(t, used);
+                for (int y = 0; y < 3; ++y)
+                    for (int x = 0; x < w; ++x) {
+                        SCOPED_TRACE("vector level " + std::to_string(int(vectors)) + ", width " +
+                                     std::to_string(w) + ", threshold " + std::to_string(t) +
+                                     " at " + std::to_string(x));
+                        const uint8_t* p = src.scanLine(y) + 3 * x;
+                        const int v = p[0] + p[1] + p[2] >= 3 * t ? 255 : 0;
+                        for (int c = 0; c < 3; ++c)
+                            ASSERT_EQ(byteAt(bw.bmp(), x, c, y), v);
+                    }
+            }
         }
-    }
 }
 
 TEST(Tone, BlackAndWhiteThresholds) {
