@@ -62,6 +62,7 @@ public:
         for (size_t i = 0; i < dropped; ++i)
             unmap(drop[i]);
     }
+    void releaseAll() { take(0); }
     ~SpareMappings() {
         for (const Mapping& m : slots_)
             unmap(m);
@@ -131,6 +132,10 @@ struct Bitmap::Buffer {
     size_t mapped = 0;   // length of the mapping, 0 for memory from the allocator
     bool zeroed = false; // every byte reads as zero already
 };
+
+void releaseSparePixelMemory() {
+    spareMappings().releaseAll();
+}
 
 int bitsPerPixelOf(PixelFormat format) {
     switch (format) {

@@ -38,6 +38,10 @@ enum HandleType : uint8_t { bmDIB, bmDDB };
 // Bits per pixel of a format as stored (pfDevice: 32, pf15bit: 16, pfCustom: 0).
 int bitsPerPixelOf(PixelFormat format);
 
+// Gives back to the system the freed pixel memory that is kept for the next bitmap of the
+// same size.
+void releaseSparePixelMemory();
+
 class Bitmap : public Graphic {
 public:
     Bitmap();

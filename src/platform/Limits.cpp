@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "platform/Bitmap.h"
 #include "platform/Exceptions.h"
 
 namespace limits {
@@ -118,7 +119,12 @@ void checkPictureToOpen(int64_t width, int64_t height, int bitsPerPixel, bool al
                         uint64_t alreadyHeld) {
     checkPictureSize(width, height, allowEmpty);
     const uint64_t need = estimatedPictureBytes(width, height, bitsPerPixel) + alreadyHeld;
-    const uint64_t have = availableMemory();
+    uint64_t have = availableMemory();
+    if (need > have) {
+        // Freed pixel memory kept for reuse counts as used; give it back and look again.
+        releaseSparePixelMemory();
+        have = availableMemory();
+    }
     if (need > have)
         throw EPictureTooLarge("画像が大きすぎます: " + sizeText(width, height) + "を開くには約 " +
                                formatBytes(need) + " のメモリが要りますが、使えるのは " +
