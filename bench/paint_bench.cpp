@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include <QAbstractEventDispatcher>
@@ -27,6 +28,7 @@
 #include "app/Histgram.h"
 #include "app/PictureView.h"
 #include "document/Document.h"
+#include "document/PicturePreload.h"
 #include "platform/Limits.h"
 #include "settings/Param.h"
 
@@ -95,7 +97,11 @@ int main(int argc, char** argv) {
         else
             pictures << args[i];
     }
+    // As the program's main does: the picture is read while the window is being built.
+    auto preload =
+        pictures.isEmpty() ? nullptr : std::make_unique<TPicturePreload>(pictures.first());
     TFrameForm frame;
+    frame.Document.Preload = std::move(preload);
     if (!settingsDir.isEmpty()) {
         frame.Parameter1->SetExeName((settingsDir + QStringLiteral("/pixelwright")).toStdString());
         frame.Parameter1->SetDir(settingsDir.toStdString());

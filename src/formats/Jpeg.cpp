@@ -783,6 +783,22 @@ bool TJPEGImage::equals(const Graphic& other) const {
 void TJPEGImage::loadFromBytes(std::span<const uint8_t> bytes) {
     auto fresh = std::make_shared<TJPEGData>();
     fresh->Data.emplace(bytes.begin(), bytes.end());
+    adopt(std::move(fresh));
+}
+
+void TJPEGImage::loadFromBuffer(std::vector<uint8_t>&& bytes) {
+    auto fresh = std::make_shared<TJPEGData>();
+    fresh->Data.emplace(std::move(bytes));
+    try {
+        adopt(fresh);
+    } catch (...) {
+        bytes = std::move(*fresh->Data); // a refused file leaves the caller's bytes
+        throw;
+    }
+}
+
+void TJPEGImage::adopt(std::shared_ptr<TJPEGData> fresh) {
+    const std::span<const uint8_t> bytes(*fresh->Data);
     bool progressive = ProgressiveSave;
     if (!bytes.empty()) {
         auto d = std::make_unique<Decompressor>();
