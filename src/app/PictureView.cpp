@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <utility>
 
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -195,6 +196,11 @@ void TPictureView::StartAnimation() {
     animPainter_->start();
 }
 
+void TPictureView::AfterNextPaint(std::function<void()> work) {
+    afterPaint_.push_back(std::move(work));
+    update();
+}
+
 bool TPictureView::Animating() const {
     return animPainter_ && animPainter_->running();
 }
@@ -264,6 +270,9 @@ void TPictureView::paintEvent(QPaintEvent* event) {
     struct PaintedNotice {
         TPictureView* view;
         ~PaintedNotice() {
+            // Queued, so that they run once the frame has been flushed to the screen.
+            for (auto& work : std::exchange(view->afterPaint_, {}))
+                QTimer::singleShot(0, view, std::move(work));
             if (view->OnPainted) view->OnPainted();
         }
     } notice{this};

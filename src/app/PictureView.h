@@ -48,6 +48,9 @@ public:
 
     // Called after every paint that drew a picture.
     std::function<void()> OnPainted;
+    // Runs work once, soon after the next paint that draws a picture, when the frame is on
+    // the screen.
+    void AfterNextPaint(std::function<void()> work);
 
     // How many times a display copy was rebuilt (for benchmarks and tests).
     int RebuildCount() const { return rebuilds_; }
@@ -80,5 +83,6 @@ private:
     std::unique_ptr<TGIFImage> animImage_;
     std::unique_ptr<TGIFPainter> animPainter_;
     QTimer* copyTimer_;
+    std::vector<std::function<void()>> afterPaint_;
     int rebuilds_ = 0;
 };
