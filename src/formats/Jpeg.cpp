@@ -771,6 +771,13 @@ void TJPEGImage::assign(const Graphic& source) {
     throw EConvertError(std::string(source.className()) + " を TJPEGImage に代入できません");
 }
 
+Bitmap TJPEGImage::releaseBitmap() {
+    if (!bitmap_) return Bitmap();
+    Bitmap released = std::move(*bitmap_);
+    bitmap_.reset();
+    return released;
+}
+
 void TJPEGImage::assignTo(Bitmap& target) const {
     target = bitmap();
 }

@@ -117,6 +117,10 @@ public:
     void JPEGNeeded() const;
     // Drops the decoded bitmap; the next use decodes again.
     void dropBitmap() const { bitmap_.reset(); }
+    // Hands the decoded bitmap over (an empty one when there is none) and forgets it; the
+    // next use decodes again. For a caller about to replace this picture by a bitmap of the
+    // same size, whose buffer it can then reuse.
+    Bitmap releaseBitmap();
     bool hasBitmap() const { return bitmap_ != nullptr; }
     const TJPEGData& data() const { return *image_; }
 

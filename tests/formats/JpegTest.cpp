@@ -248,6 +248,12 @@ TEST_F(JpegTest, ABufferTakenOverReadsAsTheSameBytes) {
     EXPECT_EQ(taken.width(), 33);
     EXPECT_EQ(taken.saveToBytes(), file);
     EXPECT_TRUE(pwtest::sameBitmap(taken.bitmap(), copied.bitmap()));
+    // The decoded picture can be handed over; the next use decodes again.
+    Bitmap released = taken.releaseBitmap();
+    EXPECT_FALSE(taken.hasBitmap());
+    EXPECT_TRUE(pwtest::sameBitmap(released, copied.bitmap()));
+    EXPECT_TRUE(pwtest::sameBitmap(taken.bitmap(), copied.bitmap()));
+    EXPECT_TRUE(TJPEGImage().releaseBitmap().empty());
 
     // A refused file leaves the picture and the caller's bytes as they were.
     std::vector<uint8_t> broken{0xFF, 0xD8, 0xFF, 0xE0, 0x00};
