@@ -329,7 +329,14 @@ public:
 
     // ----- histogram window (Histgram.cpp) -----
     void H1Click();
+    // Redraws the histogram window from the picture in view, when it is open.
     void RefreshHistogram();
+    // The same once the view has painted the picture that just arrived (or after a while,
+    // should it not paint), so that a new picture shows before its histogram is counted. A
+    // RefreshHistogram in between makes it unnecessary.
+    void RefreshHistogramAfterPaint();
+    // How long RefreshHistogramAfterPaint waits at most for the view's paint.
+    static constexpr int kHistogramWaitMs = 500;
     // What the histogram window asks of the main window.
     TDocument& HistgramDocument() override;
     TParameter& HistgramSettings() override;
@@ -385,6 +392,9 @@ private:
 
     bool shown_ = false;
     bool closed_ = false;
+    // A histogram redraw waits for the view's paint (RefreshHistogramAfterPaint).
+    bool histogramPending_ = false;
+    void RunPendingHistogram();
     // The position read from the settings and where the window stood after being placed
     // there: while it stays put, the close writes back what was read, which the window
     // system may not be able to represent (a far-off Left of 2147483647, say).

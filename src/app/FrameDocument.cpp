@@ -53,7 +53,8 @@ void TFrameForm::OpenPicture(QString path) {
     FitView();
     FastPicture1.Invalidate();
     UpdateCaption();
-    RefreshHistogram();
+    // The picture shows first; its histogram follows.
+    RefreshHistogramAfterPaint();
 }
 
 void TFrameForm::PictureArrived(std::unique_ptr<Graphic> picture, const QString& label) {

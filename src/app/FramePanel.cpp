@@ -2,6 +2,7 @@
 // quality and conversion buttons, colour reduction and rotation menus, and the pixel
 // format and handle type selectors.
 #include <cmath>
+#include <memory>
 
 #include <QAction>
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QSpinBox>
 
 #include "app/Frame.h"
+#include "formats/Jpeg.h"
 #include "platform/Bitmap.h"
 
 QString GammaCaption(int position) {
@@ -31,6 +33,14 @@ void TFrameForm::ApplyTone() {
         HideTrimFrame();
         A1->setChecked(false);
         T1->setEnabled(false);
+    }
+    // A JPEG picture in view is replaced by the toned bitmap: its decoded rows become the
+    // buffer the tone pass writes into, which spares the allocation of a whole new picture
+    // (the first slider move after opening a JPEG). The result does not depend on what the
+    // view held before.
+    if (auto* jpeg = FastPicture1.picture().as<TJPEGImage>(); jpeg && jpeg->hasBitmap()) {
+        auto rows = std::make_unique<Bitmap>(jpeg->releaseBitmap());
+        FastPicture1.picture().setGraphic(std::move(rows));
     }
     FastPicture1.ApplyToneFromBase(
         *BaseBitmap, TrackBar5->value(),

@@ -4,9 +4,12 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QTimer>
 
 #include "app/Frame.h"
+#include "app/PictureView.h"
 #include "app/WindowBounds.h"
 #include "document/Document.h"
 #include "platform/Graphic.h"
@@ -114,6 +117,25 @@ void TFrameForm::HistgramShown(bool shown) {
 }
 
 void TFrameForm::RefreshHistogram() {
+    histogramPending_ = false;
     if (!H1->isChecked() || !HistgramForm) return;
     HistgramForm->DrawHistogram();
+}
+
+void TFrameForm::RefreshHistogramAfterPaint() {
+    if (!H1->isChecked() || !HistgramForm) return;
+    histogramPending_ = true;
+    FastPicture1View->AfterNextPaint([this] { RunPendingHistogram(); });
+    QTimer::singleShot(kHistogramWaitMs, this, [this] { RunPendingHistogram(); });
+}
+
+void TFrameForm::RunPendingHistogram() {
+    if (!histogramPending_) return;
+    histogramPending_ = false;
+    // Counting a large picture takes a moment the user can notice.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    struct RestoreCursor {
+        ~RestoreCursor() { QGuiApplication::restoreOverrideCursor(); }
+    } restore;
+    Safely([this] { RefreshHistogram(); });
 }

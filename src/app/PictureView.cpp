@@ -1,8 +1,13 @@
 #include "app/PictureView.h"
 
+#include <exception>
+#include <memory>
+#include <utility>
+
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QTimer>
 
 #include "engine/FastPicture.h"
 #include "engine/RowDriver.h"
@@ -28,6 +33,35 @@ const TGIFImage* animatedGif(const Graphic* g) {
     return gif;
 }
 
+// The rows a picture can be painted from as they are, without a display copy: a 24-bit
+// bitmap, or the decoded 24-bit picture of a JPEG. Qt scales them with the same choice of
+// whole rows and columns as it does the display copy, so both paint the same pixels.
+const Bitmap* directRows(const Graphic& g) {
+    if (g.kind() != GraphicKind::Bitmap && g.kind() != GraphicKind::Jpeg) return nullptr;
+    const Bitmap* rows = g.raster();
+    if (!rows || rows->empty() || rows->pixelFormat() != pf24bit) return nullptr;
+    return rows;
+}
+
+// A new opaque RGB32 image whose memory comes from a bitmap buffer: page-aligned and, for
+// a large picture, backed by huge pages, so that filling it the first time costs a fraction
+// of the page faults of an ordinary allocation. Falls back to an ordinary image.
+QImage NewDisplayImage(int width, int height) {
+    try {
+        auto store = std::make_unique<Bitmap>(width, height, pf32bit);
+        QImage image(
+            store->scanLine(0), width, height, store->stride(), QImage::Format_RGB32,
+            [](void* owner) { std::unique_ptr<Bitmap> release(static_cast<Bitmap*>(owner)); },
+            store.get());
+        if (!image.isNull()) {
+            store.release(); // now owned by the image's cleanup
+            return image;
+        }
+    } catch (const std::exception&) {
+    }
+    return QImage(width, height, QImage::Format_RGB32);
+}
+
 // An opaque RGB32 copy of a bitmap into out. The 24-bit layout, the one every operation
 // leaves behind, is converted row by row into out's existing buffer when the size is
 // unchanged (a re-applied tone slider then costs no fresh allocation). Qt's converters
@@ -38,7 +72,7 @@ void DisplayCopy(const Bitmap& bmp, QImage& out) {
     case pf24bit: {
         const int width = bmp.width();
         if (out.size() != QSize(width, bmp.height()) || out.format() != QImage::Format_RGB32)
-            out = QImage(width, bmp.height(), QImage::Format_RGB32);
+            out = NewDisplayImage(width, bmp.height());
         if (out.isNull()) return;
         uchar* bits = out.bits(); // detaches now, not inside the worker threads
         const qsizetype stride = out.bytesPerLine();
@@ -72,9 +106,15 @@ void DisplayCopy(const Bitmap& bmp, QImage& out) {
 } // namespace
 
 TPictureView::TPictureView(TFastPicture& picture, QWidget* parent)
-    : QWidget(parent), picture_(picture) {
+    : QWidget(parent), picture_(picture), copyTimer_(new QTimer(this)) {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setMouseTracking(false);
+    copyTimer_->setSingleShot(true);
+    copyTimer_->setInterval(kDisplayCopyDelayMs);
+    connect(copyTimer_, &QTimer::timeout, this, [this] {
+        // The copy paints the same pixels as the rows did: nothing to repaint.
+        if (!naturalValid_) NaturalCopy();
+    });
 }
 
 void TPictureView::PictureChanged() {
@@ -156,6 +196,11 @@ void TPictureView::StartAnimation() {
     animPainter_->start();
 }
 
+void TPictureView::AfterNextPaint(std::function<void()> work) {
+    afterPaint_.push_back(std::move(work));
+    update();
+}
+
 bool TPictureView::Animating() const {
     return animPainter_ && animPainter_->running();
 }
@@ -191,6 +236,9 @@ const QImage& TPictureView::NaturalCopy() {
     }
     if (g->kind() == GraphicKind::Bitmap) {
         DisplayCopy(static_cast<const Bitmap&>(*g), natural_);
+    } else if (const Bitmap* rows = g->kind() == GraphicKind::Jpeg ? g->raster() : nullptr) {
+        // A JPEG picture is opaque: its decoded bitmap is copied as a bitmap is.
+        DisplayCopy(*rows, natural_);
     } else {
         // Icons and GIF frames may be see-through: keep their alpha.
         natural_ = QImage(g->width(), g->height(), QImage::Format_ARGB32_Premultiplied);
@@ -222,6 +270,9 @@ void TPictureView::paintEvent(QPaintEvent* event) {
     struct PaintedNotice {
         TPictureView* view;
         ~PaintedNotice() {
+            // Queued, so that they run once the frame has been flushed to the screen.
+            for (auto& work : std::exchange(view->afterPaint_, {}))
+                QTimer::singleShot(0, view, std::move(work));
             if (view->OnPainted) view->OnPainted();
         }
     } notice{this};
@@ -241,6 +292,20 @@ void TPictureView::paintEvent(QPaintEvent* event) {
             g->paint(p, QRectF(target));
         }
         return;
+    }
+    if (!naturalValid_) {
+        if (const Bitmap* rows = directRows(*g)) {
+            // Until the picture has stayed unchanged for a moment, it is painted from its
+            // own rows: the first frame of a new picture and every step of a slider then
+            // cost no pass over the whole picture.
+            const QImage wrapped = rows->asQImage();
+            if (wrapped.size() == target.size())
+                p.drawImage(target.topLeft(), wrapped);
+            else
+                p.drawImage(target, wrapped);
+            copyTimer_->start();
+            return;
+        }
     }
     const QImage& img = NaturalCopy();
     if (img.isNull()) return;

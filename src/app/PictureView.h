@@ -2,10 +2,14 @@
 // widget paints what it holds at the size the main window gives it.
 //
 // Painting stays cheap on large pictures: the view keeps a display-ready copy of the
-// picture (opaque RGB32 for bitmaps, premultiplied ARGB for pictures with transparency)
-// and rebuilds it only when the engine announces a change (PictureChanged), never per
-// paint. Metafiles are played once at the view's size and the result is kept until the
-// picture or the size changes. An animated GIF picture plays through its painter.
+// picture (opaque RGB32 for bitmaps and JPEG pictures, premultiplied ARGB for pictures with
+// transparency) and rebuilds it only when the engine announces a change (PictureChanged),
+// never per paint. A 24-bit picture is not copied at once: right after a change it is
+// painted straight from its rows (which shows the same pixels), and the copy is made once
+// the picture has stayed unchanged for a moment, so that opening a picture and moving a
+// slider do not wait for a pass over the whole picture. Metafiles are played once at the
+// view's size and the result is kept until the picture or the size changes. An animated GIF
+// picture plays through its painter.
 #pragma once
 
 #include <functional>
@@ -15,6 +19,7 @@
 #include <QImage>
 #include <QWidget>
 
+class QTimer;
 class TFastPicture;
 class TGIFImage;
 class TGIFPainter;
@@ -43,9 +48,18 @@ public:
 
     // Called after every paint that drew a picture.
     std::function<void()> OnPainted;
+    // Runs work once, soon after the next paint that draws a picture, when the frame is on
+    // the screen.
+    void AfterNextPaint(std::function<void()> work);
 
     // How many times a display copy was rebuilt (for benchmarks and tests).
     int RebuildCount() const { return rebuilds_; }
+    // Whether the display copy of the picture in view is up to date (tests).
+    bool DisplayCopyReady() const { return naturalValid_; }
+
+    // How long a 24-bit picture must stay unchanged before its display copy is made; until
+    // then it is painted from its own rows.
+    static constexpr int kDisplayCopyDelayMs = 300;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -68,5 +82,7 @@ private:
     // painter never outlives the image it reads, whatever happens to the held picture.
     std::unique_ptr<TGIFImage> animImage_;
     std::unique_ptr<TGIFPainter> animPainter_;
+    QTimer* copyTimer_;
+    std::vector<std::function<void()>> afterPaint_;
     int rebuilds_ = 0;
 };

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include "document/InstanceFolder.h"
+#include "document/PicturePreload.h"
 #include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
 #include "platform/GraphicBitmap.h"
@@ -147,9 +148,21 @@ bool TDocument::Load(const QString& path) {
     Engine.picture().clear();
     Engine.Invalidate();
     Engine.Stretch = false;
+    // A read-ahead of another file is of no use any more.
+    std::unique_ptr<TPicturePreload> preload = std::move(Preload);
+    if (preload && (preload->Path() != file || !preload->Started())) preload.reset();
     try {
-        Engine.picture().setGraphic(loadPictureFile(ToPath(file)));
-        TakeBase();
+        if (preload) {
+            TPicturePreload::Result read = preload->Take();
+            Engine.picture().setGraphic(std::move(read.picture));
+            if (read.base)
+                *BaseBitmap = std::move(*read.base);
+            else
+                TakeBase();
+        } else {
+            Engine.picture().setGraphic(loadPictureFile(ToPath(file)));
+            TakeBase();
+        }
     } catch (const std::exception&) {
         Engine.Stretch = true;
         Engine.picture().clear();

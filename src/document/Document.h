@@ -18,6 +18,7 @@
 class Bitmap;
 class Graphic;
 class TInstanceFolder;
+class TPicturePreload;
 
 class TDocument {
 public:
@@ -44,6 +45,9 @@ public:
     std::unique_ptr<Bitmap> BaseBitmap;
     // Folder for the temporary copies used instead of this instance's own (tests).
     std::filesystem::path TemporaryFolderOverride;
+    // A file being read ahead (the one named at start). The next Load takes its result when
+    // it loads the same path and drops it otherwise.
+    std::unique_ptr<TPicturePreload> Preload;
 
     const Graphic* Current() const { return Engine.picture().graphic(); }
 

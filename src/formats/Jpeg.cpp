@@ -771,6 +771,13 @@ void TJPEGImage::assign(const Graphic& source) {
     throw EConvertError(std::string(source.className()) + " を TJPEGImage に代入できません");
 }
 
+Bitmap TJPEGImage::releaseBitmap() {
+    if (!bitmap_) return Bitmap();
+    Bitmap released = std::move(*bitmap_);
+    bitmap_.reset();
+    return released;
+}
+
 void TJPEGImage::assignTo(Bitmap& target) const {
     target = bitmap();
 }
@@ -783,6 +790,22 @@ bool TJPEGImage::equals(const Graphic& other) const {
 void TJPEGImage::loadFromBytes(std::span<const uint8_t> bytes) {
     auto fresh = std::make_shared<TJPEGData>();
     fresh->Data.emplace(bytes.begin(), bytes.end());
+    adopt(std::move(fresh));
+}
+
+void TJPEGImage::loadFromBuffer(std::vector<uint8_t>&& bytes) {
+    auto fresh = std::make_shared<TJPEGData>();
+    fresh->Data.emplace(std::move(bytes));
+    try {
+        adopt(fresh);
+    } catch (...) {
+        bytes = std::move(*fresh->Data); // a refused file leaves the caller's bytes
+        throw;
+    }
+}
+
+void TJPEGImage::adopt(std::shared_ptr<TJPEGData> fresh) {
+    const std::span<const uint8_t> bytes(*fresh->Data);
     bool progressive = ProgressiveSave;
     if (!bytes.empty()) {
         auto d = std::make_unique<Decompressor>();

@@ -90,6 +90,8 @@ public:
     void assign(const Graphic& source) override;
     // The whole span is the compressed file; the header is read at once.
     void loadFromBytes(std::span<const uint8_t> bytes) override;
+    // Takes the file's bytes over as the compressed form, without a copy.
+    void loadFromBuffer(std::vector<uint8_t>&& bytes) override;
     // Compresses first when there is no compressed form.
     std::vector<uint8_t> saveToBytes() const override;
     const char* className() const override { return "TJPEGImage"; }
@@ -115,6 +117,10 @@ public:
     void JPEGNeeded() const;
     // Drops the decoded bitmap; the next use decodes again.
     void dropBitmap() const { bitmap_.reset(); }
+    // Hands the decoded bitmap over (an empty one when there is none) and forgets it; the
+    // next use decodes again. For a caller about to replace this picture by a bitmap of the
+    // same size, whose buffer it can then reuse.
+    Bitmap releaseBitmap();
     bool hasBitmap() const { return bitmap_ != nullptr; }
     const TJPEGData& data() const { return *image_; }
 
@@ -148,6 +154,8 @@ private:
     friend struct JpegCodec;
     void newData() const;
     void changed();
+    // Reads the header of fresh's compressed form and makes it this picture's data.
+    void adopt(std::shared_ptr<TJPEGData> fresh);
     void calcScaledSize() const;
     void decode() const;
     void encode() const;

@@ -79,15 +79,29 @@ void checkLoaded(const Graphic& graphic) {
         throw EInvalidGraphic("画像を復号できません");
 }
 
-std::unique_ptr<Graphic> loadWith(const Picture::FileFormat* format, std::span<const uint8_t> bytes,
-                                  std::string_view extension) {
+const Picture::FileFormat* formatFor(const Picture::FileFormat* format,
+                                     std::span<const uint8_t> bytes, std::string_view extension) {
     if (!format) format = Picture::recognizeFileFormat(bytes);
     if (!format) {
         if (extension.empty()) throw EInvalidGraphic("画像の形式がわかりません");
         throw EInvalidGraphic("拡張子 ." + std::string(extension) + " の画像形式は扱えません");
     }
-    auto graphic = format->create();
+    return format;
+}
+
+std::unique_ptr<Graphic> loadWith(const Picture::FileFormat* format, std::span<const uint8_t> bytes,
+                                  std::string_view extension) {
+    auto graphic = formatFor(format, bytes, extension)->create();
     graphic->loadFromBytes(bytes);
+    checkLoaded(*graphic);
+    return graphic;
+}
+
+// The same for bytes the picture may take over (a file just read).
+std::unique_ptr<Graphic> loadWith(const Picture::FileFormat* format, std::vector<uint8_t>&& bytes,
+                                  std::string_view extension) {
+    auto graphic = formatFor(format, bytes, extension)->create();
+    graphic->loadFromBuffer(std::move(bytes));
     checkLoaded(*graphic);
     return graphic;
 }
@@ -154,8 +168,7 @@ void registerPictureFormats() {
 std::unique_ptr<Graphic> loadPictureFile(const std::filesystem::path& path) {
     const std::string extension = extensionOf(path);
     const Picture::FileFormat* format = Picture::findFileFormat(extension);
-    const std::vector<uint8_t> bytes = readWholeFile(path);
-    return loadWith(format, bytes, extension);
+    return loadWith(format, readWholeFile(path), extension);
 }
 
 std::unique_ptr<Graphic> loadPictureBytes(std::span<const uint8_t> bytes, std::string_view hint) {

@@ -53,6 +53,10 @@ public:
     // Reading and writing the class's own file format. Readers refuse malformed data with
     // EInvalidGraphic (or their format's own exception) and never read outside bytes.
     virtual void loadFromBytes(std::span<const uint8_t> bytes) = 0;
+    // The same for bytes the graphic may take over: a class that keeps its file as it is (a
+    // JPEG picture) moves them in instead of copying them. On failure bytes are left as
+    // they were.
+    virtual void loadFromBuffer(std::vector<uint8_t>&& bytes) { loadFromBytes(bytes); }
     virtual std::vector<uint8_t> saveToBytes() const = 0;
 
     // The framework's class name: "TBitmap", "TMetafile", "TIcon", "TJPEGImage", "TGIFImage".

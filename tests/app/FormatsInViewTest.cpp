@@ -88,3 +88,30 @@ TEST_F(FrameTest, GifPicturesShowEightBitsAndAnimateInTheView) {
     EXPECT_EQ(form->PictureKind(), 2);
     EXPECT_TRUE(form->windowTitle().contains("  -  8 bit Color"));
 }
+
+TEST_F(FrameTest, TheFirstSliderMoveOnAJpegWritesIntoItsDecodedRows) {
+    TJPEGImage file;
+    file.assign(pwtest::makeTestBitmap(160, 120, 6));
+    auto path = dir / "tone.jpg";
+    pwtest::writeFile(path, file.saveToBytes());
+    openForm();
+    dialogs->openAnswers << QString::fromStdString(path.string());
+    form->Open1Click();
+    const auto* jpeg = form->FastPicture1.picture().as<TJPEGImage>();
+    ASSERT_TRUE(jpeg);
+    const uint8_t* decodedRows = jpeg->raster()->scanLine(0);
+
+    form->TrackBar2->setValue(130);
+    ASSERT_EQ(form->PictureKind(), 3);
+    EXPECT_EQ(form->ViewBitmap()->scanLine(0), decodedRows) << "no new picture allocated";
+    // The same pixels as the tone operations on a fresh copy of the base image.
+    TFastPicture expected;
+    expected.picture().assign(form->BaseBitmap.get());
+    expected.Light(0);
+    expected.Gamma(1.0L);
+    expected.Contrast(100);
+    expected.Bright(130);
+    EXPECT_TRUE(pwtest::sameBitmap(*form->ViewBitmap(), *expected.picture().as<Bitmap>()));
+    form->U1Click();
+    EXPECT_TRUE(pwtest::sameBitmap(*form->ViewBitmap(), *form->BaseBitmap));
+}

@@ -7,10 +7,12 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTest>
 
 #include "FrameTestSupport.h"
 #include "app/FrameTexts.h"
 #include "app/PictureView.h"
+#include "formats/Jpeg.h"
 #include "platform/Metafile.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsText.h"
@@ -432,7 +434,62 @@ TEST_F(FrameTest, ViewPaintsWholeRowsAndColumnsAndKeepsItsDisplayCopy) {
     form->TrackBar1->setValue(70);
     form->FastPicture1View->grab();
     EXPECT_EQ(form->FastPicture1View->RebuildCount(), rebuilds);
-    form->TrackBar2->setValue(120); // a tone change rebuilds the display copy
+    // A tone change paints from the picture's rows at once and rebuilds the display copy
+    // only once the picture has stayed unchanged for a moment.
+    form->TrackBar2->setValue(120);
     form->FastPicture1View->grab();
+    EXPECT_EQ(form->FastPicture1View->RebuildCount(), rebuilds);
+    EXPECT_FALSE(form->FastPicture1View->DisplayCopyReady());
+    QTest::qWait(TPictureView::kDisplayCopyDelayMs + 200);
+    EXPECT_TRUE(form->FastPicture1View->DisplayCopyReady());
     EXPECT_EQ(form->FastPicture1View->RebuildCount(), rebuilds + 1);
+}
+
+TEST_F(FrameTest, ViewShowsTheSamePixelsFromThePictureRowsAsFromItsDisplayCopy) {
+    openForm();
+    // A 24-bit bitmap, a colour JPEG (decoded to 24 bits) and a grey JPEG (decoded to
+    // 8 bits, always drawn through its display copy), at ratios that drop and repeat rows
+    // and columns unevenly.
+    Bitmap source = pwtest::makeTestBitmap(333, 211, 5);
+    std::vector<QString> paths{writeBmp("rows.bmp", 333, 211, 5)};
+    for (bool grey : {false, true}) {
+        TJPEGImage jpeg;
+        jpeg.GrayOutput = grey;
+        jpeg.assign(source);
+        auto path = dir / (grey ? "grey.jpg" : "colour.jpg");
+        pwtest::writeFile(path, jpeg.saveToBytes());
+        paths.push_back(QString::fromStdString(path.string()));
+    }
+    const int ratios[] = {100, 37, 10, 150, 73};
+    for (const QString& path : paths) {
+        SCOPED_TRACE(path.toStdString());
+        dialogs->openAnswers << path;
+        form->Open1Click();
+        ASSERT_TRUE(form->FastPicture1.picture().graphic());
+        std::vector<QImage> fromRows;
+        for (int ratio : ratios) {
+            form->TrackBar1->setValue(ratio);
+            fromRows.push_back(
+                form->FastPicture1View->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        }
+        const bool rowsDrawn = !form->FastPicture1View->DisplayCopyReady();
+        EXPECT_EQ(rowsDrawn, !path.endsWith("grey.jpg"));
+        QTest::qWait(TPictureView::kDisplayCopyDelayMs + 200);
+        ASSERT_TRUE(form->FastPicture1View->DisplayCopyReady());
+        for (size_t i = 0; i < std::size(ratios); ++i) {
+            form->TrackBar1->setValue(ratios[i]);
+            QImage fromCopy =
+                form->FastPicture1View->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            ASSERT_EQ(fromCopy.size(), QSize(333 * ratios[i] / 100, 211 * ratios[i] / 100));
+            EXPECT_TRUE(fromCopy == fromRows[i]) << "ratio " << ratios[i];
+        }
+        // At 100 % every pixel is the picture's own.
+        const Bitmap& shown = *form->BaseBitmap;
+        for (int y = 0; y < 211; y += 7)
+            for (int x = 0; x < 333; x += 11) {
+                const uint32_t c = shown.pixelColor(x, y);
+                ASSERT_EQ(fromRows[0].pixel(x, y), qRgb(c & 0xFF, (c >> 8) & 0xFF, c >> 16))
+                    << x << "," << y;
+            }
+    }
 }

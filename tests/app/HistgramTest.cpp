@@ -1,9 +1,11 @@
 // The histogram window as the main window drives it.
 #include <QAction>
 #include <QSlider>
+#include <QTest>
 
 #include "FrameTestSupport.h"
 #include "app/Histgram.h"
+#include "app/PictureView.h"
 #include "settings/SettingsKeys.h"
 
 TEST_F(FrameTest, HistogramWindowFollowsThePictureAndKeepsItsBounds) {
@@ -17,10 +19,24 @@ TEST_F(FrameTest, HistogramWindowFollowsThePictureAndKeepsItsBounds) {
     EXPECT_EQ(window->pos(), QPoint(491, 355));
     EXPECT_EQ(window->size(), QSize(294, 209));
 
-    // Redrawn after colour changes.
+    // An opened picture shows first; its histogram is counted once the view has painted it,
+    // or after a while when the view does not paint.
+    const Graphic* empty = window->Image();
     dialogs->openAnswers << writeBmp("h.bmp", 64, 48);
     form->Open1Click();
+    EXPECT_EQ(window->Image(), empty);
+    form->FastPicture1View->grab();
+    QCoreApplication::processEvents();
     ASSERT_TRUE(window->Image());
+    EXPECT_NE(window->Image(), empty);
+    const Graphic* opened = window->Image();
+    dialogs->openAnswers << writeBmp("h2.bmp", 64, 48, 5);
+    form->Open1Click();
+    EXPECT_EQ(window->Image(), opened);
+    QTest::qWait(TFrameForm::kHistogramWaitMs + 200);
+    EXPECT_NE(window->Image(), opened);
+
+    // Redrawn at once after colour changes.
     const Graphic* first = window->Image();
     EXPECT_EQ(first->width(), 572);
     EXPECT_EQ(first->height(), 350);

@@ -7,6 +7,7 @@
 
 #include "document/Document.h"
 #include "document/InstanceFolder.h"
+#include "document/PicturePreload.h"
 #include "formats/Jpeg.h"
 #include "formats/PictureIO.h"
 #include "platform/Bitmap.h"
@@ -189,4 +190,57 @@ TEST_F(DocumentTest, AFailedTemporaryCopyLeavesNoSourceToRevertTo) {
     EXPECT_FALSE(std::filesystem::exists(first));
     EXPECT_TRUE(doc.SourcePath.isEmpty());
     EXPECT_FALSE(doc.Revert());
+}
+
+TEST_F(DocumentTest, AFileReadAheadOpensAsTheSameFileReadThen) {
+    // A JPEG, whose base image is its decoded picture, and a bitmap.
+    TJPEGImage jpeg;
+    jpeg.assign(pwtest::makeTestBitmap(120, 90, 4));
+    pwtest::writeFile(dir / "ahead.jpg", jpeg.saveToBytes());
+    for (const QString& path : {FromPath(dir / "ahead.jpg"), writeBmp("ahead.bmp", 70, 50, 3)}) {
+        SCOPED_TRACE(path.toStdString());
+        TFastPicture plainEngine;
+        TDocument plain{plainEngine};
+        ASSERT_TRUE(plain.Open(path));
+
+        doc.Preload = std::make_unique<TPicturePreload>(path);
+        ASSERT_TRUE(doc.Preload->Started());
+        ASSERT_TRUE(doc.Open(path));
+        EXPECT_FALSE(doc.Preload); // taken
+        const Graphic* shown = engine.picture().graphic();
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(shown->kind(), plain.Current()->kind());
+        EXPECT_TRUE(pwtest::sameBitmap(*shown->raster(), *plain.Current()->raster()));
+        EXPECT_TRUE(pwtest::sameBitmap(*doc.BaseBitmap, *plain.BaseBitmap));
+        EXPECT_EQ(doc.SizeText, plain.SizeText);
+        EXPECT_EQ(doc.OpenDir, plain.OpenDir);
+        // The base image is a copy: the picture in view does not share its rows.
+        EXPECT_NE(doc.BaseBitmap->scanLine(0), shown->raster()->scanLine(0));
+        if (shown->kind() == GraphicKind::Jpeg) {
+            EXPECT_EQ(shown->saveToBytes(), pwtest::readFile(dir / "ahead.jpg"));
+        }
+    }
+}
+
+TEST_F(DocumentTest, AFileReadAheadFailsAsTheSameFileReadThenAndOthersAreDropped) {
+    pwtest::writeFile(dir / "broken.jpg", {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J'});
+    const QString broken = FromPath(dir / "broken.jpg");
+    ASSERT_TRUE(doc.Open(writeBmp("before.bmp", 8, 8)));
+    doc.Preload = std::make_unique<TPicturePreload>(broken);
+    EXPECT_FALSE(doc.Open(broken));
+    EXPECT_EQ(engine.GetPictureType(), picNil);
+    EXPECT_TRUE(doc.SourcePath.isEmpty());
+    EXPECT_TRUE(engine.Stretch);
+
+    // A read-ahead of another file is dropped by the next open: that open reads its own file.
+    const QString other = writeBmp("other.bmp", 30, 20, 9);
+    doc.Preload = std::make_unique<TPicturePreload>(broken);
+    ASSERT_TRUE(doc.Open(other));
+    EXPECT_FALSE(doc.Preload);
+    EXPECT_TRUE(pwtest::sameBitmap(held(), pwtest::makeTestBitmap(30, 20, 9)));
+
+    // Formats whose readers draw are not read ahead; they open as always.
+    EXPECT_FALSE(TPicturePreload(FromPath(dir / "drawing.emf")).Started());
+    EXPECT_FALSE(TPicturePreload(FromPath(dir / "anim.gif")).Started());
+    EXPECT_TRUE(TPicturePreload::Readable(QStringLiteral("/x/Photo.JPG")));
 }

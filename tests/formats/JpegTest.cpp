@@ -235,6 +235,34 @@ TEST_F(JpegTest, SharingAndEquality) {
     EXPECT_EQ(target.pixelFormat(), pf24bit);
 }
 
+TEST_F(JpegTest, ABufferTakenOverReadsAsTheSameBytes) {
+    const std::vector<uint8_t> file = encodeBitmap(pwtest::makeTestBitmap(33, 17, 2), 85);
+    TJPEGImage copied;
+    copied.loadFromBytes(file);
+    TJPEGImage taken;
+    std::vector<uint8_t> buffer = file;
+    const uint8_t* bytes = buffer.data();
+    taken.loadFromBuffer(std::move(buffer));
+    ASSERT_TRUE(taken.data().Data);
+    EXPECT_EQ(taken.data().Data->data(), bytes) << "moved in, not copied";
+    EXPECT_EQ(taken.width(), 33);
+    EXPECT_EQ(taken.saveToBytes(), file);
+    EXPECT_TRUE(pwtest::sameBitmap(taken.bitmap(), copied.bitmap()));
+    // The decoded picture can be handed over; the next use decodes again.
+    Bitmap released = taken.releaseBitmap();
+    EXPECT_FALSE(taken.hasBitmap());
+    EXPECT_TRUE(pwtest::sameBitmap(released, copied.bitmap()));
+    EXPECT_TRUE(pwtest::sameBitmap(taken.bitmap(), copied.bitmap()));
+    EXPECT_TRUE(TJPEGImage().releaseBitmap().empty());
+
+    // A refused file leaves the picture and the caller's bytes as they were.
+    std::vector<uint8_t> broken{0xFF, 0xD8, 0xFF, 0xE0, 0x00};
+    EXPECT_ANY_THROW(taken.loadFromBuffer(std::move(broken)));
+    EXPECT_EQ(broken, (std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0x00}));
+    EXPECT_EQ(taken.width(), 33);
+    EXPECT_EQ(taken.saveToBytes(), file);
+}
+
 TEST_F(JpegTest, EmptyStreamIsNotEmptyButFailsToDecode) {
     TJPEGImage jpeg;
     EXPECT_TRUE(jpeg.empty());
