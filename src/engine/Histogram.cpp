@@ -51,10 +51,14 @@ bool CountHistogram(TFastPicture& engine, int Shift, int VMax, HistogramCounts& 
     counts.vmax = VMax;
     if (!counts.hasPicture) return true;
 
-    // The picture as a 24-bit bitmap: the held bitmap itself when it already is one,
-    // otherwise a temporary copy (a picture of another kind drawn at its natural size).
+    // The picture as a 24-bit bitmap: the held bitmap itself when it already is one, a
+    // JPEG's decoded 24-bit pixels (which are what drawing it gives), otherwise a temporary
+    // copy (a picture of another kind drawn at its natural size).
     const Graphic& held = *engine.picture().graphic();
     const Bitmap* source = dynamic_cast<const Bitmap*>(&held);
+    if (!source && held.kind() == GraphicKind::Jpeg && held.raster() &&
+        held.raster()->pixelFormat() == pf24bit)
+        source = held.raster();
     Bitmap temporary;
     if (!source || source->pixelFormat() != pf24bit) {
         if (source)

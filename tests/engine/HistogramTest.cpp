@@ -6,6 +6,7 @@
 #include "engine/FastPicture.h"
 #include "engine/Histogram.h"
 #include "engine/RowDriver.h"
+#include "formats/Jpeg.h"
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
 #include "platform/Metafile.h"
@@ -195,4 +196,24 @@ TEST(Histogram, DrawingIntoAMetafile) {
     played.assign(m);
     EXPECT_EQ(played.pixelColor(30, 200), clBlack);
     EXPECT_EQ(fp.Kind, "");
+}
+
+// A JPEG is counted from its decoded pixels, which must give what drawing it gives: on
+// 100 pixels every pixel is one per cent.
+TEST(Histogram, JpegCountsAsItsDrawnPicture) {
+    TJPEGImage jpeg;
+    jpeg.assign(pwtest::makeTestBitmap(10, 10, 3));
+    Bitmap drawn;
+    drawn.assign(jpeg);
+    drawn.setPixelFormat(pf24bit);
+    TFastPicture fromJpeg, fromDrawn;
+    fromJpeg.picture().assign(&jpeg);
+    fromDrawn.picture().assign(&drawn);
+    HistogramCounts a, b;
+    ASSERT_TRUE(CountHistogram(fromJpeg, 0, 0, a));
+    ASSERT_TRUE(CountHistogram(fromDrawn, 0, 0, b));
+    EXPECT_EQ(a.blue, b.blue);
+    EXPECT_EQ(a.green, b.green);
+    EXPECT_EQ(a.red, b.red);
+    EXPECT_EQ(a.vmax, b.vmax);
 }
