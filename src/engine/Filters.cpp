@@ -460,6 +460,9 @@ __attribute__((target("avx2"))) void computeKeysAvx2(const Bitmap& src, int y, M
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(gb + x),
                             _mm256_set_m128i(_mm_unpackhi_epi8(b, g), _mm_unpacklo_epi8(b, g)));
     }
+    // Plain code follows: leave the wide registers' upper halves clean, so that it does
+    // not pay for their state.
+    _mm256_zeroupper();
     for (; x < w; ++x) {
         const uint8_t* p = row + 3 * x;
         key[x] = uint16_t(p[0] + p[1] + p[2]);
@@ -544,6 +547,9 @@ medianInteriorRowAvx2(const Bitmap& src, uint8_t* out, int y, uint32_t threshold
             bits &= bits - 1;
         }
     }
+    // Plain code follows: leave the wide registers' upper halves clean, so that it does
+    // not pay for their state.
+    _mm256_zeroupper();
     for (int x = vectorEnd; x < w - 1; ++x) {
         const uint16_t maxLo = max16(max16(lo[x - 1], lo[x]), lo[x + 1]);
         const uint16_t medMi = med3(mi[x - 1], mi[x], mi[x + 1]);
@@ -610,6 +616,9 @@ PW_AVX512 void computeKeysAvx512(const Bitmap& src, int y, MedianRow& out) {
         _mm512_storeu_si512(gb + x,
                             _mm512_permutex2var_epi8(a, wideIndex(kWideMedian.blueGreen), b));
     }
+    // Plain code follows: leave the wide registers' upper halves clean, so that it does
+    // not pay for their state.
+    _mm256_zeroupper();
     for (; x < w; ++x) {
         const uint8_t* p = row + 3 * x;
         key[x] = uint16_t(p[0] + p[1] + p[2]);
@@ -711,6 +720,9 @@ PW_AVX512 void medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, u
             bits &= bits - 1;
         }
     }
+    // Plain code follows: leave the wide registers' upper halves clean, so that it does
+    // not pay for their state.
+    _mm256_zeroupper();
     for (int x = vectorEnd; x < w - 1; ++x) {
         const uint16_t maxLo = max16(max16(lo[x - 1], lo[x]), lo[x + 1]);
         const uint16_t medMi = med3(mi[x - 1], mi[x], mi[x + 1]);

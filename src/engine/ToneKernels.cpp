@@ -199,6 +199,7 @@ PW_VBMI void lookupRowVbmi(const uint8_t* src, uint8_t* dst, size_t n, const uin
         const __m512i hi = _mm512_permutex2var_epi8(t2, v, t3);
         _mm512_storeu_si512(dst + i, _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), lo, hi));
     }
+    _mm256_zeroupper(); // the remainder runs narrower code
     lookupBytes(src + i, dst + i, n - i, table);
 }
 
@@ -285,6 +286,7 @@ PW_VBMI void grayRowVbmi(uint8_t* p, size_t pixels) {
             _mm512_storeu_si512(p + 64 * k, _mm512_maskz_permutexvar_epi8(
                                                 ~uint64_t(0), loadWide(kWide.join[k]), y));
     }
+    _mm256_zeroupper(); // the remainder runs narrower code
     grayRowSsse3(p, pixels - i);
 }
 
@@ -309,6 +311,7 @@ PW_VBMI void thresholdRowVbmi(uint8_t* p, size_t pixels, int limit) {
             _mm512_storeu_si512(p + 64 * k, _mm512_maskz_permutexvar_epi8(
                                                 ~uint64_t(0), loadWide(kWide.join[k]), v));
     }
+    _mm256_zeroupper(); // the remainder runs narrower code
     thresholdRowSsse3(p, pixels - i, limit);
 }
 
@@ -327,6 +330,7 @@ PW_VBMI void sepiaRowVbmi(uint8_t* p, size_t pixels) {
                                 _mm512_permutex2var_epi8(blue, loadWide(kWide.joinTwo[k]), green),
                                 kWide.joinFromRed[k], loadWide(kWide.joinRed[k]), red));
     }
+    _mm256_zeroupper(); // the remainder runs narrower code
     sepiaRowSsse3(p, pixels - i);
 }
 
