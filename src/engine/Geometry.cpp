@@ -2,11 +2,13 @@
 // depth, resampling to a new size (the routines themselves are in Resample.cpp) and
 // trimming of bitmaps and metafiles.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 #include "engine/FastPicture.h"
@@ -247,6 +249,105 @@ struct StretchColumns {
     std::vector<float> blockDx;
 };
 
+// Settles values near a rounding tie without extended precision where that is safe.
+//
+// With exact arithmetic the source position of destination column x is
+// fx* = ((2x + 1) W − NW) / (2 NW), so dx = fx − c lies next to qx = mx / (2 NW) for the
+// integer mx = (2x + 1) W − NW − 2 NW c; likewise dy next to qy = my / (2 NH). The bilinear
+// value at (qx, qy), Rq, is a fraction with denominator D = 4 NW NH, and the exact value is
+//     R = Rq + δx (A + dy C) + δy (B + qx C),   δx = dx − qx, δy = dy − qy,
+// with A = p10 − p00, B = p01 − p00, C = p00 + p11 − p10 − p01 (an identity: nothing is
+// dropped). Rq − (t + ½) = N / D for an integer N computed exactly in 64 bits.
+// - N ≠ 0: |Rq − (t + ½)| ≥ 1 / D. When every |δx| and |δy| of the call is so small that
+//   the correction stays below 1 / D − 2^-51, R lies on the side of the tie N says.
+//   When all qx and qy share small denominators dX and dY (zoom factors such as 1.5 or
+//   2.5), no other fraction with denominator dX dY comes within the tie margin, so every
+//   flagged value has N = 0 and N need not be computed.
+// - N = 0 (the usual case: an exact tie moved by the rounding of dx and dy): the sign of
+//   R − (t + ½) is the sign of the correction, computed in double precision; it counts
+//   when the correction exceeds its own rounding error and 2^-51.
+// In both cases E, the extended-precision value the result is defined by, is within 2^-53
+// of R (each of its roundings is below 2^-56, the rounding of dx × dy times |C| ≤ 510 below
+// 2^-55), so it rounds to the same side. When R is the tie exactly and E's steps are exact
+// (C = 0 and one of the two δ terms vanishing as a product by zero), the tie goes to the
+// even integer. Everything else is computed as E.
+struct TieResolver {
+    struct Axis {
+        std::vector<int64_t> m;   // per destination column or row
+        std::vector<double> q, e; // q and δ
+        int64_t scale = 0;        // 2 NW or 2 NH
+        int64_t denominator = 0;  // of all q in lowest terms
+        double maxDelta = 0, maxQ = 1;
+    };
+    Axis xs, ys;
+    int64_t d2;               // 2 NW NH (D / 2)
+    bool atRq = false;        // every value near a tie has Rq = t + ½ exactly
+    bool byNumerator = false; // N ≠ 0 decides alone
+
+    // δ = value − m / scale, accurately: value × scale is split into two exact products.
+    static double offset(double value, int64_t m, int64_t scale) {
+        const double split = 134217729.0 * value; // 2^27 + 1
+        const double hi = split - (split - value), lo = value - hi;
+        const double s = double(scale);
+        return ((hi * s - double(m)) + lo * s) / s;
+    }
+
+    // The positions (k + 0.5) × size / target − 0.5 of an axis, as the stretch computes them.
+    static Axis axis(int size, int target) {
+        Axis ax;
+        ax.scale = 2 * int64_t(target);
+        const double scale = double(size) / target;
+        int64_t g = ax.scale;
+        for (int k = 0; k < target; ++k) {
+            const double f = (k + 0.5) * scale - 0.5;
+            const double c = std::floor(f);
+            const int64_t m = (2 * int64_t(k) + 1) * size - target - ax.scale * int64_t(c);
+            ax.m.push_back(m);
+            ax.q.push_back(double(m) / double(ax.scale));
+            ax.e.push_back(offset(f - c, m, ax.scale));
+            ax.maxDelta = std::max(ax.maxDelta, std::fabs(ax.e.back()));
+            ax.maxQ = std::max(ax.maxQ, std::fabs(ax.q.back()));
+            g = std::gcd(g, m < 0 ? -m : m);
+        }
+        ax.denominator = ax.scale / g;
+        return ax;
+    }
+
+    TieResolver(int w, int h, int NW, int NH)
+        : xs(axis(w, NW)), ys(axis(h, NH)), d2(2 * int64_t(NW) * NH) {
+        // |A + dy C| ≤ 765 and |B + qx C| ≤ 255 + 510 max |qx|: the largest |R − Rq|.
+        const double correction = (xs.maxDelta * 765 + ys.maxDelta * (255 + 510 * xs.maxQ)) * 1.001;
+        // A value is flagged within 2^-13 of t + ½ and lies within 9.3e-5 of R; a fraction
+        // with denominator dX dY other than t + ½ is at least 1 / (2 dX dY) away from it.
+        const double dxy = double(xs.denominator) * double(ys.denominator);
+        atRq = 0.99 / (2 * dxy) > 0x1p-13 + 9.3e-5 + correction;
+        // Otherwise Rq and the tie differ by at least 1 / D when they differ.
+        byNumerator = 0.999 / (2.0 * double(d2)) > correction + 0x1p-51;
+    }
+
+    // The result for a value v (single precision) near the tie t + ½ at destination
+    // column x and row y, or −1 when only the extended-precision value can tell.
+    int settle(size_t x, int y, int p00, int p10, int p01, int p11, double dy, float v) const {
+        const int t = int(v); // v is within 2^-13 of t + ½ and t ≥ 0: truncation is floor
+        const int A = p10 - p00, B = p01 - p00, C = p00 + p11 - p10 - p01;
+        if (!atRq) {
+            const int64_t mx = xs.m[x], my = ys.m[size_t(y)];
+            const int64_t N = int64_t(p00) * 2 * d2 + mx * A * ys.scale + my * B * xs.scale +
+                              mx * my * C - (2 * int64_t(t) + 1) * d2;
+            if (N != 0) return byNumerator ? (N > 0 ? t + 1 : t) : -1;
+        }
+        const double ex = xs.e[x], ey = ys.e[size_t(y)];
+        const double sum =
+            ex * (double(A) + dy * double(C)) + ey * (double(B) + xs.q[x] * double(C));
+        const double error = (std::fabs(ex) + std::fabs(ey)) * 0x1p-39 + 0x1p-51;
+        // Which side is a coin toss: no branch on it.
+        if (std::fabs(sum) > error) return t + int(sum > 0);
+        if (C == 0 && ((A == 0 && (B == 0 || ey == 0)) || (B == 0 && (A == 0 || ex == 0))))
+            return t % 2 == 0 ? t : t + 1;
+        return -1;
+    }
+};
+
 uint8_t floatLowByte(float s) {
     uint32_t bits;
     std::memcpy(&bits, &s, 4);
@@ -326,7 +427,19 @@ int verticalRowGeneric(const float* h0, const float* h1, float dy, const int32_t
 }
 
 #ifdef PW_X86_64
-// The same operations on eight floats at a time, 32 values per step.
+// For each byte value, the positions of its set bits, lowest first.
+constexpr std::array<std::array<int32_t, 8>, 256> kSetBits = [] {
+    std::array<std::array<int32_t, 8>, 256> table{};
+    for (int m = 0; m < 256; ++m) {
+        int k = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            if (m & (1 << bit)) table[size_t(m)][size_t(k++)] = bit;
+    }
+    return table;
+}();
+
+// The same operations on eight floats at a time, 32 values per step. ties needs room for
+// seven entries beyond the last one found.
 __attribute__((target("avx2"))) int verticalRowAvx2(const float* h0, const float* h1, float dy,
                                                     const int32_t* check, uint8_t* out, int* ties,
                                                     int n) {
@@ -362,10 +475,17 @@ __attribute__((target("avx2"))) int verticalRowAvx2(const float* h0, const float
         const __m256i bytes = _mm256_packus_epi16(w01, w23);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
                             _mm256_permutevar8x32_epi32(bytes, order));
-        while (near) {
-            ties[found++] = i + __builtin_ctz(near);
-            near &= near - 1;
-        }
+        // The lanes near a tie are written out eight at a time from a table of the set
+        // bits of each mask byte: no branch on how many there are.
+        if (near)
+            for (int k = 0; k < 4; ++k) {
+                const uint32_t byte = (near >> (8 * k)) & 0xFF;
+                const __m256i at = _mm256_add_epi32(
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kSetBits[byte].data())),
+                    _mm256_set1_epi32(i + 8 * k));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(ties + found), at);
+                found += __builtin_popcount(byte);
+            }
     }
     return found + verticalRowGeneric(h0 + i, h1 + i, dy, check ? check + i : nullptr, out + i,
                                       ties + found, n - i, i);
@@ -775,11 +895,12 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
         }
     }
     const std::vector<const uint8_t*> rows = rowTable(src);
+    const TieResolver resolver(w, h, NewWidth, NewHeight);
 
     engine::forEachRowRange(NewHeight, [&](int y0, int y1) {
         // Horizontally interpolated upper and lower source rows, kept while they serve.
         std::vector<float> upper(8 * blocks + 1), lower(8 * blocks + 1), line(3 * size_t(w) + 11);
-        std::vector<int> ties(n);
+        std::vector<int> ties(n + 8);
         int upperRow = -1, lowerRow = -1;
         for (int y = y0; y < y1; ++y) {
             const double fy = (y + 0.5) * sy - 0.5;
@@ -809,13 +930,18 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
                                                       : nullptr;
             const int found =
                 verticalRow(upper.data(), lower.data(), float(dy), check, out, ties.data(), int(n));
+            if (found == 0) continue;
             const uint8_t* A = rows[size_t(ra)];
             const uint8_t* B = rows[size_t(rb)];
+            const float dyf = float(dy);
             for (int t = 0; t < found; ++t) {
                 const size_t i = size_t(ties[size_t(t)]);
                 const size_t x = i / 3, k = i % 3;
                 const int a = cols.a[x] + int(k), b = cols.b[x] + int(k);
-                out[i] = bilinearExtended(A[a], A[b], B[a], B[b], cols.dx[x], dy);
+                const float v = upper[i] + dyf * (lower[i] - upper[i]);
+                const int settled = resolver.settle(x, y, A[a], A[b], B[a], B[b], dy, v);
+                out[i] = settled >= 0 ? uint8_t(settled)
+                                      : bilinearExtended(A[a], A[b], B[a], B[b], cols.dx[x], dy);
             }
         }
     });
