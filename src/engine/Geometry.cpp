@@ -247,6 +247,29 @@ struct StretchColumns {
     std::vector<int> blockBase;
     std::vector<int32_t> blockRel;
     std::vector<float> blockDx;
+    // For settling near-tie values inside the vector kernel (see VectorSettle): per
+    // destination byte, -1 where the right source column is the next one (0 at the edges,
+    // where Q − P counts as 0), δx × 2^40 and its error allowance |δx| × 2^29.
+    std::vector<int32_t> neighbour;
+    std::vector<float> deltaX, deltaXBound;
+};
+
+// Settling in the AVX2 kernel, for calls whose positions have small denominators (see
+// TieResolver: every value flagged near a tie then has Rq = t + ½ exactly). There
+// R − (t + ½) = δx g + δy d with g = A + dy C and d = B + qx C. The kernel has, in single
+// precision, g' = G0 + dy' (G1 − G0) from the rows of differences G = Q − P (exact
+// integers; |g' − g| < 6e-5) and d' = h1 − h0 (|d' − d| < 9.4e-5 + 510 |δx|), and forms
+// c' = X g' + Y d' with X = δx × 2^40 and Y = δy × 2^40 rounded to single precision. With
+// |δx| ≤ 2^-24 the error of c' against 2^40 (R − (t + ½)) is below (|X| + |Y|) × 2.4e-4 plus
+// 2^-24 |c'|; so where |c'| > (|X| + |Y|) × 2^-11 + 2^-11, R − (t + ½) has the sign of c'
+// and exceeds 2^-51 > |E − R|: the result is t + 1 for c' > 0 and t otherwise. The other
+// flagged values go to TieResolver.
+struct VectorSettle {
+    const float* g0 = nullptr; // rows of differences; null: no settling in the kernel
+    const float* g1 = nullptr;
+    const float* deltaX = nullptr;
+    const float* deltaXBound = nullptr;
+    float deltaY = 0, deltaYBound = 0; // δy × 2^40, |δy| × 2^29 + 2^-11
 };
 
 // Settles values near a rounding tie without extended precision where that is safe.
@@ -382,8 +405,9 @@ void horizontalRowGeneric(const uint8_t* row, int width, const StretchColumns& c
 // picks its P values from the eight source bytes at its base and its Q values from the
 // eight three bytes further on. Where a = b, dx' is 0 and Q does not matter. p needs
 // 3 × width + 11 entries, h a multiple of eight at least 3 × NewWidth.
-__attribute__((target("avx2"))) void
-horizontalRowAvx2(const uint8_t* row, int width, const StretchColumns& cols, float* p, float* h) {
+__attribute__((target("avx2"))) void horizontalRowAvx2(const uint8_t* row, int width,
+                                                       const StretchColumns& cols, float* p,
+                                                       float* h, float* g) {
     const int n = 3 * width;
     for (int j = 0; j < n; ++j)
         p[j] = row[j];
@@ -398,15 +422,25 @@ horizontalRowAvx2(const uint8_t* row, int width, const StretchColumns& cols, flo
         const __m256 pa = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + base[k]), r);
         const __m256 pb = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + base[k] + 3), r);
         const __m256 d = _mm256_loadu_ps(dxv + 8 * k);
-        _mm256_storeu_ps(h + 8 * k, _mm256_add_ps(pa, _mm256_mul_ps(d, _mm256_sub_ps(pb, pa))));
+        const __m256 diff = _mm256_sub_ps(pb, pa);
+        _mm256_storeu_ps(h + 8 * k, _mm256_add_ps(pa, _mm256_mul_ps(d, diff)));
+        if (g) {
+            const __m256 keep = _mm256_castsi256_ps(_mm256_loadu_si256(
+                reinterpret_cast<const __m256i*>(cols.neighbour.data() + 8 * k)));
+            _mm256_storeu_ps(g + 8 * k, _mm256_and_ps(diff, keep));
+        }
     }
 }
 #endif
 
-void horizontalRow(const uint8_t* row, int width, const StretchColumns& cols, float* p, float* h) {
+// g, when given, receives Q − P per destination byte (0 at the edges); only the AVX2
+// kernels use it.
+void horizontalRow(const uint8_t* row, int width, const StretchColumns& cols, float* p, float* h,
+                   float* g) {
 #ifdef PW_X86_64
-    if (!cols.blockBase.empty() && useAvx2()) return horizontalRowAvx2(row, width, cols, p, h);
+    if (!cols.blockBase.empty() && useAvx2()) return horizontalRowAvx2(row, width, cols, p, h, g);
 #endif
+    (void)g;
     horizontalRowGeneric(row, width, cols, p, h);
 }
 
@@ -441,8 +475,8 @@ constexpr std::array<std::array<int32_t, 8>, 256> kSetBits = [] {
 // The same operations on eight floats at a time, 32 values per step. ties needs room for
 // seven entries beyond the last one found.
 __attribute__((target("avx2"))) int verticalRowAvx2(const float* h0, const float* h1, float dy,
-                                                    const int32_t* check, uint8_t* out, int* ties,
-                                                    int n) {
+                                                    const int32_t* check, const VectorSettle& vs,
+                                                    uint8_t* out, int* ties, int n) {
     const __m256 dyv = _mm256_set1_ps(dy), magic = _mm256_set1_ps(kRoundMagicF);
     const __m256 limit = _mm256_set1_ps(kNearTie);
     const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
@@ -461,10 +495,29 @@ __attribute__((target("avx2"))) int verticalRowAvx2(const float* h0, const float
             words[k] = _mm256_and_si256(_mm256_castps_si256(s), lowByte);
             if (check) {
                 const __m256 d = _mm256_and_ps(_mm256_sub_ps(v, _mm256_sub_ps(s, magic)), absMask);
-                const __m256 m =
-                    _mm256_and_ps(_mm256_cmp_ps(d, limit, _CMP_GT_OQ),
-                                  _mm256_castsi256_ps(_mm256_loadu_si256(
-                                      reinterpret_cast<const __m256i*>(check + i + 8 * k))));
+                __m256 m = _mm256_and_ps(_mm256_cmp_ps(d, limit, _CMP_GT_OQ),
+                                         _mm256_castsi256_ps(_mm256_loadu_si256(
+                                             reinterpret_cast<const __m256i*>(check + i + 8 * k))));
+                if (vs.g0 && _mm256_movemask_ps(m)) {
+                    const size_t at = size_t(i + 8 * k);
+                    const __m256 ga = _mm256_loadu_ps(vs.g0 + at);
+                    const __m256 gb = _mm256_loadu_ps(vs.g1 + at);
+                    const __m256 g = _mm256_add_ps(ga, _mm256_mul_ps(dyv, _mm256_sub_ps(gb, ga)));
+                    const __m256 c = _mm256_add_ps(
+                        _mm256_mul_ps(_mm256_loadu_ps(vs.deltaX + at), g),
+                        _mm256_mul_ps(_mm256_set1_ps(vs.deltaY), _mm256_sub_ps(b, a)));
+                    const __m256 bound = _mm256_add_ps(_mm256_loadu_ps(vs.deltaXBound + at),
+                                                       _mm256_set1_ps(vs.deltaYBound));
+                    const __m256 settled = _mm256_and_ps(
+                        m, _mm256_cmp_ps(_mm256_and_ps(c, absMask), bound, _CMP_GT_OQ));
+                    // t + 1 where c' > 0: subtracting the all-ones comparison adds one.
+                    const __m256i up = _mm256_sub_epi32(
+                        _mm256_cvttps_epi32(v),
+                        _mm256_castps_si256(_mm256_cmp_ps(c, _mm256_setzero_ps(), _CMP_GT_OQ)));
+                    words[k] = _mm256_castps_si256(_mm256_blendv_ps(
+                        _mm256_castsi256_ps(words[k]), _mm256_castsi256_ps(up), settled));
+                    m = _mm256_andnot_ps(settled, m);
+                }
                 near |= uint32_t(_mm256_movemask_ps(m)) << (8 * k);
             }
         }
@@ -492,11 +545,12 @@ __attribute__((target("avx2"))) int verticalRowAvx2(const float* h0, const float
 }
 #endif
 
-int verticalRow(const float* h0, const float* h1, float dy, const int32_t* check, uint8_t* out,
-                int* ties, int n) {
+int verticalRow(const float* h0, const float* h1, float dy, const int32_t* check,
+                const VectorSettle& vs, uint8_t* out, int* ties, int n) {
 #ifdef PW_X86_64
-    if (useAvx2()) return verticalRowAvx2(h0, h1, dy, check, out, ties, n);
+    if (useAvx2()) return verticalRowAvx2(h0, h1, dy, check, vs, out, ties, n);
 #endif
+    (void)vs;
     return verticalRowGeneric(h0, h1, dy, check, out, ties, n);
 }
 
@@ -896,10 +950,28 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
     }
     const std::vector<const uint8_t*> rows = rowTable(src);
     const TieResolver resolver(w, h, NewWidth, NewHeight);
+    const bool settleInKernel =
+        !cols.blockBase.empty() && useAvx2() && resolver.atRq && resolver.xs.maxDelta <= 0x1p-24;
+    if (settleInKernel) {
+        cols.neighbour.assign(8 * blocks, 0);
+        cols.deltaX.assign(8 * blocks, 0.0f);
+        cols.deltaXBound.assign(8 * blocks, 0.0f);
+        for (size_t i = 0; i < n; ++i) {
+            const size_t x = i / 3;
+            const double e = resolver.xs.e[x];
+            cols.neighbour[i] = cols.b[x] == cols.a[x] + 3 ? -1 : 0;
+            cols.deltaX[i] = float(e * 0x1p40);
+            cols.deltaXBound[i] = float(std::fabs(e) * 0x1p29 * (1 + 0x1p-20));
+        }
+    }
 
     engine::forEachRowRange(NewHeight, [&](int y0, int y1) {
-        // Horizontally interpolated upper and lower source rows, kept while they serve.
+        // Horizontally interpolated upper and lower source rows, kept while they serve, and
+        // their differences Q − P when the kernel settles ties.
+        const size_t gSize = settleInKernel ? 8 * blocks + 1 : 0;
         std::vector<float> upper(8 * blocks + 1), lower(8 * blocks + 1), line(3 * size_t(w) + 11);
+        std::vector<float> upperG(gSize), lowerG(gSize);
+        float* const noG = nullptr;
         std::vector<int> ties(n + 8);
         int upperRow = -1, lowerRow = -1;
         for (int y = y0; y < y1; ++y) {
@@ -910,17 +982,23 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
             const int ra = ri < 0 ? 0 : ri;
             const int rb = ri + 1 > h - 1 ? h - 1 : ri + 1;
             if (ra != upperRow) {
-                if (ra == lowerRow)
-                    std::swap(upper, lower), std::swap(upperRow, lowerRow);
-                else
-                    horizontalRow(rows[size_t(ra)], w, cols, line.data(), upper.data()),
-                        upperRow = ra;
+                if (ra == lowerRow) {
+                    std::swap(upper, lower);
+                    std::swap(upperG, lowerG);
+                    std::swap(upperRow, lowerRow);
+                } else {
+                    horizontalRow(rows[size_t(ra)], w, cols, line.data(), upper.data(),
+                                  settleInKernel ? upperG.data() : noG);
+                    upperRow = ra;
+                }
             }
             if (rb != lowerRow) {
-                if (rb == upperRow)
+                if (rb == upperRow) {
                     lower = upper;
-                else
-                    horizontalRow(rows[size_t(rb)], w, cols, line.data(), lower.data());
+                    lowerG = upperG;
+                } else
+                    horizontalRow(rows[size_t(rb)], w, cols, line.data(), lower.data(),
+                                  settleInKernel ? lowerG.data() : noG);
                 lowerRow = rb;
             }
             uint8_t* out = result.scanLine(y);
@@ -928,8 +1006,18 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
             const int32_t* check = !exactRow          ? cols.checkAll.data()
                                    : anyInexactColumn ? cols.check.data()
                                                       : nullptr;
-            const int found =
-                verticalRow(upper.data(), lower.data(), float(dy), check, out, ties.data(), int(n));
+            VectorSettle vs;
+            if (settleInKernel) {
+                const double e = resolver.ys.e[size_t(y)];
+                vs.g0 = upperG.data();
+                vs.g1 = lowerG.data();
+                vs.deltaX = cols.deltaX.data();
+                vs.deltaXBound = cols.deltaXBound.data();
+                vs.deltaY = float(e * 0x1p40);
+                vs.deltaYBound = float((std::fabs(e) * 0x1p29 + 0x1p-11) * (1 + 0x1p-20));
+            }
+            const int found = verticalRow(upper.data(), lower.data(), float(dy), check, vs, out,
+                                          ties.data(), int(n));
             if (found == 0) continue;
             const uint8_t* A = rows[size_t(ra)];
             const uint8_t* B = rows[size_t(rb)];
