@@ -192,7 +192,7 @@ bool useAvx2() {
 #ifdef PW_X86_64
     static const bool avx2 = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
+        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("popcnt") != 0;
     }();
     return avx2 && !genericKernelsOnly.load(std::memory_order_relaxed);
 #else
@@ -474,9 +474,10 @@ constexpr std::array<std::array<int32_t, 8>, 256> kSetBits = [] {
 
 // The same operations on eight floats at a time, 32 values per step. ties needs room for
 // seven entries beyond the last one found.
-__attribute__((target("avx2"))) int verticalRowAvx2(const float* h0, const float* h1, float dy,
-                                                    const int32_t* check, const VectorSettle& vs,
-                                                    uint8_t* out, int* ties, int n) {
+__attribute__((target("avx2,popcnt"))) int verticalRowAvx2(const float* h0, const float* h1,
+                                                           float dy, const int32_t* check,
+                                                           const VectorSettle& vs, uint8_t* out,
+                                                           int* ties, int n) {
     const __m256 dyv = _mm256_set1_ps(dy), magic = _mm256_set1_ps(kRoundMagicF);
     const __m256 limit = _mm256_set1_ps(kNearTie);
     const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
@@ -486,39 +487,48 @@ __attribute__((target("avx2"))) int verticalRowAvx2(const float* h0, const float
     int i = 0;
     for (; i + 32 <= n; i += 32) {
         __m256i words[4];
+        __m256 values[4], steps[4], nearLanes[4];
         uint32_t near = 0;
         for (int k = 0; k < 4; ++k) {
             const __m256 a = _mm256_loadu_ps(h0 + i + 8 * k);
             const __m256 b = _mm256_loadu_ps(h1 + i + 8 * k);
-            const __m256 v = _mm256_add_ps(a, _mm256_mul_ps(dyv, _mm256_sub_ps(b, a)));
+            steps[k] = _mm256_sub_ps(b, a);
+            const __m256 v = _mm256_add_ps(a, _mm256_mul_ps(dyv, steps[k]));
             const __m256 s = _mm256_add_ps(v, magic);
+            values[k] = v;
             words[k] = _mm256_and_si256(_mm256_castps_si256(s), lowByte);
             if (check) {
                 const __m256 d = _mm256_and_ps(_mm256_sub_ps(v, _mm256_sub_ps(s, magic)), absMask);
-                __m256 m = _mm256_and_ps(_mm256_cmp_ps(d, limit, _CMP_GT_OQ),
-                                         _mm256_castsi256_ps(_mm256_loadu_si256(
-                                             reinterpret_cast<const __m256i*>(check + i + 8 * k))));
-                if (vs.g0 && _mm256_movemask_ps(m)) {
-                    const size_t at = size_t(i + 8 * k);
-                    const __m256 ga = _mm256_loadu_ps(vs.g0 + at);
-                    const __m256 gb = _mm256_loadu_ps(vs.g1 + at);
-                    const __m256 g = _mm256_add_ps(ga, _mm256_mul_ps(dyv, _mm256_sub_ps(gb, ga)));
-                    const __m256 c = _mm256_add_ps(
-                        _mm256_mul_ps(_mm256_loadu_ps(vs.deltaX + at), g),
-                        _mm256_mul_ps(_mm256_set1_ps(vs.deltaY), _mm256_sub_ps(b, a)));
-                    const __m256 bound = _mm256_add_ps(_mm256_loadu_ps(vs.deltaXBound + at),
-                                                       _mm256_set1_ps(vs.deltaYBound));
-                    const __m256 settled = _mm256_and_ps(
-                        m, _mm256_cmp_ps(_mm256_and_ps(c, absMask), bound, _CMP_GT_OQ));
-                    // t + 1 where c' > 0: subtracting the all-ones comparison adds one.
-                    const __m256i up = _mm256_sub_epi32(
-                        _mm256_cvttps_epi32(v),
-                        _mm256_castps_si256(_mm256_cmp_ps(c, _mm256_setzero_ps(), _CMP_GT_OQ)));
-                    words[k] = _mm256_castps_si256(_mm256_blendv_ps(
-                        _mm256_castsi256_ps(words[k]), _mm256_castsi256_ps(up), settled));
-                    m = _mm256_andnot_ps(settled, m);
-                }
-                near |= uint32_t(_mm256_movemask_ps(m)) << (8 * k);
+                nearLanes[k] =
+                    _mm256_and_ps(_mm256_cmp_ps(d, limit, _CMP_GT_OQ),
+                                  _mm256_castsi256_ps(_mm256_loadu_si256(
+                                      reinterpret_cast<const __m256i*>(check + i + 8 * k))));
+                near |= uint32_t(_mm256_movemask_ps(nearLanes[k])) << (8 * k);
+            }
+        }
+        // Near-tie lanes settled in the kernel where it can (see VectorSettle), for all 32
+        // values at once: most blocks of a zoom such as 1.5 have some.
+        if (near && vs.g0) {
+            near = 0;
+            for (int k = 0; k < 4; ++k) {
+                const size_t at = size_t(i + 8 * k);
+                const __m256 ga = _mm256_loadu_ps(vs.g0 + at);
+                const __m256 gb = _mm256_loadu_ps(vs.g1 + at);
+                const __m256 g = _mm256_add_ps(ga, _mm256_mul_ps(dyv, _mm256_sub_ps(gb, ga)));
+                const __m256 c = _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(vs.deltaX + at), g),
+                                               _mm256_mul_ps(_mm256_set1_ps(vs.deltaY), steps[k]));
+                const __m256 bound = _mm256_add_ps(_mm256_loadu_ps(vs.deltaXBound + at),
+                                                   _mm256_set1_ps(vs.deltaYBound));
+                const __m256 settled = _mm256_and_ps(
+                    nearLanes[k], _mm256_cmp_ps(_mm256_and_ps(c, absMask), bound, _CMP_GT_OQ));
+                // t + 1 where c' > 0: subtracting the all-ones comparison adds one.
+                const __m256i up = _mm256_sub_epi32(
+                    _mm256_cvttps_epi32(values[k]),
+                    _mm256_castps_si256(_mm256_cmp_ps(c, _mm256_setzero_ps(), _CMP_GT_OQ)));
+                words[k] = _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(words[k]),
+                                                                _mm256_castsi256_ps(up), settled));
+                near |= uint32_t(_mm256_movemask_ps(_mm256_andnot_ps(settled, nearLanes[k])))
+                        << (8 * k);
             }
         }
         // Words 0..7 of each vector to bytes in order: the packs interleave 128-bit lanes,
@@ -528,8 +538,8 @@ __attribute__((target("avx2"))) int verticalRowAvx2(const float* h0, const float
         const __m256i bytes = _mm256_packus_epi16(w01, w23);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
                             _mm256_permutevar8x32_epi32(bytes, order));
-        // The lanes near a tie are written out eight at a time from a table of the set
-        // bits of each mask byte: no branch on how many there are.
+        // The lanes left near a tie are written out eight at a time from a table of the set
+        // bits of each mask byte.
         if (near)
             for (int k = 0; k < 4; ++k) {
                 const uint32_t byte = (near >> (8 * k)) & 0xFF;
