@@ -258,11 +258,11 @@ struct StretchColumns {
 // TieResolver: every value flagged near a tie then has Rq = t + ½ exactly). There
 // R − (t + ½) = δx g + δy d with g = A + dy C and d = B + qx C. The kernel has, in single
 // precision, g' = G0 + dy' (G1 − G0) from the rows of differences G = Q − P (exact
-// integers; |g' − g| < 6e-5) and d' = h1 − h0 (|d' − d| < 9.4e-5 + 510 |δx|), and forms
+// integers; |g' − g| < 6.2e-5) and d' = h1 − h0 (|d' − d| < 9.4e-5 + 510 |δx|), and forms
 // c' = X g' + Y d' with X = δx × 2^40 and Y = δy × 2^40 rounded to single precision. With
 // |δx| ≤ 2^-24 the error of c' against 2^40 (R − (t + ½)) is below (|X| + |Y|) × 2.4e-4 plus
 // 2^-24 |c'|; so where |c'| > (|X| + |Y|) × 2^-11 + 2^-11, R − (t + ½) has the sign of c'
-// and exceeds 2^-51 > |E − R|: the result is t + 1 for c' > 0 and t otherwise. The other
+// and exceeds 2^-52 > |E − R|: the result is t + 1 for c' > 0 and t otherwise. The other
 // flagged values go to TieResolver.
 struct VectorSettle {
     const float* g0 = nullptr; // rows of differences; null: no settling in the kernel
@@ -550,6 +550,9 @@ __attribute__((target("avx2,popcnt"))) int verticalRowAvx2(const float* h0, cons
                 found += __builtin_popcount(byte);
             }
     }
+    // The plain code that follows must not run with the upper vector halves in use, which
+    // slows every scalar floating-point instruction after it.
+    _mm256_zeroupper();
     return found + verticalRowGeneric(h0 + i, h1 + i, dy, check ? check + i : nullptr, out + i,
                                       ties + found, n - i, i);
 }
@@ -832,6 +835,7 @@ __attribute__((target("avx2"))) void halfRowAvx2(const uint8_t* A, const uint8_t
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * size_t(x) + 6),
                          _mm256_extracti128_si256(bytes, 1));
     }
+    _mm256_zeroupper(); // as in verticalRowAvx2
     halfRowGeneric(A, B, out, x, count);
 }
 #endif
