@@ -483,12 +483,19 @@ __attribute__((target("avx2,popcnt"))) int verticalRowAvx2(const float* h0, cons
     const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
     const __m256i lowByte = _mm256_set1_epi32(0xFF);
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    // Locals, so that the stores to out and ties do not force them to be read again.
+    const float* const g0s = vs.g0;
+    const float* const g1s = vs.g1;
+    const float* const deltaX = vs.deltaX;
+    const float* const deltaXBound = vs.deltaXBound;
+    const __m256 deltaY = _mm256_set1_ps(vs.deltaY), deltaYBound = _mm256_set1_ps(vs.deltaYBound);
     int found = 0;
     int i = 0;
     for (; i + 32 <= n; i += 32) {
         __m256i words[4];
         __m256 values[4], steps[4], nearLanes[4];
         uint32_t near = 0;
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             const __m256 a = _mm256_loadu_ps(h0 + i + 8 * k);
             const __m256 b = _mm256_loadu_ps(h1 + i + 8 * k);
@@ -508,17 +515,17 @@ __attribute__((target("avx2,popcnt"))) int verticalRowAvx2(const float* h0, cons
         }
         // Near-tie lanes settled in the kernel where it can (see VectorSettle), for all 32
         // values at once: most blocks of a zoom such as 1.5 have some.
-        if (near && vs.g0) {
+        if (near && g0s) {
             near = 0;
+#pragma GCC unroll 4
             for (int k = 0; k < 4; ++k) {
                 const size_t at = size_t(i + 8 * k);
-                const __m256 ga = _mm256_loadu_ps(vs.g0 + at);
-                const __m256 gb = _mm256_loadu_ps(vs.g1 + at);
+                const __m256 ga = _mm256_loadu_ps(g0s + at);
+                const __m256 gb = _mm256_loadu_ps(g1s + at);
                 const __m256 g = _mm256_add_ps(ga, _mm256_mul_ps(dyv, _mm256_sub_ps(gb, ga)));
-                const __m256 c = _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(vs.deltaX + at), g),
-                                               _mm256_mul_ps(_mm256_set1_ps(vs.deltaY), steps[k]));
-                const __m256 bound = _mm256_add_ps(_mm256_loadu_ps(vs.deltaXBound + at),
-                                                   _mm256_set1_ps(vs.deltaYBound));
+                const __m256 c = _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(deltaX + at), g),
+                                               _mm256_mul_ps(deltaY, steps[k]));
+                const __m256 bound = _mm256_add_ps(_mm256_loadu_ps(deltaXBound + at), deltaYBound);
                 const __m256 settled = _mm256_and_ps(
                     nearLanes[k], _mm256_cmp_ps(_mm256_and_ps(c, absMask), bound, _CMP_GT_OQ));
                 // t + 1 where c' > 0: subtracting the all-ones comparison adds one.
@@ -541,6 +548,7 @@ __attribute__((target("avx2,popcnt"))) int verticalRowAvx2(const float* h0, cons
         // The lanes left near a tie are written out eight at a time from a table of the set
         // bits of each mask byte.
         if (near)
+#pragma GCC unroll 4
             for (int k = 0; k < 4; ++k) {
                 const uint32_t byte = (near >> (8 * k)) & 0xFF;
                 const __m256i at = _mm256_add_epi32(
