@@ -156,7 +156,7 @@ void mirrorRow24(const uint8_t* s, uint8_t* d, int w) {
     std::memcpy(d + 3 * size_t(w - 1), s, 3);
 }
 
-// ----- bilinear stretch -----
+// ----- resampling -----
 
 // The nearest integer, ties to even, limited to 0..255.
 uint8_t roundToByte(double v) {
@@ -217,8 +217,9 @@ bool useAvx2() {
 // |v − R| < 3.9e-5 + 3 × 2^-16 + 7.6e-6 < 9.3e-5, and |v − E| < 9.3e-5 + 1e-15.
 //
 // So wherever v is more than kNearTie = 2^-13 (1.22e-4) away from a half-integer, E lies on
-// the same side of it and rounds to the integer v rounds to. Values closer are recomputed
-// as E (bilinearExtended), unless the arithmetic is known to be exact: when dx and dy are
+// the same side of it and rounds to the integer v rounds to. Values closer are settled by
+// VectorSettle or TieResolver below, and where those cannot tell recomputed as E
+// (bilinearExtended), unless the arithmetic is known to be exact: when dx and dy are
 // multiples of 2^-8 (as for factors 2 and 4), P, Q, h and v are multiples of 2^-16 below 2^8,
 // which single precision holds exactly, so v = R = E and rounding v, ties to even, is final.
 // A destination column whose two source columns are the same one (at the left and right
