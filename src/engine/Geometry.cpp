@@ -1,14 +1,18 @@
 // Geometry of TFastPicture: quarter turns and the left-right mirror at the bitmap's own
-// depth, resampling to a new size (bilinear enlargement, area-average reduction) and
+// depth, resampling to a new size (the routines themselves are in Resample.cpp) and
 // trimming of bitmaps and metafiles.
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 #include "engine/FastPicture.h"
+#include "engine/Resample.h"
 #include "engine/RowDriver.h"
 #include "platform/Canvas.h"
 #include "platform/Exceptions.h"
@@ -20,8 +24,8 @@
 #endif
 
 // The resampling arithmetic must be rounded operation by operation, never fused into a
-// multiply-add, so that it equals plain double-precision arithmetic on every machine: the
-// build compiles the engine with -ffp-contract=off (see src/CMakeLists.txt).
+// multiply-add, so that it equals plain single- and double-precision arithmetic on every
+// machine: the build compiles the engine with -ffp-contract=off (see src/CMakeLists.txt).
 
 namespace {
 
@@ -152,7 +156,7 @@ void mirrorRow24(const uint8_t* s, uint8_t* d, int w) {
     std::memcpy(d + 3 * size_t(w - 1), s, 3);
 }
 
-// ----- bilinear stretch -----
+// ----- resampling -----
 
 // The nearest integer, ties to even, limited to 0..255.
 uint8_t roundToByte(double v) {
@@ -163,10 +167,8 @@ uint8_t roundToByte(double v) {
     return uint8_t(int32_t(r));
 }
 
-// Near a rounding tie the double-precision value is not trusted; the value is then
-// recomputed from the bilinear formula in extended precision, left to right.
-constexpr double kTieMargin = 1e-9;
-
+// The value of the bilinear formula in extended precision, left to right, rounded to the
+// nearest integer, ties to even.
 uint8_t bilinearExtended(int p00, int p10, int p01, int p11, double dx, double dy) {
     const long double ldx = dx, ldy = dy;
     const long double v = (long double)p00 + ldx * (long double)(p10 - p00) +
@@ -182,13 +184,403 @@ uint8_t bilinearExtended(int p00, int p10, int p01, int p11, double dx, double d
     return uint8_t(int32_t(d < 0 ? 0 : d > 255 ? 255 : d));
 }
 
-// Whether a fraction is a multiple of 2^-20. When dx and dy both are, every step of the
-// bilinear formula on 8-bit values is exact in double precision (products keep at most
-// 50 significant bits), so the double value is the exact value and ties are true ties.
-bool shortFraction(double f) {
-    const double scaled = f * 1048576.0;
+// Kernels with an AVX2 version pick it once, at first use; engine::useGenericResampleKernels
+// (Resample.h) makes the tests run the plain versions, which give the same bytes.
+std::atomic<bool> genericKernelsOnly{false};
+
+bool useAvx2() {
+#ifdef PW_X86_64
+    static const bool avx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("popcnt") != 0;
+    }();
+    return avx2 && !genericKernelsOnly.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
+
+// The bilinear value of every destination byte is first computed in single precision:
+// horizontally, h = P + dx × (Q − P) on the two source rows, then vertically,
+// v = h0 + dy × (h1 − h0), which is the bilinear formula regrouped. Call E the formula
+// evaluated in extended precision, whose nearest integer (ties to even) is the result, and R
+// its exact value. R lies in 0..255 and E is within 1e-15 of it.
+//
+// How far v can be from R. With dx', dy' the single-precision copies of dx and dy,
+// |dx' − dx| ≤ 2^-25 and |dy' − dy| ≤ 2^-25 (both lie in 0..1). Every intermediate is below
+// 2^9 in magnitude, so each rounding costs at most half a unit in the last place, 2^-16.
+// Horizontally Q − P is exact; dx' × (Q − P) is off by 255 × 2^-25 for dx' plus 2^-16 for
+// its rounding, and the sum by another 2^-16: |h − h*| ≤ 255 × 2^-25 + 2^-15 < 3.9e-5 for the
+// exact horizontal value h*. Vertically h0 + dy × (h1 − h0) with dy in 0..1 moves at most as
+// far as the larger error of h0 and h1 (3.9e-5); the rounded difference adds 2^-16 × dy,
+// dy' adds 255 × 2^-25, the product's rounding 2^-16 and the sum's 2^-16. In all
+// |v − R| < 3.9e-5 + 3 × 2^-16 + 7.6e-6 < 9.3e-5, and |v − E| < 9.3e-5 + 1e-15.
+//
+// So wherever v is more than kNearTie = 2^-13 (1.22e-4) away from a half-integer, E lies on
+// the same side of it and rounds to the integer v rounds to. Values closer are settled by
+// VectorSettle or TieResolver below, and where those cannot tell recomputed as E
+// (bilinearExtended), unless the arithmetic is known to be exact: when dx and dy are
+// multiples of 2^-8 (as for factors 2 and 4), P, Q, h and v are multiples of 2^-16 below 2^8,
+// which single precision holds exactly, so v = R = E and rounding v, ties to even, is final.
+// A destination column whose two source columns are the same one (at the left and right
+// edges) has h = P exactly whatever dx is, and the same holds for rows.
+constexpr float kNearTie = 0.5f - 1.0f / 8192.0f; // |v − nearest(v)| above this: near a tie
+// Adding 1.5 × 2^23 rounds a float below 2^22 to an integer, ties to even; afterwards a
+// value in 0..255 stands in the low byte of the bit pattern.
+constexpr float kRoundMagicF = 12582912.0f;
+
+bool multipleOf256th(double f) {
+    const double scaled = f * 256.0;
     return scaled == std::floor(scaled);
 }
+
+// The columns of a stretch: per destination pixel the byte offsets of its left and right
+// source pixels and dx in double and single precision; per destination byte whether its
+// value needs the near-tie check (-1) or is exact (0).
+struct StretchColumns {
+    std::vector<int> a, b;
+    std::vector<double> dx;
+    std::vector<float> dxf; // 0 where a = b: the value is P there, whatever dx is
+    std::vector<int32_t> check, checkAll;
+    // For enlargements, per block of eight destination bytes: the source byte offset of
+    // its lowest byte, the offsets of all eight relative to it (always 0..7, since the
+    // source column advances by at most one per destination pixel) and their dx'.
+    std::vector<int> blockBase;
+    std::vector<int32_t> blockRel;
+    std::vector<float> blockDx;
+    // For settling near-tie values inside the vector kernel (see VectorSettle): per
+    // destination byte, -1 where the right source column is the next one (0 at the edges,
+    // where Q − P counts as 0), δx × 2^40 and its error allowance |δx| × 2^29.
+    std::vector<int32_t> neighbour;
+    std::vector<float> deltaX, deltaXBound;
+};
+
+// Settling in the AVX2 kernel, for calls whose positions have small denominators (see
+// TieResolver: every value flagged near a tie then has Rq = t + ½ exactly). There
+// R − (t + ½) = δx g + δy d with g = A + dy C and d = B + qx C. The kernel has, in single
+// precision, g' = G0 + dy' (G1 − G0) from the rows of differences G = Q − P (exact
+// integers; |g' − g| < 6.2e-5) and d' = h1 − h0 (|d' − d| < 9.4e-5 + 510 |δx|), and forms
+// c' = X g' + Y d' with X = δx × 2^40 and Y = δy × 2^40 rounded to single precision. With
+// |δx| ≤ 2^-24 the error of c' against 2^40 (R − (t + ½)) is below (|X| + |Y|) × 2.4e-4 plus
+// 2^-24 |c'|; so where |c'| > (|X| + |Y|) × 2^-11 + 2^-11, R − (t + ½) has the sign of c'
+// and exceeds 2^-52 > |E − R|: the result is t + 1 for c' > 0 and t otherwise. The other
+// flagged values go to TieResolver.
+struct VectorSettle {
+    const float* g0 = nullptr; // rows of differences; null: no settling in the kernel
+    const float* g1 = nullptr;
+    const float* deltaX = nullptr;
+    const float* deltaXBound = nullptr;
+    float deltaY = 0, deltaYBound = 0; // δy × 2^40, |δy| × 2^29 + 2^-11
+};
+
+// Settles values near a rounding tie without extended precision where that is safe.
+//
+// With exact arithmetic the source position of destination column x is
+// fx* = ((2x + 1) W − NW) / (2 NW), so dx = fx − c lies next to qx = mx / (2 NW) for the
+// integer mx = (2x + 1) W − NW − 2 NW c; likewise dy next to qy = my / (2 NH). The bilinear
+// value at (qx, qy), Rq, is a fraction with denominator D = 4 NW NH, and the exact value is
+//     R = Rq + δx (A + dy C) + δy (B + qx C),   δx = dx − qx, δy = dy − qy,
+// with A = p10 − p00, B = p01 − p00, C = p00 + p11 − p10 − p01 (an identity: nothing is
+// dropped). Rq − (t + ½) = N / D for an integer N computed exactly in 64 bits.
+// - N ≠ 0: |Rq − (t + ½)| ≥ 1 / D. When every |δx| and |δy| of the call is so small that
+//   the correction stays below 1 / D − 2^-51, R lies on the side of the tie N says.
+//   When all qx and qy share small denominators dX and dY (zoom factors such as 1.5 or
+//   2.5), no other fraction with denominator dX dY comes within the tie margin, so every
+//   flagged value has N = 0 and N need not be computed.
+// - N = 0 (the usual case: an exact tie moved by the rounding of dx and dy): the sign of
+//   R − (t + ½) is the sign of the correction, computed in double precision; it counts
+//   when the correction exceeds its own rounding error and 2^-51.
+// In both cases E, the extended-precision value the result is defined by, is within 2^-53
+// of R (each of its roundings is below 2^-56, the rounding of dx × dy times |C| ≤ 510 below
+// 2^-55), so it rounds to the same side. When R is the tie exactly and E's steps are exact
+// (C = 0 and one of the two δ terms vanishing as a product by zero), the tie goes to the
+// even integer. Everything else is computed as E.
+struct TieResolver {
+    struct Axis {
+        std::vector<int64_t> m;   // per destination column or row
+        std::vector<double> q, e; // q and δ
+        int64_t scale = 0;        // 2 NW or 2 NH
+        int64_t denominator = 0;  // of all q in lowest terms
+        double maxDelta = 0, maxQ = 1;
+    };
+    Axis xs, ys;
+    int64_t d2;               // 2 NW NH (D / 2)
+    bool atRq = false;        // every value near a tie has Rq = t + ½ exactly
+    bool byNumerator = false; // N ≠ 0 decides alone
+
+    // δ = value − m / scale, accurately: value × scale is split into two exact products.
+    static double offset(double value, int64_t m, int64_t scale) {
+        const double split = 134217729.0 * value; // 2^27 + 1
+        const double hi = split - (split - value), lo = value - hi;
+        const double s = double(scale);
+        return ((hi * s - double(m)) + lo * s) / s;
+    }
+
+    // The positions (k + 0.5) × size / target − 0.5 of an axis, as the stretch computes them.
+    static Axis axis(int size, int target) {
+        Axis ax;
+        ax.scale = 2 * int64_t(target);
+        const double scale = double(size) / target;
+        int64_t g = ax.scale;
+        for (int k = 0; k < target; ++k) {
+            const double f = (k + 0.5) * scale - 0.5;
+            const double c = std::floor(f);
+            const int64_t m = (2 * int64_t(k) + 1) * size - target - ax.scale * int64_t(c);
+            ax.m.push_back(m);
+            ax.q.push_back(double(m) / double(ax.scale));
+            ax.e.push_back(offset(f - c, m, ax.scale));
+            ax.maxDelta = std::max(ax.maxDelta, std::fabs(ax.e.back()));
+            ax.maxQ = std::max(ax.maxQ, std::fabs(ax.q.back()));
+            g = std::gcd(g, m < 0 ? -m : m);
+        }
+        ax.denominator = ax.scale / g;
+        return ax;
+    }
+
+    TieResolver(int w, int h, int NW, int NH)
+        : xs(axis(w, NW)), ys(axis(h, NH)), d2(2 * int64_t(NW) * NH) {
+        // |A + dy C| ≤ 765 and |B + qx C| ≤ 255 + 510 max |qx|: the largest |R − Rq|.
+        const double correction = (xs.maxDelta * 765 + ys.maxDelta * (255 + 510 * xs.maxQ)) * 1.001;
+        // A value is flagged within 2^-13 of t + ½ and lies within 9.3e-5 of R; a fraction
+        // with denominator dX dY other than t + ½ is at least 1 / (2 dX dY) away from it.
+        const double dxy = double(xs.denominator) * double(ys.denominator);
+        atRq = 0.99 / (2 * dxy) > 0x1p-13 + 9.3e-5 + correction;
+        // Otherwise Rq and the tie differ by at least 1 / D when they differ.
+        byNumerator = 0.999 / (2.0 * double(d2)) > correction + 0x1p-51;
+    }
+
+    // The result for a value v (single precision) near the tie t + ½ at destination
+    // column x and row y, or −1 when only the extended-precision value can tell.
+    int settle(size_t x, int y, int p00, int p10, int p01, int p11, double dy, float v) const {
+        const int t = int(v); // v is within 2^-13 of t + ½ and t ≥ 0: truncation is floor
+        const int A = p10 - p00, B = p01 - p00, C = p00 + p11 - p10 - p01;
+        if (!atRq) {
+            const int64_t mx = xs.m[x], my = ys.m[size_t(y)];
+            const int64_t N = int64_t(p00) * 2 * d2 + mx * A * ys.scale + my * B * xs.scale +
+                              mx * my * C - (2 * int64_t(t) + 1) * d2;
+            if (N != 0) return byNumerator ? (N > 0 ? t + 1 : t) : -1;
+        }
+        const double ex = xs.e[x], ey = ys.e[size_t(y)];
+        const double sum =
+            ex * (double(A) + dy * double(C)) + ey * (double(B) + xs.q[x] * double(C));
+        const double error = (std::fabs(ex) + std::fabs(ey)) * 0x1p-39 + 0x1p-51;
+        // Which side is a coin toss: no branch on it.
+        if (std::fabs(sum) > error) return t + int(sum > 0);
+        if (C == 0 && ((A == 0 && (B == 0 || ey == 0)) || (B == 0 && (A == 0 || ex == 0))))
+            return t % 2 == 0 ? t : t + 1;
+        return -1;
+    }
+};
+
+uint8_t floatLowByte(float s) {
+    uint32_t bits;
+    std::memcpy(&bits, &s, 4);
+    return uint8_t(bits);
+}
+
+// h[3x + c] := P + dx' × (Q − P) for the source bytes P, Q of column x. p receives the
+// row as floats and needs 3 × width + 1 entries; h needs 3 × NewWidth + 1 (each pixel is
+// written four floats wide, the fourth overwritten by the next pixel).
+void horizontalRowGeneric(const uint8_t* row, int width, const StretchColumns& cols, float* p,
+                          float* h) {
+    const int n = 3 * width;
+    for (int j = 0; j < n; ++j)
+        p[j] = row[j];
+    p[n] = 0;
+    typedef float v4f __attribute__((vector_size(16)));
+    const int nw = int(cols.dxf.size());
+    const int* a = cols.a.data();
+    const int* b = cols.b.data();
+    const float* dxf = cols.dxf.data();
+    for (int x = 0; x < nw; ++x) {
+        v4f pa, pb;
+        std::memcpy(&pa, p + a[x], sizeof pa);
+        std::memcpy(&pb, p + b[x], sizeof pb);
+        const v4f v = pa + dxf[x] * (pb - pa);
+        std::memcpy(h + 3 * x, &v, sizeof v);
+    }
+}
+
+#ifdef PW_X86_64
+// The same values eight bytes at a time, from the blocks of an enlargement: each block
+// picks its P values from the eight source bytes at its base and its Q values from the
+// eight three bytes further on. Where a = b, dx' is 0 and Q does not matter. p needs
+// 3 × width + 11 entries, h a multiple of eight at least 3 × NewWidth.
+__attribute__((target("avx2"))) void horizontalRowAvx2(const uint8_t* row, int width,
+                                                       const StretchColumns& cols, float* p,
+                                                       float* h, float* g) {
+    const int n = 3 * width;
+    for (int j = 0; j < n; ++j)
+        p[j] = row[j];
+    for (int j = n; j < n + 11; ++j)
+        p[j] = 0;
+    const size_t blocks = cols.blockBase.size();
+    const int* base = cols.blockBase.data();
+    const int32_t* rel = cols.blockRel.data();
+    const float* dxv = cols.blockDx.data();
+    for (size_t k = 0; k < blocks; ++k) {
+        const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rel + 8 * k));
+        const __m256 pa = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + base[k]), r);
+        const __m256 pb = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + base[k] + 3), r);
+        const __m256 d = _mm256_loadu_ps(dxv + 8 * k);
+        const __m256 diff = _mm256_sub_ps(pb, pa);
+        _mm256_storeu_ps(h + 8 * k, _mm256_add_ps(pa, _mm256_mul_ps(d, diff)));
+        if (g) {
+            const __m256 keep = _mm256_castsi256_ps(_mm256_loadu_si256(
+                reinterpret_cast<const __m256i*>(cols.neighbour.data() + 8 * k)));
+            _mm256_storeu_ps(g + 8 * k, _mm256_and_ps(diff, keep));
+        }
+    }
+}
+#endif
+
+// g, when given, receives Q − P per destination byte (0 at the edges); only the AVX2
+// kernels use it.
+void horizontalRow(const uint8_t* row, int width, const StretchColumns& cols, float* p, float* h,
+                   float* g) {
+#ifdef PW_X86_64
+    if (!cols.blockBase.empty() && useAvx2()) return horizontalRowAvx2(row, width, cols, p, h, g);
+#endif
+    (void)g;
+    horizontalRowGeneric(row, width, cols, p, h);
+}
+
+// out[i] := nearest(h0[i] + dy' × (h1[i] − h0[i])), ties to even, for i in [0, n). With check
+// given, the indices i where check[i] is set and the value lies within kNearTie of a
+// half-integer are listed in ties, in increasing order; returns their number.
+int verticalRowGeneric(const float* h0, const float* h1, float dy, const int32_t* check,
+                       uint8_t* out, int* ties, int n, int base = 0) {
+    int found = 0;
+    for (int i = 0; i < n; ++i) {
+        const float v = h0[i] + dy * (h1[i] - h0[i]);
+        const float s = v + kRoundMagicF;
+        out[i] = floatLowByte(s);
+        if (check && check[i] && std::fabs(v - (s - kRoundMagicF)) > kNearTie)
+            ties[found++] = base + i;
+    }
+    return found;
+}
+
+#ifdef PW_X86_64
+// For each byte value, the positions of its set bits, lowest first.
+constexpr std::array<std::array<int32_t, 8>, 256> kSetBits = [] {
+    std::array<std::array<int32_t, 8>, 256> table{};
+    for (int m = 0; m < 256; ++m) {
+        int k = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            if (m & (1 << bit)) table[size_t(m)][size_t(k++)] = bit;
+    }
+    return table;
+}();
+
+// The same operations on eight floats at a time, 32 values per step. ties needs room for
+// seven entries beyond the last one found.
+__attribute__((target("avx2,popcnt"))) int verticalRowAvx2(const float* h0, const float* h1,
+                                                           float dy, const int32_t* check,
+                                                           const VectorSettle& vs, uint8_t* out,
+                                                           int* ties, int n) {
+    const __m256 dyv = _mm256_set1_ps(dy), magic = _mm256_set1_ps(kRoundMagicF);
+    const __m256 limit = _mm256_set1_ps(kNearTie);
+    const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const __m256i lowByte = _mm256_set1_epi32(0xFF);
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    // Locals, so that the stores to out and ties do not force them to be read again.
+    const float* const g0s = vs.g0;
+    const float* const g1s = vs.g1;
+    const float* const deltaX = vs.deltaX;
+    const float* const deltaXBound = vs.deltaXBound;
+    const __m256 deltaY = _mm256_set1_ps(vs.deltaY), deltaYBound = _mm256_set1_ps(vs.deltaYBound);
+    int found = 0;
+    int i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i words[4];
+        __m256 values[4], steps[4], nearLanes[4];
+        uint32_t near = 0;
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) {
+            const __m256 a = _mm256_loadu_ps(h0 + i + 8 * k);
+            const __m256 b = _mm256_loadu_ps(h1 + i + 8 * k);
+            steps[k] = _mm256_sub_ps(b, a);
+            const __m256 v = _mm256_add_ps(a, _mm256_mul_ps(dyv, steps[k]));
+            const __m256 s = _mm256_add_ps(v, magic);
+            values[k] = v;
+            words[k] = _mm256_and_si256(_mm256_castps_si256(s), lowByte);
+            if (check) {
+                const __m256 d = _mm256_and_ps(_mm256_sub_ps(v, _mm256_sub_ps(s, magic)), absMask);
+                nearLanes[k] =
+                    _mm256_and_ps(_mm256_cmp_ps(d, limit, _CMP_GT_OQ),
+                                  _mm256_castsi256_ps(_mm256_loadu_si256(
+                                      reinterpret_cast<const __m256i*>(check + i + 8 * k))));
+                near |= uint32_t(_mm256_movemask_ps(nearLanes[k])) << (8 * k);
+            }
+        }
+        // Near-tie lanes settled in the kernel where it can (see VectorSettle), for all 32
+        // values at once: most blocks of a zoom such as 1.5 have some.
+        if (near && g0s) {
+            near = 0;
+#pragma GCC unroll 4
+            for (int k = 0; k < 4; ++k) {
+                const size_t at = size_t(i + 8 * k);
+                const __m256 ga = _mm256_loadu_ps(g0s + at);
+                const __m256 gb = _mm256_loadu_ps(g1s + at);
+                const __m256 g = _mm256_add_ps(ga, _mm256_mul_ps(dyv, _mm256_sub_ps(gb, ga)));
+                const __m256 c = _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(deltaX + at), g),
+                                               _mm256_mul_ps(deltaY, steps[k]));
+                const __m256 bound = _mm256_add_ps(_mm256_loadu_ps(deltaXBound + at), deltaYBound);
+                const __m256 settled = _mm256_and_ps(
+                    nearLanes[k], _mm256_cmp_ps(_mm256_and_ps(c, absMask), bound, _CMP_GT_OQ));
+                // t + 1 where c' > 0: subtracting the all-ones comparison adds one.
+                const __m256i up = _mm256_sub_epi32(
+                    _mm256_cvttps_epi32(values[k]),
+                    _mm256_castps_si256(_mm256_cmp_ps(c, _mm256_setzero_ps(), _CMP_GT_OQ)));
+                words[k] = _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(words[k]),
+                                                                _mm256_castsi256_ps(up), settled));
+                near |= uint32_t(_mm256_movemask_ps(_mm256_andnot_ps(settled, nearLanes[k])))
+                        << (8 * k);
+            }
+        }
+        // Words 0..7 of each vector to bytes in order: the packs interleave 128-bit lanes,
+        // the final permutation puts the four-byte groups back in sequence.
+        const __m256i w01 = _mm256_packus_epi32(words[0], words[1]);
+        const __m256i w23 = _mm256_packus_epi32(words[2], words[3]);
+        const __m256i bytes = _mm256_packus_epi16(w01, w23);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                            _mm256_permutevar8x32_epi32(bytes, order));
+        // The lanes left near a tie are written out eight at a time from a table of the set
+        // bits of each mask byte.
+        if (near)
+#pragma GCC unroll 4
+            for (int k = 0; k < 4; ++k) {
+                const uint32_t byte = (near >> (8 * k)) & 0xFF;
+                const __m256i at = _mm256_add_epi32(
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kSetBits[byte].data())),
+                    _mm256_set1_epi32(i + 8 * k));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(ties + found), at);
+                found += __builtin_popcount(byte);
+            }
+    }
+    // The plain code that follows must not run with the upper vector halves in use, which
+    // slows every scalar floating-point instruction after it.
+    _mm256_zeroupper();
+    return found + verticalRowGeneric(h0 + i, h1 + i, dy, check ? check + i : nullptr, out + i,
+                                      ties + found, n - i, i);
+}
+#endif
+
+int verticalRow(const float* h0, const float* h1, float dy, const int32_t* check,
+                const VectorSettle& vs, uint8_t* out, int* ties, int n) {
+#ifdef PW_X86_64
+    if (useAvx2()) return verticalRowAvx2(h0, h1, dy, check, vs, out, ties, n);
+#endif
+    (void)vs;
+    return verticalRowGeneric(h0, h1, dy, check, out, ties, n);
+}
+
+// ----- area average -----
+
+// Near a rounding tie a double-precision quotient is not trusted; it is then recomputed
+// as an exact division.
+constexpr double kTieMargin = 1e-9;
 
 // Adding and removing 1.5 × 2^52 rounds a double below 2^51 to an integer, ties to even;
 // after the addition alone, a value in 0..255 stands in the low byte of the bit pattern.
@@ -315,24 +707,6 @@ RoundRowFn roundRowForCpu() {
     return roundRowGeneric;
 }
 
-struct StretchColumns {
-    std::vector<int> a, b; // byte offsets of the left and right source pixels
-    std::vector<double> dx;
-    std::vector<uint8_t> exact; // dx is a short fraction
-};
-
-// One source row interpolated horizontally at every destination column, per channel.
-void interpolateRow(const uint8_t* row, const StretchColumns& cols, double* out) {
-    const size_t n = cols.dx.size();
-    for (size_t x = 0; x < n; ++x) {
-        const uint8_t* pa = row + cols.a[x];
-        const uint8_t* pb = row + cols.b[x];
-        const double dx = cols.dx[x];
-        for (int c = 0; c < 3; ++c)
-            out[3 * x + c] = pa[c] + dx * (double(pb[c]) - double(pa[c]));
-    }
-}
-
 // A bitmap as 24 bits per pixel, reading the source in place when it already is.
 struct Source24 {
     Bitmap copy;
@@ -345,8 +719,6 @@ struct Source24 {
         }
     }
 };
-
-// ----- area average -----
 
 // nearest(sum / area) limited to 0..255, as roundToByte(sum / area) computes it. The sum is
 // multiplied by the reciprocal instead: that product differs from the rounded quotient by a
@@ -404,6 +776,88 @@ Coverage coverage(int sourceSize, int targetSize, double scale) {
         }
     }
     return cov;
+}
+
+// ----- reduction to exactly half -----
+//
+// When the picture halves on both axes, each destination value sums its two-by-two block
+// p00 p01 / p10 p11 (p01 to the right, p10 below) as p00 + w p01 + w' p10 + (w w') p11,
+// where the first column and row of a block weigh exactly 1 and the second ones w, w' =
+// (2k + 2 − 0.000001) − (2k + 1), just below 1 (1 − 1e-6 up to the rounding of 2k + 2 −
+// 0.000001, which varies with k). The area is exactly 4. With T = p00 + p01 + p10 + p11 the
+// double-precision sum s lies in (T − 0.0016, T], and s = T only when p01 = p10 = p11 = 0:
+// the shortfall is at least 1e-6 × (the non-zero weighted values) minus rounding errors of
+// order 2^-42. So s / 4 rounds to the integer T / 4 rounds to when its fraction is not
+// one half; at one half s / 4 is just below the tie and rounds down, except for the exact
+// tie of a lone p00, which goes to the even neighbour:
+//     result = (T + 1) div 4, plus 1 when p01 = p10 = p11 = 0 and p00 mod 8 = 6.
+// The resampling tests check this rule against the double-precision sum for every weight a
+// picture of the largest allowed size can have.
+
+uint8_t halfValue(int p00, int p01, int p10, int p11) {
+    const int r = (p00 + p01 + p10 + p11 + 1) >> 2;
+    return uint8_t((p01 | p10 | p11) == 0 && (p00 & 7) == 6 ? r + 1 : r);
+}
+
+// Destination pixels [from, count) of a row from source rows A (upper) and B (lower).
+void halfRowGeneric(const uint8_t* A, const uint8_t* B, uint8_t* out, int from, int count) {
+    for (int x = from; x < count; ++x)
+        for (int c = 0; c < 3; ++c) {
+            const size_t i = 6 * size_t(x) + size_t(c);
+            out[3 * x + c] = halfValue(A[i], A[i + 3], B[i], B[i + 3]);
+        }
+}
+
+#ifdef PW_X86_64
+// Four destination pixels per step. Each 128-bit lane takes twelve source bytes of a row
+// (two blocks), reorders them so that the two values of a block row stand side by side and
+// adds the pairs into sixteen-bit words; the lone-p00 case is found on the same words.
+__attribute__((target("avx2"))) void halfRowAvx2(const uint8_t* A, const uint8_t* B, uint8_t* out,
+                                                 int count) {
+    const __m256i spread = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
+    const __m256i pairs = _mm256_setr_epi8(0, 3, 1, 4, 2, 5, 6, 9, 7, 10, 8, 11, -1, -1, -1, -1, 0,
+                                           3, 1, 4, 2, 5, 6, 9, 7, 10, 8, 11, -1, -1, -1, -1);
+    const __m256i ones = _mm256_set1_epi8(1);
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i loneMask = _mm256_set1_epi16(int16_t(0xFF07));
+    const __m256i six = _mm256_set1_epi16(6);
+    const __m256i zero = _mm256_setzero_si256();
+    int x = 0;
+    // A step reads 32 source bytes from 6x and writes 14 bytes from 3x.
+    for (; 6 * x + 32 <= 6 * count; x += 4) {
+        const __m256i a = _mm256_shuffle_epi8(
+            _mm256_permutevar8x32_epi32(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(A + 6 * size_t(x))), spread),
+            pairs);
+        const __m256i b = _mm256_shuffle_epi8(
+            _mm256_permutevar8x32_epi32(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(B + 6 * size_t(x))), spread),
+            pairs);
+        const __m256i total =
+            _mm256_add_epi16(_mm256_maddubs_epi16(a, ones), _mm256_maddubs_epi16(b, ones));
+        const __m256i rounded = _mm256_srli_epi16(_mm256_add_epi16(total, one), 2);
+        const __m256i lone = _mm256_and_si256(
+            _mm256_cmpeq_epi16(_mm256_and_si256(a, loneMask), six), _mm256_cmpeq_epi16(b, zero));
+        const __m256i bytes = _mm256_packus_epi16(_mm256_sub_epi16(rounded, lone), zero);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * size_t(x)),
+                         _mm256_castsi256_si128(bytes));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * size_t(x) + 6),
+                         _mm256_extracti128_si256(bytes, 1));
+    }
+    _mm256_zeroupper(); // as in verticalRowAvx2
+    halfRowGeneric(A, B, out, x, count);
+}
+#endif
+
+// Whether an axis's coverage is the one of an exact halving: cell k starts at 2k with
+// weight 1 and covers two cells.
+bool halvingCoverage(const Coverage& c, int sourceSize) {
+    if (sourceSize != 2 * int(c.first.size())) return false;
+    for (size_t k = 0; k < c.first.size(); ++k)
+        if (c.first[k] != int(2 * k) || c.count[k] != 2 || c.weight[c.offset[k]] != 1.0 ||
+            !(c.weight[c.offset[k] + 1] < 1.0 && c.weight[c.offset[k] + 1] > 0.99999))
+            return false;
+    return true;
 }
 
 // Switches the control's AutoSize and Stretch off for its lifetime and gives them back
@@ -469,33 +923,79 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
     Bitmap result(NewWidth, NewHeight, pf24bit);
     const double sx = double(w) / NewWidth, sy = double(h) / NewHeight;
 
+    // The weights and source columns of every destination column, computed once.
+    const size_t n = size_t(3) * size_t(NewWidth);
     StretchColumns cols;
     cols.a.resize(size_t(NewWidth));
     cols.b.resize(size_t(NewWidth));
     cols.dx.resize(size_t(NewWidth));
-    cols.exact.resize(size_t(NewWidth));
+    cols.dxf.resize(size_t(NewWidth));
+    cols.check.resize(n);
+    cols.checkAll.assign(n, -1);
+    bool anyInexactColumn = false;
     for (int x = 0; x < NewWidth; ++x) {
         const double fx = (x + 0.5) * sx - 0.5;
         const double c = std::floor(fx);
         const int ci = int(c);
-        cols.dx[size_t(x)] = fx - c;
-        cols.exact[size_t(x)] = shortFraction(fx - c);
-        cols.a[size_t(x)] = 3 * (ci < 0 ? 0 : ci);
-        cols.b[size_t(x)] = 3 * (ci + 1 > w - 1 ? w - 1 : ci + 1);
+        const int a = ci < 0 ? 0 : ci, b = ci + 1 > w - 1 ? w - 1 : ci + 1;
+        const double dx = fx - c;
+        cols.dx[size_t(x)] = dx;
+        cols.dxf[size_t(x)] = a == b ? 0.0f : float(dx);
+        cols.a[size_t(x)] = 3 * a;
+        cols.b[size_t(x)] = 3 * b;
+        const bool exact = a == b || multipleOf256th(dx);
+        anyInexactColumn |= !exact;
+        for (int k = 0; k < 3; ++k)
+            cols.check[3 * size_t(x) + size_t(k)] = exact ? 0 : -1;
+    }
+    const size_t blocks = (n + 7) / 8;
+    if (NewWidth >= w) {
+        cols.blockBase.resize(blocks);
+        cols.blockRel.assign(8 * blocks, 0);
+        cols.blockDx.assign(8 * blocks, 0.0f);
+        const auto offset = [&](size_t i) { return cols.a[i / 3] + int(i % 3); };
+        for (size_t k = 0; k < blocks && !cols.blockBase.empty(); ++k) {
+            const size_t i0 = 8 * k, i1 = std::min(n, i0 + 8);
+            int lowest = offset(i0);
+            for (size_t i = i0; i < i1; ++i)
+                lowest = std::min(lowest, offset(i));
+            cols.blockBase[k] = lowest;
+            for (size_t i = i0; i < i1; ++i) {
+                const size_t x = i / 3;
+                cols.blockRel[i] = offset(i) - lowest;
+                cols.blockDx[i] = cols.dxf[x];
+                if (cols.blockRel[i] > 7 || (cols.b[x] != cols.a[x] + 3 && cols.dxf[x] != 0.0f)) {
+                    cols.blockBase.clear(); // not the shape of an enlargement after all
+                    break;
+                }
+            }
+        }
     }
     const std::vector<const uint8_t*> rows = rowTable(src);
-    const size_t n = size_t(3) * size_t(NewWidth);
-    // Per byte of a destination row: all ones where dx is not a short fraction, so that masks
-    // combine without branches.
-    std::vector<int64_t> inexactMask(n), allInexact(n, -1);
-    for (size_t i = 0; i < n; ++i)
-        inexactMask[i] = cols.exact[i / 3] ? 0 : -1;
-    static const RoundRowFn roundRow = roundRowForCpu();
+    const TieResolver resolver(w, h, NewWidth, NewHeight);
+    const bool settleInKernel =
+        !cols.blockBase.empty() && useAvx2() && resolver.atRq && resolver.xs.maxDelta <= 0x1p-24;
+    if (settleInKernel) {
+        cols.neighbour.assign(8 * blocks, 0);
+        cols.deltaX.assign(8 * blocks, 0.0f);
+        cols.deltaXBound.assign(8 * blocks, 0.0f);
+        for (size_t i = 0; i < n; ++i) {
+            const size_t x = i / 3;
+            const double e = resolver.xs.e[x];
+            cols.neighbour[i] = cols.b[x] == cols.a[x] + 3 ? -1 : 0;
+            cols.deltaX[i] = float(e * 0x1p40);
+            cols.deltaXBound[i] = float(std::fabs(e) * 0x1p29 * (1 + 0x1p-20));
+        }
+    }
 
     engine::forEachRowRange(NewHeight, [&](int y0, int y1) {
-        // Horizontally interpolated upper and lower source rows, kept while they serve.
-        std::vector<double> upper(n), lower(n);
-        std::vector<int> ties(n);
+        // Horizontally interpolated upper and lower source rows, kept while they serve, and
+        // their differences Q − P when the kernel settles ties.
+        const size_t gSize = settleInKernel ? 8 * blocks + 1 : 0;
+        std::vector<float> upper(8 * blocks + 1), lower(8 * blocks + 1), line(3 * size_t(w) + 11);
+        std::vector<float> upperG(gSize), lowerG(gSize);
+        float* const noG = nullptr;
+        std::vector<int> ties(n + 8);
         int upperRow = -1, lowerRow = -1;
         for (int y = y0; y < y1; ++y) {
             const double fy = (y + 0.5) * sy - 0.5;
@@ -505,34 +1005,54 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
             const int ra = ri < 0 ? 0 : ri;
             const int rb = ri + 1 > h - 1 ? h - 1 : ri + 1;
             if (ra != upperRow) {
-                if (ra == lowerRow)
-                    std::swap(upper, lower), std::swap(upperRow, lowerRow);
-                else
-                    interpolateRow(rows[size_t(ra)], cols, upper.data()), upperRow = ra;
+                if (ra == lowerRow) {
+                    std::swap(upper, lower);
+                    std::swap(upperG, lowerG);
+                    std::swap(upperRow, lowerRow);
+                } else {
+                    horizontalRow(rows[size_t(ra)], w, cols, line.data(), upper.data(),
+                                  settleInKernel ? upperG.data() : noG);
+                    upperRow = ra;
+                }
             }
             if (rb != lowerRow) {
-                if (rb == upperRow)
+                if (rb == upperRow) {
                     lower = upper;
-                else
-                    interpolateRow(rows[size_t(rb)], cols, lower.data());
+                    lowerG = upperG;
+                } else
+                    horizontalRow(rows[size_t(rb)], w, cols, line.data(), lower.data(),
+                                  settleInKernel ? lowerG.data() : noG);
                 lowerRow = rb;
             }
             uint8_t* out = result.scanLine(y);
-            const double* h0 = upper.data();
-            const double* h1 = lower.data();
-            // h0 + dy × (h1 − h0) equals the bilinear formula and differs from its
-            // extended-precision evaluation by far less than the tie margin. Where dx and dy
-            // are short fractions the value is exact and its rounding (ties to even) final;
-            // elsewhere a value near a tie is recomputed in extended precision below.
-            const int64_t* inexact = shortFraction(dy) ? inexactMask.data() : allInexact.data();
-            const int found = roundRow(h0, h1, dy, inexact, out, ties.data(), int(n));
+            const bool exactRow = ra == rb || multipleOf256th(dy);
+            const int32_t* check = !exactRow          ? cols.checkAll.data()
+                                   : anyInexactColumn ? cols.check.data()
+                                                      : nullptr;
+            VectorSettle vs;
+            if (settleInKernel) {
+                const double e = resolver.ys.e[size_t(y)];
+                vs.g0 = upperG.data();
+                vs.g1 = lowerG.data();
+                vs.deltaX = cols.deltaX.data();
+                vs.deltaXBound = cols.deltaXBound.data();
+                vs.deltaY = float(e * 0x1p40);
+                vs.deltaYBound = float((std::fabs(e) * 0x1p29 + 0x1p-11) * (1 + 0x1p-20));
+            }
+            const int found = verticalRow(upper.data(), lower.data(), float(dy), check, vs, out,
+                                          ties.data(), int(n));
+            if (found == 0) continue;
             const uint8_t* A = rows[size_t(ra)];
             const uint8_t* B = rows[size_t(rb)];
+            const float dyf = float(dy);
             for (int t = 0; t < found; ++t) {
                 const size_t i = size_t(ties[size_t(t)]);
-                const size_t x = i / 3, c = i % 3;
-                const int a = cols.a[x] + int(c), b = cols.b[x] + int(c);
-                out[i] = bilinearExtended(A[a], A[b], B[a], B[b], cols.dx[x], dy);
+                const size_t x = i / 3, k = i % 3;
+                const int a = cols.a[x] + int(k), b = cols.b[x] + int(k);
+                const float v = upper[i] + dyf * (lower[i] - upper[i]);
+                const int settled = resolver.settle(x, y, A[a], A[b], B[a], B[b], dy, v);
+                out[i] = settled >= 0 ? uint8_t(settled)
+                                      : bilinearExtended(A[a], A[b], B[a], B[b], cols.dx[x], dy);
             }
         }
     });
@@ -553,6 +1073,24 @@ Bitmap AreaAverageShrink(const Bitmap& Source, int NewWidth, int NewHeight) {
     const Coverage cx = coverage(w, NewWidth, sx);
     const Coverage cy = coverage(h, NewHeight, sy);
     const std::vector<const uint8_t*> rows = rowTable(src);
+
+    if (area == 4.0f && halvingCoverage(cx, w) && halvingCoverage(cy, h)) {
+        engine::forEachRowRange(NewHeight, [&](int y0, int y1) {
+            for (int y = y0; y < y1; ++y) {
+                const uint8_t* A = rows[2 * size_t(y)];
+                const uint8_t* B = rows[2 * size_t(y) + 1];
+                uint8_t* out = result.scanLine(y);
+#ifdef PW_X86_64
+                if (useAvx2()) {
+                    halfRowAvx2(A, B, out, NewWidth);
+                    continue;
+                }
+#endif
+                halfRowGeneric(A, B, out, 0, NewWidth);
+            }
+        });
+        return result;
+    }
 
     // Where every destination pixel covers exactly two columns and two rows (a reduction to
     // about half), the sums are unrolled; the terms and their order are those of the
@@ -830,3 +1368,11 @@ void TFastPicture::Trimming(const TRect& CropRect, bool PictureCoordinates) {
     }
     announcement.finish();
 }
+
+namespace engine {
+
+void useGenericResampleKernels(bool generic) {
+    genericKernelsOnly.store(generic, std::memory_order_relaxed);
+}
+
+} // namespace engine
