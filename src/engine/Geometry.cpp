@@ -920,7 +920,8 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
     const Source24 s24(Source);
     const Bitmap& src = *s24.bmp;
     const int w = src.width(), h = src.height();
-    Bitmap result(NewWidth, NewHeight, pf24bit);
+    // Every pixel of the result is computed below.
+    Bitmap result(NewWidth, NewHeight, pf24bit, Bitmap::Uninitialised::Pixels);
     const double sx = double(w) / NewWidth, sy = double(h) / NewHeight;
 
     // The weights and source columns of every destination column, computed once.
@@ -1065,7 +1066,8 @@ Bitmap AreaAverageShrink(const Bitmap& Source, int NewWidth, int NewHeight) {
     const Source24 s24(Source);
     const Bitmap& src = *s24.bmp;
     const int w = src.width(), h = src.height();
-    Bitmap result(NewWidth, NewHeight, pf24bit);
+    // Every pixel of the result is computed below.
+    Bitmap result(NewWidth, NewHeight, pf24bit, Bitmap::Uninitialised::Pixels);
     const double sx = double(w) / NewWidth, sy = double(h) / NewHeight;
     const float area = float(double(int64_t(w) * h) / NewWidth / NewHeight);
     const double areaD = area;
