@@ -376,6 +376,26 @@ PW_ROW_KERNEL void medianInteriorRow(const Bitmap& src, uint8_t* out, int y, uin
     }
 }
 
+// The end of a vector kernel's row: the columns from x0 to the last interior one each by
+// itself, from the sorted columns in s, then the pixels the kernel left to the general
+// rule.
+void finishMedianRow(const Bitmap& src, uint8_t* out, int y, uint32_t threshold, int x0,
+                     const MedianRow& above, const MedianRow& centre, const MedianRow& below,
+                     const MedianScratch& s) {
+    const int w = src.width();
+    const uint16_t *lo = s.lo.data(), *mi = s.mi.data(), *hi = s.hi.data();
+    for (int x = x0; x < w - 1; ++x) {
+        const uint16_t maxLo = max16(max16(lo[x - 1], lo[x]), lo[x + 1]);
+        const uint16_t medMi = med3(mi[x - 1], mi[x], mi[x + 1]);
+        const uint16_t minHi = min16(min16(hi[x - 1], hi[x]), hi[x + 1]);
+        const uint32_t m = med3(maxLo, medMi, minHi), kc = centre.key[size_t(x)];
+        const uint32_t dist = kc > m ? kc - m : m - kc;
+        if (dist >= threshold) replaceByMedian(src, out, x, y, threshold, m, above, centre, below);
+    }
+    for (int x : s.general)
+        medianPixelGeneral(src, out, x, y, threshold);
+}
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #define PW_MEDIAN_AVX2 1
 
@@ -550,16 +570,7 @@ medianInteriorRowAvx2(const Bitmap& src, uint8_t* out, int y, uint32_t threshold
     // Plain code follows: leave the wide registers' upper halves clean, so that it does
     // not pay for their state.
     _mm256_zeroupper();
-    for (int x = vectorEnd; x < w - 1; ++x) {
-        const uint16_t maxLo = max16(max16(lo[x - 1], lo[x]), lo[x + 1]);
-        const uint16_t medMi = med3(mi[x - 1], mi[x], mi[x + 1]);
-        const uint16_t minHi = min16(min16(hi[x - 1], hi[x]), hi[x + 1]);
-        const uint32_t m = med3(maxLo, medMi, minHi), kc = key[1][x];
-        const uint32_t dist = kc > m ? kc - m : m - kc;
-        if (dist >= threshold) replaceByMedian(src, out, x, y, threshold, m, above, centre, below);
-    }
-    for (int x : s.general)
-        medianPixelGeneral(src, out, x, y, threshold);
+    finishMedianRow(src, out, y, threshold, vectorEnd, above, centre, below, s);
 }
 
 // Byte permutes for 32 pixels on AVX-512: from 96 bytes of pixels (two registers) to
@@ -723,16 +734,7 @@ PW_AVX512 void medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, u
     // Plain code follows: leave the wide registers' upper halves clean, so that it does
     // not pay for their state.
     _mm256_zeroupper();
-    for (int x = vectorEnd; x < w - 1; ++x) {
-        const uint16_t maxLo = max16(max16(lo[x - 1], lo[x]), lo[x + 1]);
-        const uint16_t medMi = med3(mi[x - 1], mi[x], mi[x + 1]);
-        const uint16_t minHi = min16(min16(hi[x - 1], hi[x]), hi[x + 1]);
-        const uint32_t m = med3(maxLo, medMi, minHi), kc = key[1][x];
-        const uint32_t dist = kc > m ? kc - m : m - kc;
-        if (dist >= threshold) replaceByMedian(src, out, x, y, threshold, m, above, centre, below);
-    }
-    for (int x : s.general)
-        medianPixelGeneral(src, out, x, y, threshold);
+    finishMedianRow(src, out, y, threshold, vectorEnd, above, centre, below, s);
 }
 
 #undef PW_AVX2

@@ -384,19 +384,14 @@ template <class Fn> void forRowRanges(int rows, uint64_t pixels, Fn fn) {
 Bitmap::Bitmap() = default;
 
 Bitmap::Bitmap(int width, int height, PixelFormat format) {
-    if (format == pfCustom) throw EInvalidGraphic("画像フォーマットが不正です");
-    if (format == pfDevice) {
-        format_ = pf32bit;
-        handleType_ = bmDDB;
-    } else {
-        format_ = format;
-    }
-    if (format_ == pf1bit || format_ == pf4bit || format_ == pf8bit)
-        palette_ = defaultPaletteFor(format_);
-    allocate(width, height, bitsPerPixelOf(format_));
+    create(width, height, format, true);
 }
 
 Bitmap::Bitmap(int width, int height, PixelFormat format, Uninitialised) {
+    create(width, height, format, false);
+}
+
+void Bitmap::create(int width, int height, PixelFormat format, bool clearPixels) {
     if (format == pfCustom) throw EInvalidGraphic("画像フォーマットが不正です");
     if (format == pfDevice) {
         format_ = pf32bit;
@@ -406,7 +401,7 @@ Bitmap::Bitmap(int width, int height, PixelFormat format, Uninitialised) {
     }
     if (format_ == pf1bit || format_ == pf4bit || format_ == pf8bit)
         palette_ = defaultPaletteFor(format_);
-    allocate(width, height, bitsPerPixelOf(format_), false);
+    allocate(width, height, bitsPerPixelOf(format_), clearPixels);
 }
 
 Bitmap::Bitmap(const Bitmap& other) : Graphic(other) {

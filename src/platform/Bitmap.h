@@ -137,6 +137,7 @@ private:
     struct Buffer;
     // Fills to (allocated, same size, its own format and palette) from from's pixels.
     static void convertPixels(const Bitmap& from, Bitmap& to);
+    void create(int width, int height, PixelFormat format, bool clearPixels);
     void allocate(int width, int height, int bitsPerPixel, bool clearPixels = true);
 
     int width_ = 0;
