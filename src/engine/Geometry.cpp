@@ -89,8 +89,12 @@ bool nativeDepth(int depth) {
 }
 
 // A new bitmap of the given size with the source's pixel format and a copy of its palette.
+// Its callers write every pixel; at whole bytes per pixel they write whole bytes, so the
+// memory need not be cleared first, while pixels of 1 and 4 bits start from zero.
 Bitmap makeBitmapLike(const Bitmap& source, int width, int height) {
-    Bitmap result(width, height, source.pixelFormat());
+    Bitmap result = source.bitsPerPixel() >= 8
+                        ? Bitmap(width, height, source.pixelFormat(), Bitmap::Uninitialised::Pixels)
+                        : Bitmap(width, height, source.pixelFormat());
     result.setPalette(source.palette());
     return result;
 }
