@@ -63,10 +63,6 @@ public:
             unmap(drop[i]);
     }
     void releaseAll() { take(0); }
-    ~SpareMappings() {
-        for (const Mapping& m : slots_)
-            unmap(m);
-    }
 
 private:
     struct Mapping {
@@ -81,9 +77,11 @@ private:
     Mapping slots_[kSlots];
 };
 
+// Never destroyed: bitmaps that outlive the other statics still hand their memory here on
+// the way out, and the system takes the kept mappings back with the process.
 SpareMappings& spareMappings() {
-    static SpareMappings spare;
-    return spare;
+    static SpareMappings* const spare = new SpareMappings;
+    return *spare;
 }
 
 } // namespace
