@@ -34,35 +34,38 @@ class SpareMappings {
 public:
     // A kept mapping of exactly length wanted, or nullptr after letting all of them go.
     uint8_t* take(size_t wanted) {
-        Mapping drop[kSlots];
         {
             std::lock_guard<std::mutex> hold(lock_);
             for (Mapping& m : slots_)
                 if (m.data && m.length == wanted) return std::exchange(m, Mapping{}).data;
+        }
+        releaseAll();
+        return nullptr;
+    }
+    // Keeps mapping in place of the older one kept, letting go what no longer fits.
+    void keep(uint8_t* data, size_t length) {
+        if (length > kMaxSpare) return unmap({data, length});
+        Mapping drop[kSlots];
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            drop[0] = std::exchange(slots_[1], std::exchange(slots_[0], Mapping{data, length}));
+            if (slots_[0].length + slots_[1].length > kMaxSpare)
+                drop[1] = std::exchange(slots_[1], Mapping{});
+        }
+        for (const Mapping& m : drop)
+            unmap(m);
+    }
+    // Lets every kept mapping go.
+    void releaseAll() {
+        Mapping drop[kSlots];
+        {
+            std::lock_guard<std::mutex> hold(lock_);
             for (size_t i = 0; i < kSlots; ++i)
                 drop[i] = std::exchange(slots_[i], Mapping{});
         }
         for (const Mapping& m : drop)
             unmap(m);
-        return nullptr;
     }
-    // Keeps mapping in place of the older one kept, letting go what no longer fits.
-    void keep(uint8_t* data, size_t length) {
-        Mapping drop[kSlots + 1];
-        size_t dropped = 0;
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            Mapping older = std::exchange(slots_[1], slots_[0]);
-            slots_[0] = {data, length};
-            if (slots_[0].length + slots_[1].length > kMaxSpare)
-                drop[dropped++] = std::exchange(slots_[1], Mapping{});
-            if (slots_[0].length > kMaxSpare) drop[dropped++] = std::exchange(slots_[0], Mapping{});
-            drop[dropped++] = older;
-        }
-        for (size_t i = 0; i < dropped; ++i)
-            unmap(drop[i]);
-    }
-    void releaseAll() { take(0); }
 
 private:
     struct Mapping {
