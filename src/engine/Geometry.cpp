@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <numeric>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "engine/FastPicture.h"
 #include "engine/Resample.h"
 #include "engine/RowDriver.h"
+#include "engine/VectorLevel.h"
 #include "platform/Canvas.h"
 #include "platform/Exceptions.h"
 #include "platform/Metafile.h"
@@ -375,6 +377,396 @@ struct TieResolver {
         return -1;
     }
 };
+
+#ifdef PW_X86_64
+// ----- stretches whose positions have small denominators, in integers -----
+//
+// For zooms such as 1.5, 2.5, 1.25 or 3 every source position lies next to a fraction with
+// a small denominator: qx = kx / dX and qy = ky / dY (TieResolver's axes in lowest terms).
+// The bilinear value at those fractions is then an integer ratio, computed exactly in
+// 16-bit lanes: per source row H = (dX − kx) P + kx Q = dX h, and
+//     Rq = N / D,   N = (dY − ky) H0 + ky H1,   D = dX dY ≤ 256,   0 ≤ N ≤ 255 D.
+// R, the formula at the double-precision dx and dy, differs from Rq by at most the
+// resolver's correction (a few 1e-13 at most), and E, the extended-precision value the
+// result is defined by, differs from R by less than 2^-51.
+// - N mod D ≠ D / 2: Rq lies at least 1 / (2D) from every half-integer, farther than the
+//   correction and 2^-51 together (checked per call), so the result is the nearest integer
+//   of Rq, floor((N + ⌊D / 2⌋) / D).
+// - N mod D = D / 2 (D even): Rq = t + ½ and the sign of c = R − (t + ½) decides, with E
+//   on the same side of t + ½ as R wherever |c| exceeds |E − R|.
+//
+// How far E is from R. E adds, in this order and with 64-bit significands, p00, dx A, dy B
+// and (dx dy) C. Where dx and dy are multiples of 2^-55 (every column and row but perhaps
+// the first, whose position can lie below ½), dx A and dy B are exact, and so are the first
+// two sums: their terms are multiples of 2^-55 below 2^9. Only dx dy (below 1: off by at
+// most 2^-65), its product with C (off by |C| 2^-64) and the last sum (a value below 256:
+// off by 2^-57) round, so |E − R| ≤ |C| 2^-63 + 2^-57. The sum cannot round onto the tie
+// either: the tie is a representable number, and the exact sum lies farther from it than
+// the sum's rounding.
+//
+// The sign of c. With A, B, C as in TieResolver, c = δx g + δy d for g = A + dy C =
+// Gi / dY + δy C and d = B + qx C = Di / dX, where Gi = (dY − ky) G0 + ky G1 for the
+// differences G = Q − P of each source row, Di = H1 − H0 and C = G1 − G0, all exact
+// integers. In single precision c' = X Gi + Y Di with X = δx / dY × 2^40 and
+// Y = δy / dX × 2^40 rounded; the four roundings are each relative 2^-24, so
+// |c' − 2^40 (c − δx δy C)| is below (|X| |Gi| + |Y| |Di|) × 3 × 2^-24, which the two rounded
+// products times 2^-22 exceed. Where |c'| exceeds that plus 2^40 (|E − R| + max |δx δy C|),
+// taken as 510 × 2^-22 + 2^-16 + 2^40 max |δx δy C| (|C| ≤ 510), at positions that are
+// multiples of 2^-55, c has the sign of c' and E lies on its side: the result is t + 1 for
+// c' > 0 and t otherwise.
+//
+// Exact ties. Where each term of c is a product by zero (δx = 0, or Gi = 0 and δy C = 0;
+// and δy = 0 or Di = 0), R = t + ½ exactly. At positions that are multiples of 2^-55 E is R
+// itself, and the tie goes to the even one of t and t + 1, when its two other products are
+// exact too: C = 0, or dx and dy have at most 55 significant bits together (dx dy has no
+// more, and its product with |C| < 2^9 at most 64). The last sum is then exact, since its
+// exact value t + ½ is a representable number. δx = δy = 0 is such a case: dx and dy are
+// then fractions with a power of two up to 2^7 below. The rare others go to TieResolver and
+// the extended precision.
+//
+// Pixels at the picture's edges, whose two source columns or rows are one, need nothing
+// special: there P = Q, so H = dX P and G = 0, whatever the weights.
+struct RationalStretch {
+    int dX = 0, dY = 0, D = 0;
+    uint16_t half = 0, magic = 0; // ⌊D / 2⌋; floor(n / D) = (n × magic) >> (16 + shift)
+    int shift = 0;
+    // Per block of 32 destination bytes: the source byte offset it reads 64 bytes from, and
+    // per destination byte the offsets of its P and Q there and their weights dX − kx, kx.
+    std::vector<int> base;
+    std::vector<uint8_t> index, weight;
+    std::vector<float> X;               // per destination byte
+    std::vector<uint32_t> exactColumns; // per block: the bytes whose δx is 0
+    bool allColumnsExact = true;
+    std::vector<int16_t> bitsX;        // per destination byte: significant bits of dx
+    std::vector<uint32_t> fineColumns; // per block: the bytes whose dx is a multiple of 2^-55
+    std::vector<uint16_t> ky;          // per destination row
+    float K = 0;                       // 510 × 2^-22 + 2^-16 + 2^40 max |δx δy C|, rounded up
+};
+
+// A position's fraction d as odd × 2^low with that odd number of bits significant bits
+// (both 0 for 0).
+struct FractionBits {
+    int low = 0, bits = 0;
+    explicit FractionBits(double d) {
+        if (d == 0) return;
+        int e = 0;
+        const double f = std::frexp(d, &e); // d = f × 2^e, f in [½, 1) with 53 bits
+        low = e - 53 + __builtin_ctzll(uint64_t(std::ldexp(f, 53)));
+        bits = e - low;
+    }
+    bool fine() const { return low >= -55; }
+};
+
+// The integer plan of a stretch, or false where the call does not have that shape.
+bool planRationalStretch(int w, int NewWidth, int NewHeight, const StretchColumns& cols,
+                         const TieResolver& res, RationalStretch& r) {
+    const int64_t dX = res.xs.denominator, dY = res.ys.denominator;
+    if (dX > 127 || dY > 127 || dX * dY > 256) return false;
+    if (res.xs.maxDelta > 0x1p-24 || res.ys.maxDelta > 0x1p-24) return false;
+    r.dX = int(dX);
+    r.dY = int(dY);
+    r.D = int(dX * dY);
+    const double correction =
+        (res.xs.maxDelta * 765 + res.ys.maxDelta * (255 + 510 * res.xs.maxQ)) * 1.001;
+    if (correction + 0x1p-51 >= 0.99 / (2.0 * r.D)) return false;
+
+    // Division by D as a multiplication: the largest shift whose factor fits sixteen bits,
+    // checked on every numerator the call can meet.
+    r.half = uint16_t(r.D / 2);
+    const uint32_t top = 255u * uint32_t(r.D) + r.half;
+    int s = 0;
+    while (s < 15 && (uint32_t(1) << (s + 1)) < uint32_t(r.D))
+        ++s;
+    const uint64_t magic = ((uint64_t(1) << (16 + s)) + uint64_t(r.D) - 1) / uint64_t(r.D);
+    if (magic > 0xffff) return false;
+    for (uint32_t v = 0; v <= top; ++v)
+        if (((v * magic) >> (16 + s)) != v / uint32_t(r.D)) return false;
+    r.magic = uint16_t(magic);
+    r.shift = s;
+
+    // An even number of blocks: the row kernel takes two at a time.
+    const size_t n = size_t(3) * size_t(NewWidth), blocks = 2 * ((n + 63) / 64);
+    r.base.resize(blocks);
+    r.index.assign(64 * blocks, 0);
+    r.weight.assign(64 * blocks, 0);
+    // The row kernel may start anywhere and read up to 64 values past the row.
+    r.X.assign(32 * blocks + 64, 0.0f);
+    r.exactColumns.assign(blocks + 3, 0);
+    r.bitsX.assign(32 * blocks + 64, 0);
+    r.fineColumns.assign(blocks + 3, 0);
+    const int64_t gx = res.xs.scale / dX;
+    for (size_t k = 0; k < blocks; ++k) {
+        const size_t i0 = 32 * k, i1 = std::min(n, i0 + 32);
+        if (i0 >= n) break; // past the row: index and weights 0, read from the row's start
+        int lowest = cols.a[i0 / 3] + int(i0 % 3);
+        for (size_t i = i0; i < i1; ++i)
+            lowest = std::min(lowest, cols.a[i / 3] + int(i % 3));
+        r.base[k] = lowest;
+        for (size_t i = i0; i < i1; ++i) {
+            const size_t x = i / 3;
+            const int p = cols.a[x] + int(i % 3) - lowest, q = cols.b[x] + int(i % 3) - lowest;
+            const int64_t m = res.xs.m[x];
+            if (q > 63 || p > 63 || m % gx != 0 || m / gx < 0 || m / gx > dX) return false;
+            const int kx = int(m / gx);
+            r.index[2 * i] = uint8_t(p);
+            r.index[2 * i + 1] = uint8_t(q);
+            r.weight[2 * i] = uint8_t(r.dX - kx);
+            r.weight[2 * i + 1] = uint8_t(kx);
+            const double X = res.xs.e[x] * 0x1p40 / double(dY);
+            r.X[i] = float(X);
+            const FractionBits fx(cols.dx[x]);
+            const bool fine = fx.fine();
+            r.bitsX[i] = int16_t(fx.bits);
+            if (fine) r.fineColumns[k] |= uint32_t(1) << (i - i0);
+            if (res.xs.e[x] == 0)
+                r.exactColumns[k] |= uint32_t(1) << (i - i0);
+            else
+                r.allColumnsExact = false;
+        }
+    }
+    r.ky.resize(size_t(NewHeight));
+    const int64_t gy = res.ys.scale / dY;
+    for (int y = 0; y < NewHeight; ++y) {
+        const int64_t m = res.ys.m[size_t(y)];
+        if (m % gy != 0 || m / gy < 0 || m / gy > dY) return false;
+        r.ky[size_t(y)] = uint16_t(m / gy);
+    }
+    r.K =
+        float((res.xs.maxDelta * res.ys.maxDelta * 510 * 1.01 * 0x1p40 + 510 * 0x1p-22 + 0x1p-16) *
+              (1 + 0x1p-20));
+    (void)w;
+    return true;
+}
+
+#define PW_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
+#define PW_AVX512_LAMBDA                                                                           \
+    __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"), always_inline))
+
+// Byte permute: the low bytes of the 64 sixteen-bit lanes of two registers.
+constexpr std::array<uint8_t, 64> kLowBytes = [] {
+    std::array<uint8_t, 64> t{};
+    for (int k = 0; k < 64; ++k)
+        t[size_t(k)] = uint8_t(2 * k);
+    return t;
+}();
+
+// H and G of one source row: per block one load, one byte permute to (P, Q) pairs and two
+// multiply-adds of pairs, by the weights and by (−1, +1).
+PW_AVX512 void rationalHorizontal(const uint8_t* row, int rowBytes, const RationalStretch& r,
+                                  int16_t* H, int16_t* G) {
+    const __m512i minusPlus = _mm512_set1_epi16(0x01FF);
+    const size_t blocks = r.base.size();
+    for (size_t k = 0; k < blocks; ++k) {
+        const int b = r.base[k];
+        const int left = rowBytes - b;
+        const __m512i src = left >= 64
+                                ? _mm512_loadu_si512(row + b)
+                                : _mm512_maskz_loadu_epi8((uint64_t(1) << left) - 1, row + b);
+        const __m512i pairs =
+            _mm512_maskz_permutexvar_epi8(~__mmask64(0), _mm512_loadu_si512(&r.index[64 * k]), src);
+        _mm512_storeu_si512(H + 32 * k,
+                            _mm512_maddubs_epi16(pairs, _mm512_loadu_si512(&r.weight[64 * k])));
+        _mm512_storeu_si512(G + 32 * k, _mm512_maddubs_epi16(pairs, minusPlus));
+    }
+    _mm256_zeroupper();
+}
+
+// Sixteen lanes of v, the low or the high ones, as floats. (The masked forms keep the
+// compiler from warning about the unmasked ones' undefined inputs.)
+PW_AVX512 inline __m512 widen(__m512i v, int high) {
+    const __m256i part = high ? _mm512_maskz_extracti64x4_epi64(0xff, v, 1)
+                              : _mm512_maskz_extracti64x4_epi64(0xff, v, 0);
+    return _mm512_maskz_cvtepi32_ps(0xffff, _mm512_maskz_cvtepi16_epi32(0xffff, part));
+}
+
+PW_AVX512 inline __m512 absolute(__m512 v) {
+    return _mm512_castsi512_ps(
+        _mm512_and_si512(_mm512_castps_si512(v), _mm512_set1_epi32(0x7fffffff)));
+}
+
+// One destination row from the H and G of its two source rows; the bytes whose tie c' does
+// not settle are listed in ties, written as t + 1. Returns their number.
+// The 32 bits of a bit array from bit i on.
+inline uint32_t bitsFrom(const uint32_t* words, int i) {
+    const size_t w = size_t(i / 32);
+    return uint32_t((uint64_t(words[w]) | uint64_t(words[w + 1]) << 32) >> (i % 32));
+}
+
+// What one destination row's kernel needs besides the rows of H and G.
+struct RationalRow {
+    int ky = 0;
+    float Y = 0;
+    bool exactRow = false;  // δy = 0
+    FractionBits bits{0.0}; // of dy
+};
+
+// 32 bytes of a destination row at i, as sixteen-bit lanes; the ties it cannot settle are
+// appended to ties. valid marks the lanes inside the row.
+__attribute__((always_inline)) PW_AVX512 inline __m512i
+rationalLanes(const int16_t* __restrict H0, const int16_t* __restrict H1,
+              const int16_t* __restrict G0, const int16_t* __restrict G1, const RationalStretch& r,
+              const RationalRow& row, bool allExact, int i, __mmask32 valid, int* __restrict ties,
+              int& found) {
+    const __m512i wa = _mm512_set1_epi16(int16_t(r.dY - row.ky));
+    const __m512i wb = _mm512_set1_epi16(int16_t(row.ky));
+    const __m512i one = _mm512_set1_epi16(1);
+    const __m512i h0 = _mm512_loadu_si512(H0 + i), h1 = _mm512_loadu_si512(H1 + i);
+    const __m512i num =
+        _mm512_add_epi16(_mm512_add_epi16(_mm512_mullo_epi16(h0, wa), _mm512_mullo_epi16(h1, wb)),
+                         _mm512_set1_epi16(int16_t(r.half)));
+    __m512i q = _mm512_srl_epi16(_mm512_mulhi_epu16(num, _mm512_set1_epi16(int16_t(r.magic))),
+                                 _mm_cvtsi32_si128(r.shift));
+    if (r.D % 2 != 0) return q;
+    const __mmask32 tie = _mm512_mask_cmpeq_epi16_mask(
+        valid, _mm512_mullo_epi16(q, _mm512_set1_epi16(int16_t(r.D))), num);
+    // q is t + 1 at a tie. (Written without branches on the ties themselves, which come and
+    // go at random.) Where every tie of the row is exact, they go to the even one.
+    if (allExact) return _mm512_mask_sub_epi16(q, tie & _mm512_test_epi16_mask(q, one), q, one);
+    const __m512i g0 = _mm512_loadu_si512(G0 + i), g1 = _mm512_loadu_si512(G1 + i);
+    const __m512i g = _mm512_add_epi16(_mm512_mullo_epi16(g0, wa), _mm512_mullo_epi16(g1, wb));
+    const __m512i d = _mm512_sub_epi16(h1, h0);
+    // By the sign of c', sixteen lanes at a time, at positions that are multiples of 2^-55.
+    __mmask32 decided = 0, up = 0;
+#pragma GCC unroll 2
+    for (int part = 0; part < 2; ++part) {
+        const __m512 gf = widen(g, part), df = widen(d, part);
+        const __m512 p1 = _mm512_mul_ps(_mm512_loadu_ps(&r.X[size_t(i) + 16 * size_t(part)]), gf);
+        const __m512 p2 = _mm512_mul_ps(_mm512_set1_ps(row.Y), df);
+        const __m512 c = _mm512_add_ps(p1, p2);
+        const __m512 bound = _mm512_add_ps(_mm512_mul_ps(_mm512_add_ps(absolute(p1), absolute(p2)),
+                                                         _mm512_set1_ps(0x1p-22f * (1 + 0x1p-20f))),
+                                           _mm512_set1_ps(r.K));
+        decided |= __mmask32(_mm512_cmp_ps_mask(absolute(c), bound, _CMP_GT_OQ)) << (16 * part);
+        up |= __mmask32(_mm512_cmp_ps_mask(c, _mm512_setzero_ps(), _CMP_GT_OQ)) << (16 * part);
+    }
+    decided &= tie & (row.bits.fine() ? bitsFrom(r.fineColumns.data(), i) : 0);
+    q = _mm512_mask_sub_epi16(q, decided & ~up, q, one);
+    const __mmask32 open = tie & ~decided;
+    if (!open) return q;
+    // Exact ties among the others go to the even one.
+    const __m512i C = _mm512_sub_epi16(g1, g0);
+    const uint32_t exactColumns = bitsFrom(r.exactColumns.data(), i);
+    const __mmask32 flat = _mm512_testn_epi16_mask(C, C);
+    const __mmask32 exactE =
+        row.bits.fine()
+            ? bitsFrom(r.fineColumns.data(), i) &
+                  (flat | _mm512_cmple_epi16_mask(_mm512_loadu_si512(&r.bitsX[size_t(i)]),
+                                                  _mm512_set1_epi16(int16_t(55 - row.bits.bits))))
+            : 0;
+    const __mmask32 noX =
+        exactColumns | (_mm512_testn_epi16_mask(g, g) & (row.exactRow ? ~__mmask32(0) : flat));
+    const __mmask32 noY = row.exactRow ? ~__mmask32(0) : _mm512_testn_epi16_mask(d, d);
+    const __mmask32 exact = open & exactE & noX & noY;
+    q = _mm512_mask_sub_epi16(q, exact & _mm512_test_epi16_mask(q, one), q, one);
+    for (uint32_t left = open & ~exact; left; left &= left - 1)
+        ties[found++] = i + __builtin_ctz(left);
+    return q;
+}
+
+// One destination row of n bytes from the H and G of its two source rows; the bytes whose
+// tie the kernel does not settle are listed in ties, written as t + 1. Returns their number.
+PW_AVX512 int rationalVertical(const int16_t* H0, const int16_t* H1, const int16_t* G0,
+                               const int16_t* G1, const RationalRow& row, const RationalStretch& r,
+                               uint8_t* __restrict out, int* __restrict ties, int n, bool stream) {
+    const bool allExact = row.exactRow && r.allColumnsExact;
+    const __m512i lowBytes = _mm512_loadu_si512(kLowBytes.data());
+    int found = 0;
+    // 64 bytes of the row from at, count of them inside it; whole ones are stored aligned
+    // (a store across two cache lines costs twice), and past the processor's caches
+    // without reading the lines first.
+    auto chunk = [&](int at, int count, bool aligned) PW_AVX512_LAMBDA {
+        const __mmask32 valid0 = count >= 32 ? ~__mmask32(0) : (__mmask32(1) << count) - 1;
+        const __mmask32 valid1 = count >= 64   ? ~__mmask32(0)
+                                 : count <= 32 ? 0
+                                               : (__mmask32(1) << (count - 32)) - 1;
+        const __m512i first =
+            rationalLanes(H0, H1, G0, G1, r, row, allExact, at, valid0, ties, found);
+        const __m512i second =
+            rationalLanes(H0, H1, G0, G1, r, row, allExact, at + 32, valid1, ties, found);
+        // The low bytes of both, in order.
+        const __m512i bytes =
+            _mm512_maskz_permutex2var_epi8(~__mmask64(0), first, lowBytes, second);
+        if (!aligned)
+            _mm512_mask_storeu_epi8(out + at,
+                                    count >= 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1, bytes);
+        else if (stream)
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(out + at), bytes);
+        else
+            _mm512_store_si512(out + at, bytes);
+    };
+    const int head = std::min(n, int((64 - (reinterpret_cast<uintptr_t>(out) & 63)) & 63));
+    if (head) chunk(0, head, false);
+    int at = head;
+    for (; at + 64 <= n; at += 64)
+        chunk(at, 64, true);
+    if (at < n) chunk(at, n - at, false);
+    if (stream) _mm_sfence();
+    _mm256_zeroupper();
+    return found;
+}
+#undef PW_AVX512
+#undef PW_AVX512_LAMBDA
+
+// The rows [y0, y1) of a stretch by the integer plan; the arguments as in BilinearStretch.
+void rationalStretchRows(const std::vector<const uint8_t*>& rows, int w, int h, double sy,
+                         const StretchColumns& cols, const TieResolver& res,
+                         const RationalStretch& r, Bitmap& result, int y0, int y1) {
+    const size_t padded = 32 * r.base.size() + 64;
+    const int n = int(cols.a.size()) * 3;
+    // A result larger than the caches is written past them.
+    const bool stream = size_t(result.height()) * size_t(n) > (size_t(32) << 20);
+    std::vector<int16_t> upperH(padded), upperG(padded), lowerH(padded), lowerG(padded);
+    std::vector<int> ties(padded);
+    int upperRow = -1, lowerRow = -1;
+    for (int y = y0; y < y1; ++y) {
+        const double fy = (y + 0.5) * sy - 0.5;
+        const double fr = std::floor(fy);
+        const int ri = int(fr);
+        const double dy = fy - fr;
+        const int ra = ri < 0 ? 0 : ri;
+        const int rb = ri + 1 > h - 1 ? h - 1 : ri + 1;
+        if (ra != upperRow) {
+            if (ra == lowerRow) {
+                std::swap(upperH, lowerH);
+                std::swap(upperG, lowerG);
+                std::swap(upperRow, lowerRow);
+            } else {
+                rationalHorizontal(rows[size_t(ra)], 3 * w, r, upperH.data(), upperG.data());
+                upperRow = ra;
+            }
+        }
+        if (rb != lowerRow) {
+            if (rb == upperRow) {
+                lowerH = upperH;
+                lowerG = upperG;
+            } else {
+                rationalHorizontal(rows[size_t(rb)], 3 * w, r, lowerH.data(), lowerG.data());
+            }
+            lowerRow = rb;
+        }
+        RationalRow row;
+        const double Y = res.ys.e[size_t(y)] * 0x1p40 / double(r.dX);
+        row.ky = r.ky[size_t(y)];
+        row.Y = float(Y);
+        row.bits = FractionBits(dy);
+        row.exactRow = res.ys.e[size_t(y)] == 0;
+        uint8_t* out = result.scanLine(y);
+        const int found = rationalVertical(upperH.data(), lowerH.data(), upperG.data(),
+                                           lowerG.data(), row, r, out, ties.data(), n, stream);
+        const uint8_t* A = rows[size_t(ra)];
+        const uint8_t* B = rows[size_t(rb)];
+        for (int k = 0; k < found; ++k) {
+            const size_t i = size_t(ties[size_t(k)]);
+            const size_t x = i / 3, c = i % 3;
+            const int a = cols.a[x] + int(c), b = cols.b[x] + int(c);
+            const int t = out[i] - 1;
+            const int settled = res.settle(x, y, A[a], A[b], B[a], B[b], dy, float(t) + 0.5f);
+            out[i] = settled >= 0 ? uint8_t(settled)
+                                  : bilinearExtended(A[a], A[b], B[a], B[b], cols.dx[x], dy);
+        }
+    }
+}
+#endif
 
 uint8_t floatLowByte(float s) {
     uint32_t bits;
@@ -978,6 +1370,18 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
     }
     const std::vector<const uint8_t*> rows = rowTable(src);
     const TieResolver resolver(w, h, NewWidth, NewHeight);
+#ifdef PW_X86_64
+    RationalStretch rational;
+    const bool byIntegers = engine::vectorLevelUsable(engine::VectorLevel::Avx512) &&
+                            !genericKernelsOnly.load(std::memory_order_relaxed) &&
+                            planRationalStretch(w, NewWidth, NewHeight, cols, resolver, rational);
+    if (byIntegers) {
+        engine::forEachRowRange(NewHeight, [&](int y0, int y1) {
+            rationalStretchRows(rows, w, h, sy, cols, resolver, rational, result, y0, y1);
+        });
+        return result;
+    }
+#endif
     const bool settleInKernel =
         !cols.blockBase.empty() && useAvx2() && resolver.atRq && resolver.xs.maxDelta <= 0x1p-24;
     if (settleInKernel) {
