@@ -439,6 +439,7 @@ struct RationalStretch {
     bool allColumnsExact = true;
     std::vector<int16_t> bitsX;        // per destination byte: significant bits of dx
     std::vector<uint32_t> fineColumns; // per block: the bytes whose dx is a multiple of 2^-55
+    int fineFrom = 0;                  // the byte from which on every column is
     std::vector<uint16_t> ky;          // per destination row
     float K = 0;                       // 510 × 2^-22 + 2^-16 + 2^40 max |δx δy C|, rounded up
 };
@@ -517,7 +518,10 @@ bool planRationalStretch(int w, int NewWidth, int NewHeight, const StretchColumn
             const FractionBits fx(cols.dx[x]);
             const bool fine = fx.fine();
             r.bitsX[i] = int16_t(fx.bits);
-            if (fine) r.fineColumns[k] |= uint32_t(1) << (i - i0);
+            if (fine)
+                r.fineColumns[k] |= uint32_t(1) << (i - i0);
+            else
+                r.fineFrom = int(i) + 1;
             if (res.xs.e[x] == 0)
                 r.exactColumns[k] |= uint32_t(1) << (i - i0);
             else
@@ -571,13 +575,15 @@ PW_AVX512 void rationalHorizontal(const uint8_t* row, int rowBytes, const Ration
     _mm256_zeroupper();
 }
 
-// Sixteen lanes of v, the low or the high ones, as floats. (The masked forms keep the
-// compiler from warning about the unmasked ones' undefined inputs.)
+// Sixteen lanes of v, the low or the high ones, as floats. GCC's own definitions of these
+// intrinsics start from an undefined register and draw a false warning.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 PW_AVX512 inline __m512 widen(__m512i v, int high) {
-    const __m256i part = high ? _mm512_maskz_extracti64x4_epi64(0xff, v, 1)
-                              : _mm512_maskz_extracti64x4_epi64(0xff, v, 0);
-    return _mm512_maskz_cvtepi32_ps(0xffff, _mm512_maskz_cvtepi16_epi32(0xffff, part));
+    const __m256i part = high ? _mm512_extracti64x4_epi64(v, 1) : _mm512_castsi512_si256(v);
+    return _mm512_cvtepi32_ps(_mm512_cvtepi16_epi32(part));
 }
+#pragma GCC diagnostic pop
 
 PW_AVX512 inline __m512 absolute(__m512 v) {
     return _mm512_castsi512_ps(
@@ -588,8 +594,8 @@ PW_AVX512 inline __m512 absolute(__m512 v) {
 // not settle are listed in ties, written as t + 1. Returns their number.
 // The 32 bits of a bit array from bit i on.
 inline uint32_t bitsFrom(const uint32_t* words, int i) {
-    const size_t w = size_t(i / 32);
-    return uint32_t((uint64_t(words[w]) | uint64_t(words[w + 1]) << 32) >> (i % 32));
+    const size_t w = size_t(i) / 32;
+    return uint32_t((uint64_t(words[w]) | uint64_t(words[w + 1]) << 32) >> (unsigned(i) % 32));
 }
 
 // What one destination row's kernel needs besides the rows of H and G.
@@ -625,23 +631,27 @@ rationalLanes(const int16_t* __restrict H0, const int16_t* __restrict H1,
     const __m512i g0 = _mm512_loadu_si512(G0 + i), g1 = _mm512_loadu_si512(G1 + i);
     const __m512i g = _mm512_add_epi16(_mm512_mullo_epi16(g0, wa), _mm512_mullo_epi16(g1, wb));
     const __m512i d = _mm512_sub_epi16(h1, h0);
+    const __mmask32 fine = !row.bits.fine()  ? 0
+                           : i >= r.fineFrom ? ~__mmask32(0)
+                                             : bitsFrom(r.fineColumns.data(), i);
     // By the sign of c', sixteen lanes at a time, at positions that are multiples of 2^-55.
-    __mmask32 decided = 0, up = 0;
+    __mmask16 decided[2], up[2];
 #pragma GCC unroll 2
     for (int part = 0; part < 2; ++part) {
         const __m512 gf = widen(g, part), df = widen(d, part);
         const __m512 p1 = _mm512_mul_ps(_mm512_loadu_ps(&r.X[size_t(i) + 16 * size_t(part)]), gf);
         const __m512 p2 = _mm512_mul_ps(_mm512_set1_ps(row.Y), df);
         const __m512 c = _mm512_add_ps(p1, p2);
-        const __m512 bound = _mm512_add_ps(_mm512_mul_ps(_mm512_add_ps(absolute(p1), absolute(p2)),
-                                                         _mm512_set1_ps(0x1p-22f * (1 + 0x1p-20f))),
-                                           _mm512_set1_ps(r.K));
-        decided |= __mmask32(_mm512_cmp_ps_mask(absolute(c), bound, _CMP_GT_OQ)) << (16 * part);
-        up |= __mmask32(_mm512_cmp_ps_mask(c, _mm512_setzero_ps(), _CMP_GT_OQ)) << (16 * part);
+        // The bound alone may be a fused multiply-add: it only has to stay above the error.
+        const __m512 bound =
+            _mm512_fmadd_ps(_mm512_add_ps(absolute(p1), absolute(p2)),
+                            _mm512_set1_ps(0x1p-22f * (1 + 0x1p-20f)), _mm512_set1_ps(r.K));
+        decided[part] = _mm512_cmp_ps_mask(absolute(c), bound, _CMP_GT_OQ);
+        up[part] = _mm512_cmp_ps_mask(c, _mm512_setzero_ps(), _CMP_GT_OQ);
     }
-    decided &= tie & (row.bits.fine() ? bitsFrom(r.fineColumns.data(), i) : 0);
-    q = _mm512_mask_sub_epi16(q, decided & ~up, q, one);
-    const __mmask32 open = tie & ~decided;
+    const __mmask32 settled = _mm512_kunpackw(decided[1], decided[0]) & tie & fine;
+    q = _mm512_mask_sub_epi16(q, settled & ~_mm512_kunpackw(up[1], up[0]), q, one);
+    const __mmask32 open = tie & ~settled;
     if (!open) return q;
     // Exact ties among the others go to the even one.
     const __m512i C = _mm512_sub_epi16(g1, g0);
@@ -649,7 +659,7 @@ rationalLanes(const int16_t* __restrict H0, const int16_t* __restrict H1,
     const __mmask32 flat = _mm512_testn_epi16_mask(C, C);
     const __mmask32 exactE =
         row.bits.fine()
-            ? bitsFrom(r.fineColumns.data(), i) &
+            ? fine &
                   (flat | _mm512_cmple_epi16_mask(_mm512_loadu_si512(&r.bitsX[size_t(i)]),
                                                   _mm512_set1_epi16(int16_t(55 - row.bits.bits))))
             : 0;
