@@ -606,79 +606,97 @@ struct RationalRow {
     FractionBits bits{0.0}; // of dy
 };
 
-// 32 bytes of a destination row at i, as sixteen-bit lanes; the ties it cannot settle are
-// appended to ties. valid marks the lanes inside the row.
-__attribute__((always_inline)) PW_AVX512 inline __m512i
-rationalLanes(const int16_t* __restrict H0, const int16_t* __restrict H1,
-              const int16_t* __restrict G0, const int16_t* __restrict G1, const RationalStretch& r,
-              const RationalRow& row, bool allExact, int i, __mmask32 valid, int* __restrict ties,
-              int& found) {
-    const __m512i wa = _mm512_set1_epi16(int16_t(r.dY - row.ky));
-    const __m512i wb = _mm512_set1_epi16(int16_t(row.ky));
-    const __m512i one = _mm512_set1_epi16(1);
-    const __m512i h0 = _mm512_loadu_si512(H0 + i), h1 = _mm512_loadu_si512(H1 + i);
-    const __m512i num =
-        _mm512_add_epi16(_mm512_add_epi16(_mm512_mullo_epi16(h0, wa), _mm512_mullo_epi16(h1, wb)),
-                         _mm512_set1_epi16(int16_t(r.half)));
-    __m512i q = _mm512_srl_epi16(_mm512_mulhi_epu16(num, _mm512_set1_epi16(int16_t(r.magic))),
-                                 _mm_cvtsi32_si128(r.shift));
-    if (r.D % 2 != 0) return q;
-    const __mmask32 tie = _mm512_mask_cmpeq_epi16_mask(
-        valid, _mm512_mullo_epi16(q, _mm512_set1_epi16(int16_t(r.D))), num);
-    // q is t + 1 at a tie. (Written without branches on the ties themselves, which come and
-    // go at random.) Where every tie of the row is exact, they go to the even one.
-    if (allExact) return _mm512_mask_sub_epi16(q, tie & _mm512_test_epi16_mask(q, one), q, one);
-    const __m512i g0 = _mm512_loadu_si512(G0 + i), g1 = _mm512_loadu_si512(G1 + i);
-    const __m512i g = _mm512_add_epi16(_mm512_mullo_epi16(g0, wa), _mm512_mullo_epi16(g1, wb));
-    const __m512i d = _mm512_sub_epi16(h1, h0);
-    const __mmask32 fine = !row.bits.fine()  ? 0
-                           : i >= r.fineFrom ? ~__mmask32(0)
-                                             : bitsFrom(r.fineColumns.data(), i);
-    // By the sign of c', sixteen lanes at a time, at positions that are multiples of 2^-55.
-    __mmask16 decided[2], up[2];
-#pragma GCC unroll 2
-    for (int part = 0; part < 2; ++part) {
-        const __m512 gf = widen(g, part), df = widen(d, part);
-        const __m512 p1 = _mm512_mul_ps(_mm512_loadu_ps(&r.X[size_t(i) + 16 * size_t(part)]), gf);
-        const __m512 p2 = _mm512_mul_ps(_mm512_set1_ps(row.Y), df);
-        const __m512 c = _mm512_add_ps(p1, p2);
-        // The bound alone may be a fused multiply-add: it only has to stay above the error.
-        const __m512 bound =
-            _mm512_fmadd_ps(_mm512_add_ps(absolute(p1), absolute(p2)),
-                            _mm512_set1_ps(0x1p-22f * (1 + 0x1p-20f)), _mm512_set1_ps(r.K));
-        decided[part] = _mm512_cmp_ps_mask(absolute(c), bound, _CMP_GT_OQ);
-        up[part] = _mm512_cmp_ps_mask(c, _mm512_setzero_ps(), _CMP_GT_OQ);
+// The kernel's values for one destination row, in registers for the whole row.
+struct RationalLanes {
+    const int16_t *H0, *H1, *G0, *G1;
+    const RationalStretch& r;
+    const RationalRow& row;
+    __m512i wa, wb, half, magic, D, one, bitsLimit;
+    __m128i shift;
+    __m512 Y, boundScale, K;
+    bool oddD, allExact;
+
+    PW_AVX512 RationalLanes(const int16_t* h0, const int16_t* h1, const int16_t* g0,
+                            const int16_t* g1, const RationalStretch& plan, const RationalRow& rr)
+        : H0(h0), H1(h1), G0(g0), G1(g1), r(plan), row(rr),
+          wa(_mm512_set1_epi16(int16_t(plan.dY - rr.ky))), wb(_mm512_set1_epi16(int16_t(rr.ky))),
+          half(_mm512_set1_epi16(int16_t(plan.half))),
+          magic(_mm512_set1_epi16(int16_t(plan.magic))), D(_mm512_set1_epi16(int16_t(plan.D))),
+          one(_mm512_set1_epi16(1)), bitsLimit(_mm512_set1_epi16(int16_t(55 - rr.bits.bits))),
+          shift(_mm_cvtsi32_si128(plan.shift)), Y(_mm512_set1_ps(rr.Y)),
+          boundScale(_mm512_set1_ps(0x1p-22f * (1 + 0x1p-20f))), K(_mm512_set1_ps(plan.K)),
+          oddD(plan.D % 2 != 0), allExact(rr.exactRow && plan.allColumnsExact) {}
+
+    // Positions that are multiples of 2^-55 among the 32 bytes from i.
+    __mmask32 fine(int i) const {
+        return !row.bits.fine()  ? 0
+               : i >= r.fineFrom ? ~__mmask32(0)
+                                 : bitsFrom(r.fineColumns.data(), i);
     }
-    const __mmask32 settled = _mm512_kunpackw(decided[1], decided[0]) & tie & fine;
-    q = _mm512_mask_sub_epi16(q, settled & ~_mm512_kunpackw(up[1], up[0]), q, one);
-    const __mmask32 open = tie & ~settled;
-    if (!open) return q;
-    // Exact ties among the others go to the even one.
-    const __m512i C = _mm512_sub_epi16(g1, g0);
-    const uint32_t exactColumns = bitsFrom(r.exactColumns.data(), i);
-    const __mmask32 flat = _mm512_testn_epi16_mask(C, C);
-    const __mmask32 exactE =
-        row.bits.fine()
-            ? fine &
-                  (flat | _mm512_cmple_epi16_mask(_mm512_loadu_si512(&r.bitsX[size_t(i)]),
-                                                  _mm512_set1_epi16(int16_t(55 - row.bits.bits))))
-            : 0;
-    const __mmask32 noX =
-        exactColumns | (_mm512_testn_epi16_mask(g, g) & (row.exactRow ? ~__mmask32(0) : flat));
-    const __mmask32 noY = row.exactRow ? ~__mmask32(0) : _mm512_testn_epi16_mask(d, d);
-    const __mmask32 exact = open & exactE & noX & noY;
-    q = _mm512_mask_sub_epi16(q, exact & _mm512_test_epi16_mask(q, one), q, one);
-    for (uint32_t left = open & ~exact; left; left &= left - 1)
-        ties[found++] = i + __builtin_ctz(left);
-    return q;
-}
+
+    // 32 bytes of the row from i as sixteen-bit lanes; the ties they cannot settle are
+    // appended to ties. valid marks the lanes inside the row.
+    __attribute__((always_inline)) PW_AVX512 __m512i at(int i, __mmask32 valid, int* ties,
+                                                        int& found) const {
+        const __m512i h0 = _mm512_loadu_si512(H0 + i), h1 = _mm512_loadu_si512(H1 + i);
+        const __m512i num = _mm512_add_epi16(
+            _mm512_add_epi16(_mm512_mullo_epi16(h0, wa), _mm512_mullo_epi16(h1, wb)), half);
+        __m512i q = _mm512_srl_epi16(_mm512_mulhi_epu16(num, magic), shift);
+        if (oddD) return q;
+        const __mmask32 tie = _mm512_mask_cmpeq_epi16_mask(valid, _mm512_mullo_epi16(q, D), num);
+        // q is t + 1 at a tie. (Written without branches on the ties themselves, which come
+        // and go at random.) Where every tie of the row is exact, they go to the even one.
+        if (allExact) return _mm512_mask_sub_epi16(q, tie & _mm512_test_epi16_mask(q, one), q, one);
+        const __m512i g0 = _mm512_loadu_si512(G0 + i), g1 = _mm512_loadu_si512(G1 + i);
+        const __m512i g = _mm512_add_epi16(_mm512_mullo_epi16(g0, wa), _mm512_mullo_epi16(g1, wb));
+        const __m512i d = _mm512_sub_epi16(h1, h0);
+        // By the sign of c', sixteen lanes at a time.
+        __mmask16 decided[2], up[2];
+#pragma GCC unroll 2
+        for (int part = 0; part < 2; ++part) {
+            const __m512 gf = widen(g, part), df = widen(d, part);
+            const __m512 p1 =
+                _mm512_mul_ps(_mm512_loadu_ps(&r.X[size_t(i) + 16 * size_t(part)]), gf);
+            const __m512 p2 = _mm512_mul_ps(Y, df);
+            const __m512 c = _mm512_add_ps(p1, p2);
+            // The bound alone may be a fused multiply-add: it only has to stay above the error.
+            const __m512 bound =
+                _mm512_fmadd_ps(_mm512_add_ps(absolute(p1), absolute(p2)), boundScale, K);
+            decided[part] = _mm512_cmp_ps_mask(absolute(c), bound, _CMP_GT_OQ);
+            up[part] = _mm512_cmp_ps_mask(c, _mm512_setzero_ps(), _CMP_GT_OQ);
+        }
+        const __mmask32 settled = _mm512_kunpackw(decided[1], decided[0]) & tie & fine(i);
+        q = _mm512_mask_sub_epi16(q, settled & ~_mm512_kunpackw(up[1], up[0]), q, one);
+        const __mmask32 open = tie & ~settled;
+        return open ? others(i, q, open, g, d, ties, found) : q;
+    }
+
+    // The ties the sign of c' left open: exact ones go to the even one, the rest to ties.
+    PW_AVX512 __attribute__((noinline)) __m512i others(int i, __m512i q, __mmask32 open, __m512i g,
+                                                       __m512i d, int* ties, int& found) const {
+        const __m512i C = _mm512_sub_epi16(_mm512_loadu_si512(G1 + i), _mm512_loadu_si512(G0 + i));
+        const uint32_t exactColumns = bitsFrom(r.exactColumns.data(), i);
+        const __mmask32 flat = _mm512_testn_epi16_mask(C, C);
+        const __mmask32 exactE =
+            fine(i) &
+            (flat | _mm512_cmple_epi16_mask(_mm512_loadu_si512(&r.bitsX[size_t(i)]), bitsLimit));
+        const __mmask32 noX =
+            exactColumns | (_mm512_testn_epi16_mask(g, g) & (row.exactRow ? ~__mmask32(0) : flat));
+        const __mmask32 noY = row.exactRow ? ~__mmask32(0) : _mm512_testn_epi16_mask(d, d);
+        const __mmask32 exact = open & exactE & noX & noY;
+        q = _mm512_mask_sub_epi16(q, exact & _mm512_test_epi16_mask(q, one), q, one);
+        for (uint32_t left = open & ~exact; left; left &= left - 1)
+            ties[found++] = i + __builtin_ctz(left);
+        return q;
+    }
+};
 
 // One destination row of n bytes from the H and G of its two source rows; the bytes whose
 // tie the kernel does not settle are listed in ties, written as t + 1. Returns their number.
 PW_AVX512 int rationalVertical(const int16_t* H0, const int16_t* H1, const int16_t* G0,
                                const int16_t* G1, const RationalRow& row, const RationalStretch& r,
                                uint8_t* __restrict out, int* __restrict ties, int n, bool stream) {
-    const bool allExact = row.exactRow && r.allColumnsExact;
+    const RationalLanes lanes(H0, H1, G0, G1, r, row);
     const __m512i lowBytes = _mm512_loadu_si512(kLowBytes.data());
     int found = 0;
     // 64 bytes of the row from at, count of them inside it; whole ones are stored aligned
@@ -689,10 +707,8 @@ PW_AVX512 int rationalVertical(const int16_t* H0, const int16_t* H1, const int16
         const __mmask32 valid1 = count >= 64   ? ~__mmask32(0)
                                  : count <= 32 ? 0
                                                : (__mmask32(1) << (count - 32)) - 1;
-        const __m512i first =
-            rationalLanes(H0, H1, G0, G1, r, row, allExact, at, valid0, ties, found);
-        const __m512i second =
-            rationalLanes(H0, H1, G0, G1, r, row, allExact, at + 32, valid1, ties, found);
+        const __m512i first = lanes.at(at, valid0, ties, found);
+        const __m512i second = lanes.at(at + 32, valid1, ties, found);
         // The low bytes of both, in order.
         const __m512i bytes =
             _mm512_maskz_permutex2var_epi8(~__mmask64(0), first, lowBytes, second);
