@@ -8,9 +8,14 @@
 #include <memory>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "engine/FastPicture.h"
 #include "engine/Resample.h"
 #include "engine/RowDriver.h"
+#include "engine/VectorLevel.h"
 #include "platform/Canvas.h"
 #include "platform/Exceptions.h"
 #include "platform/Metafile.h"
@@ -87,11 +92,12 @@ Bitmap makeBitmapLike(const Bitmap& source, int width, int height) {
     return result;
 }
 
-// Destination rows [y0, y1) of the picture turned by angle (90, 180 or 270) degrees. The
-// quarter turns walk in square tiles so that the source rows they read stay in cache.
+// Destination rows [y0, y1) of the picture turned by angle (90, 180 or 270) degrees, from
+// destination column x0 on. The quarter turns walk in square tiles so that the source rows
+// they read stay in cache.
 template <class Px>
 void turnRows(const std::vector<const uint8_t*>& src, int sw, int sh, Bitmap& dst, int angle,
-              int y0, int y1) {
+              int y0, int y1, int x0 = 0) {
     const int dw = dst.width();
     if (angle == 180) {
         for (int y = y0; y < y1; ++y) {
@@ -105,7 +111,7 @@ void turnRows(const std::vector<const uint8_t*>& src, int sw, int sh, Bitmap& ds
     constexpr int kTile = 32;
     for (int ty = y0; ty < y1; ty += kTile) {
         const int ty1 = std::min(ty + kTile, y1);
-        for (int tx = 0; tx < dw; tx += kTile) {
+        for (int tx = x0; tx < dw; tx += kTile) {
             const int tx1 = std::min(tx + kTile, dw);
             for (int y = ty; y < ty1; ++y) {
                 uint8_t* d = dst.scanLine(y);
@@ -122,6 +128,86 @@ void turnRows(const std::vector<const uint8_t*>& src, int sw, int sh, Bitmap& ds
         }
     }
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define PW_TURN_AVX512 1
+#define PW_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
+
+// Byte permutes between sixteen pixels of three bytes and sixteen 32-bit lanes.
+struct TurnPermutes {
+    uint8_t widen[64], narrow[64];
+    constexpr TurnPermutes() : widen{}, narrow{} {
+        for (int k = 0; k < 16; ++k)
+            for (int c = 0; c < 3; ++c) {
+                widen[4 * k + c] = uint8_t(3 * k + c);
+                narrow[3 * k + c] = uint8_t(4 * k + c);
+            }
+    }
+};
+alignas(64) constexpr TurnPermutes kTurnPermutes;
+
+// Transposes a 16 × 16 block of 32-bit lanes held as sixteen rows: interleaving pairs of
+// rows by lanes, by lane pairs, then by 128-bit quarters twice. (GCC's definitions of the
+// interleaves start from an undefined register and draw a false warning.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+PW_AVX512 inline void transpose16(__m512i r[16]) {
+    __m512i t[16], u[16];
+    for (int i = 0; i < 16; i += 2) {
+        t[i] = _mm512_unpacklo_epi32(r[i], r[i + 1]);
+        t[i + 1] = _mm512_unpackhi_epi32(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 16; i += 4) {
+        u[i] = _mm512_unpacklo_epi64(t[i], t[i + 2]);
+        u[i + 1] = _mm512_unpackhi_epi64(t[i], t[i + 2]);
+        u[i + 2] = _mm512_unpacklo_epi64(t[i + 1], t[i + 3]);
+        u[i + 3] = _mm512_unpackhi_epi64(t[i + 1], t[i + 3]);
+    }
+    for (int i = 0; i < 16; i += 8)
+        for (int k = 0; k < 4; ++k) {
+            t[i + k] = _mm512_shuffle_i32x4(u[i + k], u[i + 4 + k], 0x88);
+            t[i + 4 + k] = _mm512_shuffle_i32x4(u[i + k], u[i + 4 + k], 0xdd);
+        }
+    for (int k = 0; k < 8; ++k) {
+        r[k] = _mm512_shuffle_i32x4(t[k], t[8 + k], 0x88);
+        r[8 + k] = _mm512_shuffle_i32x4(t[k], t[8 + k], 0xdd);
+    }
+}
+#pragma GCC diagnostic pop
+
+// Destination rows [y0, y1) of a 24-bit picture turned by 90 or 270 degrees, in tiles of
+// 16 × 16 pixels: sixteen source rows are read sixteen pixels each, widened to 32-bit lanes,
+// transposed and written as sixteen destination rows. Returns the first destination column
+// the tiles left, and the rows from y0 + 16 × ((y1 − y0) / 16) are left whole.
+PW_AVX512 int turnTiles24(const std::vector<const uint8_t*>& src, int sw, int sh, Bitmap& dst,
+                          int angle, int y0, int y1) {
+    const int tilesEnd = dst.width() / 16 * 16;
+    const __m512i widen = _mm512_loadu_si512(kTurnPermutes.widen);
+    const __m512i narrow = _mm512_loadu_si512(kTurnPermutes.narrow);
+    constexpr __mmask64 pixels = (uint64_t(1) << 48) - 1;
+    for (int ty = y0; ty + 16 <= y1; ty += 16)
+        for (int tx = 0; tx < tilesEnd; tx += 16) {
+            __m512i r[16];
+            // Row i of the block: destination column tx + i; lane k: destination row ty + k
+            // (90 degrees) or ty + 15 − k (270 degrees).
+            for (int i = 0; i < 16; ++i) {
+                const uint8_t* p = angle == 90 ? src[size_t(sh - 1 - tx - i)] + 3 * size_t(ty)
+                                               : src[size_t(tx + i)] + 3 * size_t(sw - 16 - ty);
+                r[i] = _mm512_maskz_permutexvar_epi8(0x7777777777777777ull, widen,
+                                                     _mm512_maskz_loadu_epi8(pixels, p));
+            }
+            transpose16(r);
+            for (int k = 0; k < 16; ++k) {
+                uint8_t* d = dst.scanLine(angle == 90 ? ty + k : ty + 15 - k) + 3 * size_t(tx);
+                _mm512_mask_storeu_epi8(d, pixels,
+                                        _mm512_maskz_permutexvar_epi8(pixels, narrow, r[k]));
+            }
+        }
+    _mm256_zeroupper();
+    return tilesEnd;
+}
+#undef PW_AVX512
+#endif
 
 // A row of w 3-byte pixels mirrored left to right. Inner pixels move as 4-byte words: each
 // store also writes the first byte of the next destination pixel, which the next store
@@ -221,6 +307,16 @@ void TFastPicture::Turn(int Angle) {
     withPixels(depth, [&](auto px) {
         using Px = decltype(px);
         engine::forEachRowRange(result.height(), [&](int y0, int y1) {
+#ifdef PW_TURN_AVX512
+            if (depth == 24 && angle != 180 &&
+                engine::vectorLevelUsable(engine::VectorLevel::Avx512)) {
+                const int tiled = y0 + (y1 - y0) / 16 * 16;
+                const int x0 = turnTiles24(rows, w, h, result, angle, y0, y1);
+                if (x0 < result.width()) turnRows<Px>(rows, w, h, result, angle, y0, tiled, x0);
+                turnRows<Px>(rows, w, h, result, angle, tiled, y1);
+                return;
+            }
+#endif
             turnRows<Px>(rows, w, h, result, angle, y0, y1);
         });
     });

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "engine/FastPicture.h"
@@ -83,13 +85,21 @@ private:
 
 const PixelFormat kNativeFormats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
 
+// Sizes below, at and around the 16 × 16 tiles of the vector kernel, with one and two
+// threads (a thread's rows need not start on a tile).
 TEST(Turn, MapsEveryPixelAtEveryDepth) {
     for (PixelFormat format : kNativeFormats)
         for (int angle : {90, 180, 270})
-            for (auto [w, h] : {std::pair{3, 2}, {13, 7}, {70, 45}}) {
+            for (auto [w, h, threads] : {std::tuple{3, 2, 1},
+                                         {13, 7, 1},
+                                         {70, 45, 1},
+                                         {16, 16, 1},
+                                         {161, 300, 2},
+                                         {512, 97, 2}}) {
                 SCOPED_TRACE("format " + std::to_string(format) + ", angle " +
                              std::to_string(angle) + ", " + std::to_string(w) + "x" +
-                             std::to_string(h));
+                             std::to_string(h) + ", threads " + std::to_string(threads));
+                const ThreadCount useThreads(threads);
                 const Bitmap src = randomBitmap(w, h, format, uint32_t(w + angle));
                 Engine e(src);
                 e.pic.Turn(angle);
