@@ -305,8 +305,9 @@ struct RationalStretch {
     std::vector<int16_t> bitsX;        // per destination byte: significant bits of dx
     std::vector<uint32_t> fineColumns; // per block: the bytes whose dx is a multiple of 2^-55
     int fineFrom = 0;                  // the byte from which on every column is
-    std::vector<uint16_t> ky;          // per destination row
-    float K = 0;                       // 510 × 2^-22 + 2^-16 + 2^40 max |δx δy C|, rounded up
+    int maxBitsX = 0;
+    std::vector<uint16_t> ky; // per destination row
+    float K = 0;              // 510 × 2^-22 + 2^-16 + 2^40 max |δx δy C|, rounded up
 };
 
 // A position's fraction d as odd × 2^low with that odd number of bits significant bits
@@ -383,6 +384,7 @@ bool planRationalStretch(int w, int NewWidth, int NewHeight, const StretchColumn
             const FractionBits fx(cols.dx[x]);
             const bool fine = fx.fine();
             r.bitsX[i] = int16_t(fx.bits);
+            r.maxBitsX = std::max(r.maxBitsX, fx.bits);
             if (fine)
                 r.fineColumns[k] |= uint32_t(1) << (i - i0);
             else
@@ -480,6 +482,9 @@ struct RationalLanes {
     __m128i shift;
     __m512 Y, boundScale, K;
     bool oddD, allExact;
+    // δy = 0 and dy with few enough bits for every column: a tie is exact wherever each term
+    // of c is a product by zero, which here is δx = 0 or Gi = 0.
+    bool simpleExact;
 
     PW_AVX512 RationalLanes(const int16_t* h0, const int16_t* h1, const int16_t* g0,
                             const int16_t* g1, const RationalStretch& plan, const RationalRow& rr)
@@ -490,7 +495,8 @@ struct RationalLanes {
           one(_mm512_set1_epi16(1)), bitsLimit(_mm512_set1_epi16(int16_t(55 - rr.bits.bits))),
           shift(_mm_cvtsi32_si128(plan.shift)), Y(_mm512_set1_ps(rr.Y)),
           boundScale(_mm512_set1_ps(0x1p-22f * (1 + 0x1p-20f))), K(_mm512_set1_ps(plan.K)),
-          oddD(plan.D % 2 != 0), allExact(rr.exactRow && plan.allColumnsExact) {}
+          oddD(plan.D % 2 != 0), allExact(rr.exactRow && plan.allColumnsExact),
+          simpleExact(rr.exactRow && rr.bits.fine() && plan.maxBitsX <= 55 - rr.bits.bits) {}
 
     // Positions that are multiples of 2^-55 among the 32 bytes from i.
     __mmask32 fine(int i) const {
@@ -532,7 +538,14 @@ struct RationalLanes {
         }
         const __mmask32 settled = _mm512_kunpackw(decided[1], decided[0]) & tie & fine(i);
         q = _mm512_mask_sub_epi16(q, settled & ~_mm512_kunpackw(up[1], up[0]), q, one);
-        const __mmask32 open = tie & ~settled;
+        __mmask32 open = tie & ~settled;
+        if (simpleExact && open) {
+            const __mmask32 exact =
+                open & fine(i) &
+                (bitsFrom(r.exactColumns.data(), i) | _mm512_testn_epi16_mask(g, g));
+            q = _mm512_mask_sub_epi16(q, exact & _mm512_test_epi16_mask(q, one), q, one);
+            open &= ~exact;
+        }
         return open ? others(i, q, open, g, d, ties, found) : q;
     }
 
