@@ -24,12 +24,12 @@
 // vectoriser with its dynamic cost model for this file (see src/CMakeLists.txt), so loops
 // whose trip count is not a multiple of the vector width are vectorised too.
 
-// The hot row kernels are compiled twice on x86-64, for the baseline and for AVX2, and the
-// loader picks the one the processor runs. Both evaluate the same integer and
-// correctly-rounded single-precision operations (no fused multiply-adds), so they give
-// the same bytes.
+// The hot row kernels are compiled three times on x86-64, for the baseline, for AVX2 and
+// for AVX-512 (x86-64-v4), and the loader picks the widest the processor runs. All evaluate
+// the same integer and correctly-rounded single-precision operations (no fused
+// multiply-adds), so they give the same bytes.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define PW_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
+#define PW_ROW_KERNEL __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define PW_ROW_KERNEL
 #endif
