@@ -510,25 +510,53 @@ struct RationalLanes {
     __attribute__((always_inline)) PW_AVX512 __m512i at(int i, __mmask32 valid, int* ties,
                                                         int& found) const {
         const __m512i h0 = _mm512_loadu_si512(H0 + i), h1 = _mm512_loadu_si512(H1 + i);
+        __mmask32 tie;
+        const __m512i q = base(h0, h1, valid, tie);
+        if (oddD || allExact) return q;
+        const Differences diff(G0, G1, h0, h1, i);
+        return settle(i, q, tie, diff, ties, found);
+    }
+
+    // The nearest integers of Rq; at a tie, marked in tie, t + 1, or already the even one of
+    // t and t + 1 where every tie of the row is exact.
+    __attribute__((always_inline)) PW_AVX512 __m512i base(__m512i h0, __m512i h1, __mmask32 valid,
+                                                          __mmask32& tie) const {
         const __m512i num = _mm512_add_epi16(
             _mm512_add_epi16(_mm512_mullo_epi16(h0, wa), _mm512_mullo_epi16(h1, wb)), half);
-        __m512i q = _mm512_srl_epi16(_mm512_mulhi_epu16(num, magic), shift);
+        const __m512i q = _mm512_srl_epi16(_mm512_mulhi_epu16(num, magic), shift);
         if (oddD) return q;
-        const __mmask32 tie = _mm512_mask_cmpeq_epi16_mask(valid, _mm512_mullo_epi16(q, D), num);
-        // q is t + 1 at a tie. (Written without branches on the ties themselves, which come
-        // and go at random.) Where every tie of the row is exact, they go to the even one.
+        tie = _mm512_mask_cmpeq_epi16_mask(valid, _mm512_mullo_epi16(q, D), num);
+        // (Written without branches on the ties themselves, which come and go at random.)
         if (allExact) return _mm512_mask_sub_epi16(q, tie & _mm512_test_epi16_mask(q, one), q, one);
-        const __m512i g0 = _mm512_loadu_si512(G0 + i), g1 = _mm512_loadu_si512(G1 + i);
-        const __m512i g = _mm512_add_epi16(_mm512_mullo_epi16(g0, wa), _mm512_mullo_epi16(g1, wb));
-        const __m512i d = _mm512_sub_epi16(h1, h0);
+        return q;
+    }
+
+    // What the ties of the 32 bytes from i need of the two source rows, the same for every
+    // destination row between them.
+    struct Differences {
+        __m512i g0, g1, d;
+        __m512 df[2];
+        __attribute__((always_inline)) PW_AVX512 Differences(const int16_t* G0, const int16_t* G1,
+                                                             __m512i h0, __m512i h1, int i)
+            : g0(_mm512_loadu_si512(G0 + i)), g1(_mm512_loadu_si512(G1 + i)),
+              d(_mm512_sub_epi16(h1, h0)), df{widen(d, 0), widen(d, 1)} {}
+    };
+
+    // Settles the ties of q (t + 1 there) by the sign of c', and the exact ones the sign
+    // leaves open; the rest are appended to ties.
+    __attribute__((always_inline)) PW_AVX512 __m512i settle(int i, __m512i q, __mmask32 tie,
+                                                            const Differences& diff, int* ties,
+                                                            int& found) const {
+        const __m512i g =
+            _mm512_add_epi16(_mm512_mullo_epi16(diff.g0, wa), _mm512_mullo_epi16(diff.g1, wb));
         // By the sign of c', sixteen lanes at a time.
         __mmask16 decided[2], up[2];
 #pragma GCC unroll 2
         for (int part = 0; part < 2; ++part) {
-            const __m512 gf = widen(g, part), df = widen(d, part);
+            const __m512 gf = widen(g, part);
             const __m512 p1 =
                 _mm512_mul_ps(_mm512_loadu_ps(&r.X[size_t(i) + 16 * size_t(part)]), gf);
-            const __m512 p2 = _mm512_mul_ps(Y, df);
+            const __m512 p2 = _mm512_mul_ps(Y, diff.df[part]);
             const __m512 c = _mm512_add_ps(p1, p2);
             // The bound alone may be a fused multiply-add: it only has to stay above the error.
             const __m512 bound =
@@ -546,7 +574,7 @@ struct RationalLanes {
             q = _mm512_mask_sub_epi16(q, exact & _mm512_test_epi16_mask(q, one), q, one);
             open &= ~exact;
         }
-        return open ? others(i, q, open, g, d, ties, found) : q;
+        return open ? others(i, q, open, g, diff.d, ties, found) : q;
     }
 
     // The ties the sign of c' left open: exact ones go to the even one, the rest to ties.
@@ -608,6 +636,46 @@ PW_AVX512 int rationalVertical(const int16_t* H0, const int16_t* H1, const int16
     _mm256_zeroupper();
     return found;
 }
+// Two destination rows between the same two source rows (a and b), sharing the loads and
+// the differences of those rows; otherwise as rationalVertical, the stores unaligned.
+PW_AVX512 void rationalVerticalPair(const RationalLanes& a, const RationalLanes& b,
+                                    uint8_t* __restrict outA, uint8_t* __restrict outB,
+                                    int* __restrict tiesA, int* __restrict tiesB, int& foundA,
+                                    int& foundB, int n) {
+    const __m512i lowBytes = _mm512_loadu_si512(kLowBytes.data());
+    for (int at = 0; at < n; at += 64) {
+        const int count = n - at;
+        __m512i qa[2], qb[2];
+#pragma GCC unroll 2
+        for (int part = 0; part < 2; ++part) {
+            const int i = at + 32 * part, left = count - 32 * part;
+            const __mmask32 valid = left >= 32  ? ~__mmask32(0)
+                                    : left <= 0 ? 0
+                                                : (__mmask32(1) << left) - 1;
+            const __m512i h0 = _mm512_loadu_si512(a.H0 + i), h1 = _mm512_loadu_si512(a.H1 + i);
+            __mmask32 tieA = 0, tieB = 0;
+            qa[part] = a.base(h0, h1, valid, tieA);
+            qb[part] = b.base(h0, h1, valid, tieB);
+            if (a.oddD || (a.allExact && b.allExact)) continue;
+            const RationalLanes::Differences diff(a.G0, a.G1, h0, h1, i);
+            if (!a.allExact) qa[part] = a.settle(i, qa[part], tieA, diff, tiesA, foundA);
+            if (!b.allExact) qb[part] = b.settle(i, qb[part], tieB, diff, tiesB, foundB);
+        }
+        const __m512i bytesA =
+            _mm512_maskz_permutex2var_epi8(~__mmask64(0), qa[0], lowBytes, qa[1]);
+        const __m512i bytesB =
+            _mm512_maskz_permutex2var_epi8(~__mmask64(0), qb[0], lowBytes, qb[1]);
+        if (count >= 64) {
+            _mm512_storeu_si512(outA + at, bytesA);
+            _mm512_storeu_si512(outB + at, bytesB);
+        } else {
+            const __mmask64 keep = (uint64_t(1) << count) - 1;
+            _mm512_mask_storeu_epi8(outA + at, keep, bytesA);
+            _mm512_mask_storeu_epi8(outB + at, keep, bytesB);
+        }
+    }
+    _mm256_zeroupper();
+}
 #undef PW_AVX512
 #undef PW_AVX512_LAMBDA
 
@@ -620,7 +688,7 @@ void rationalStretchRows(const std::vector<const uint8_t*>& rows, int w, int h, 
     // A result larger than the caches is written past them.
     const bool stream = size_t(result.height()) * size_t(n) > (size_t(32) << 20);
     std::vector<int16_t> upperH(padded), upperG(padded), lowerH(padded), lowerG(padded);
-    std::vector<int> ties(padded);
+    std::vector<int> ties(padded), tiesNext(padded);
     int upperRow = -1, lowerRow = -1;
     for (int y = y0; y < y1; ++y) {
         const double fy = (y + 0.5) * sy - 0.5;
@@ -648,26 +716,51 @@ void rationalStretchRows(const std::vector<const uint8_t*>& rows, int w, int h, 
             }
             lowerRow = rb;
         }
-        RationalRow row;
-        const double Y = res.ys.e[size_t(y)] * 0x1p40 / double(r.dX);
-        row.ky = r.ky[size_t(y)];
-        row.Y = float(Y);
-        row.bits = FractionBits(dy);
-        row.exactRow = res.ys.e[size_t(y)] == 0;
-        uint8_t* out = result.scanLine(y);
-        const int found = rationalVertical(upperH.data(), lowerH.data(), upperG.data(),
-                                           lowerG.data(), row, r, out, ties.data(), n, stream);
+        // The destination row y, or y and y + 1 together where both lie between ra and rb.
+        const double fyNext = (y + 1.5) * sy - 0.5;
+        const bool pair = y + 1 < y1 && int(std::floor(fyNext)) == ri;
         const uint8_t* A = rows[size_t(ra)];
         const uint8_t* B = rows[size_t(rb)];
-        for (int k = 0; k < found; ++k) {
-            const size_t i = size_t(ties[size_t(k)]);
-            const size_t x = i / 3, c = i % 3;
-            const int a = cols.a[x] + int(c), b = cols.b[x] + int(c);
-            const int t = out[i] - 1;
-            const int settled = res.settle(x, y, A[a], A[b], B[a], B[b], dy, float(t) + 0.5f);
-            out[i] = settled >= 0 ? uint8_t(settled)
-                                  : bilinearExtended(A[a], A[b], B[a], B[b], cols.dx[x], dy);
+        RationalRow line[2];
+        int found[2] = {0, 0};
+        for (int k = 0; k < (pair ? 2 : 1); ++k) {
+            const int yk = y + k;
+            const double dk = k ? fyNext - fr : dy;
+            const double Y = res.ys.e[size_t(yk)] * 0x1p40 / double(r.dX);
+            line[k].ky = r.ky[size_t(yk)];
+            line[k].Y = float(Y);
+            line[k].bits = FractionBits(dk);
+            line[k].exactRow = res.ys.e[size_t(yk)] == 0;
         }
+        if (pair) {
+            const RationalLanes a(upperH.data(), lowerH.data(), upperG.data(), lowerG.data(), r,
+                                  line[0]);
+            const RationalLanes b(upperH.data(), lowerH.data(), upperG.data(), lowerG.data(), r,
+                                  line[1]);
+            rationalVerticalPair(a, b, result.scanLine(y), result.scanLine(y + 1), ties.data(),
+                                 tiesNext.data(), found[0], found[1], n);
+        } else {
+            found[0] = rationalVertical(upperH.data(), lowerH.data(), upperG.data(), lowerG.data(),
+                                        line[0], r, result.scanLine(y), ties.data(), n, stream);
+        }
+        for (int k = 0; k < (pair ? 2 : 1); ++k) {
+            const int yk = y + k;
+            const double dk = k ? fyNext - fr : dy;
+            uint8_t* out = result.scanLine(yk);
+            const int* list = k ? tiesNext.data() : ties.data();
+            for (int m = 0; m < found[k]; ++m) {
+                const size_t i = size_t(list[m]);
+                const size_t x = i / 3, c = i % 3;
+                const int pa = cols.a[x] + int(c), pb = cols.b[x] + int(c);
+                const int t = out[i] - 1;
+                const int settled =
+                    res.settle(x, yk, A[pa], A[pb], B[pa], B[pb], dk, float(t) + 0.5f);
+                out[i] = settled >= 0
+                             ? uint8_t(settled)
+                             : bilinearExtended(A[pa], A[pb], B[pa], B[pb], cols.dx[x], dk);
+            }
+        }
+        if (pair) ++y;
     }
 }
 #endif
