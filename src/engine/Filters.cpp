@@ -252,15 +252,16 @@ struct MedianRow {
 };
 
 struct MedianScratch {
-    MedianRow rows[3]; // rows y − 1, y, y + 1, rolling: slot y mod 3 holds row y
+    MedianRow rows[4]; // rows y − 1 .. y + 2, rolling: slot y mod 4 holds row y
     std::vector<uint16_t> lo, mi, hi, med;
     std::vector<uint32_t> candidate, ambiguous;
-    std::vector<int> general; // columns left to the general rule
+    std::vector<int> general, generalNext; // columns left to the general rule
     explicit MedianScratch(int w)
-        : rows{MedianRow(w), MedianRow(w), MedianRow(w)}, lo(size_t(w) + kMedianPad),
+        : rows{MedianRow(w), MedianRow(w), MedianRow(w), MedianRow(w)}, lo(size_t(w) + kMedianPad),
           mi(size_t(w) + kMedianPad), hi(size_t(w) + kMedianPad), med(size_t(w)),
           candidate(size_t(w)), ambiguous(size_t(w)) {
         general.reserve(size_t(w));
+        generalNext.reserve(size_t(w));
     }
 };
 
@@ -737,8 +738,158 @@ PW_AVX512 void medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, u
     finishMedianRow(src, out, y, threshold, vectorEnd, above, centre, below, s);
 }
 
+// ----- two result rows per pass on AVX-512 -----
+//
+// Rows y and y + 1 share the window rows y and y + 1: their keys and colours are loaded
+// once, and their keys sorted as a pair once, for both result rows. Every vector of keys
+// is loaded at the three column offsets −1, 0, +1 and sorted there in registers, so that
+// no sorted column is stored and read back.
+#define PW_AVX512_INLINE                                                                           \
+    __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"), always_inline)) inline
+
+PW_AVX512_INLINE __m512i med3w(__m512i a, __m512i b, __m512i c) {
+    return _mm512_max_epu16(_mm512_min_epu16(a, b), _mm512_min_epu16(_mm512_max_epu16(a, b), c));
+}
+
+// The median keys of 32 windows whose rows are the sorted pair (low ≤ high) and the third
+// row k, each at the column offsets −1, 0, +1.
+PW_AVX512_INLINE __m512i windowMedianKey(const __m512i (&low)[3], const __m512i (&high)[3],
+                                         const __m512i (&k)[3]) {
+    __m512i lo[3], mi[3], hi[3];
+#pragma GCC unroll 3
+    for (int o = 0; o < 3; ++o) {
+        lo[o] = _mm512_min_epu16(low[o], k[o]);
+        hi[o] = _mm512_max_epu16(high[o], k[o]);
+        mi[o] = _mm512_max_epu16(low[o], _mm512_min_epu16(high[o], k[o]));
+    }
+    const __m512i maxLo = _mm512_max_epu16(_mm512_max_epu16(lo[0], lo[1]), lo[2]);
+    const __m512i minHi = _mm512_min_epu16(_mm512_min_epu16(hi[0], hi[1]), hi[2]);
+    return med3w(maxLo, med3w(mi[0], mi[1], mi[2]), minHi);
+}
+
+// Writes 32 result pixels from x0 on: where replace is set, the colour of the window
+// entries that hold the median key m (keys k, blue|green at gb, rows top to bottom, at
+// offset x0 − 1); elsewhere the source pixel. Returns the replaced lanes whose entries
+// with the median key disagree in colour: the general rule decides them.
+PW_AVX512_INLINE __mmask32 writeMedianChunk(uint8_t* out, const uint8_t* source, __m512i m,
+                                            __mmask32 replace, bool everyPixel,
+                                            const __m512i (&k0)[3], const __m512i (&k1)[3],
+                                            const __m512i (&k2)[3], const uint16_t* gb0,
+                                            const uint16_t* gb1, const uint16_t* gb2) {
+    if (!everyPixel && !replace) {
+        _mm512_storeu_si512(out, _mm512_loadu_si512(source));
+        _mm512_mask_storeu_epi8(out + 64, 0xffffffffu,
+                                _mm512_maskz_loadu_epi8(0xffffffffu, source + 64));
+        return 0;
+    }
+    __m512i least = _mm512_set1_epi16(-1), most = _mm512_setzero_si512();
+    const __m512i* keys[3] = {k0, k1, k2};
+    const uint16_t* gb[3] = {gb0, gb1, gb2};
+#pragma GCC unroll 9
+    for (int e = 0; e < 9; ++e) {
+        const int r = e / 3, o = e % 3;
+        const __mmask32 match = _mm512_cmpeq_epi16_mask(keys[r][o], m);
+        const __m512i g = _mm512_loadu_si512(gb[r] + o);
+        least = _mm512_mask_min_epu16(least, match, least, g);
+        most = _mm512_mask_max_epu16(most, match, most, g);
+    }
+    const __mmask32 agree = _mm512_cmpeq_epi16_mask(least, most);
+    // least holds blue and green as bytes already; red = key − blue − green.
+    const __m512i red =
+        _mm512_sub_epi16(_mm512_sub_epi16(m, _mm512_and_si512(least, _mm512_set1_epi16(0xff))),
+                         _mm512_srli_epi16(least, 8));
+    const __m512i first = _mm512_permutex2var_epi8(least, wideIndex(kWideMedian.join[0]), red);
+    const __m512i second = _mm512_permutex2var_epi8(least, wideIndex(kWideMedian.join[1]), red);
+    if (everyPixel) {
+        _mm512_storeu_si512(out, first);
+        _mm512_mask_storeu_epi8(out + 64, 0xffffffffu, second);
+        return __mmask32(~agree);
+    }
+    const __m512i take = _mm512_movm_epi8(replace);
+    const __mmask64 takeFirst = _mm512_movepi8_mask(
+        _mm512_maskz_permutexvar_epi8(~__mmask64(0), wideIndex(kWideMedian.spread[0]), take));
+    const __mmask64 takeSecond = _mm512_movepi8_mask(
+        _mm512_maskz_permutexvar_epi8(~__mmask64(0), wideIndex(kWideMedian.spread[1]), take));
+    _mm512_storeu_si512(out, _mm512_mask_blend_epi8(takeFirst, _mm512_loadu_si512(source), first));
+    _mm512_mask_storeu_epi8(
+        out + 64, 0xffffffffu,
+        _mm512_mask_blend_epi8(takeSecond, _mm512_maskz_loadu_epi8(0xffffffffu, source + 64),
+                               second));
+    return replace & __mmask32(~agree);
+}
+
+// Appends the lanes set in bits, as columns from x0, to list.
+inline void appendLanes(std::vector<int>& list, int x0, uint32_t bits) {
+    while (bits) {
+        list.push_back(x0 + __builtin_ctz(bits));
+        bits &= bits - 1;
+    }
+}
+
+// The interior pixels of rows y and y + 1 (1 ≤ y, y + 1 ≤ h − 2, at least 34 columns),
+// from the keys and colours of rows y − 1 .. y + 2 (window rows top to bottom). Pixels
+// left to the general rule go to s.general (row y) and s.generalNext (row y + 1).
+PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* out1, int y,
+                                   uint32_t threshold, const MedianRow* const (&rows)[4],
+                                   MedianScratch& s) {
+    const int w = src.width();
+    const uint16_t* key[4];
+    const uint16_t* gb[4];
+    for (int r = 0; r < 4; ++r) {
+        key[r] = rows[r]->key.data();
+        gb[r] = rows[r]->gb.data();
+    }
+    const uint8_t* source0 = src.scanLine(y);
+    const uint8_t* source1 = src.scanLine(y + 1);
+    const bool everyPixel = threshold == 0;
+    const __m512i limit = _mm512_set1_epi16(int16_t(threshold));
+    s.general.clear();
+    s.generalNext.clear();
+    // Whole vectors of columns; the last one is moved left to end at the last interior
+    // column, so it may repeat a few columns, which gives the same bytes again.
+    for (int x = 1; x < w - 1; x += 32) {
+        const int x0 = std::min(x, w - 1 - 32);
+        __m512i k[4][3];
+#pragma GCC unroll 4
+        for (int r = 0; r < 4; ++r)
+#pragma GCC unroll 3
+            for (int o = 0; o < 3; ++o)
+                k[r][o] = _mm512_loadu_si512(key[r] + x0 - 1 + o);
+        __m512i low[3], high[3];
+#pragma GCC unroll 3
+        for (int o = 0; o < 3; ++o) {
+            low[o] = _mm512_min_epu16(k[1][o], k[2][o]);
+            high[o] = _mm512_max_epu16(k[1][o], k[2][o]);
+        }
+        const __m512i m0 = windowMedianKey(low, high, k[0]);
+        const __m512i m1 = windowMedianKey(low, high, k[3]);
+        __mmask32 replace0 = ~__mmask32(0), replace1 = ~__mmask32(0);
+        if (!everyPixel) {
+            const __m512i d0 =
+                _mm512_or_si512(_mm512_subs_epu16(k[1][1], m0), _mm512_subs_epu16(m0, k[1][1]));
+            const __m512i d1 =
+                _mm512_or_si512(_mm512_subs_epu16(k[2][1], m1), _mm512_subs_epu16(m1, k[2][1]));
+            replace0 = _mm512_cmpge_epu16_mask(d0, limit);
+            replace1 = _mm512_cmpge_epu16_mask(d1, limit);
+        }
+        const int at = x0 - 1;
+        const uint32_t left0 =
+            writeMedianChunk(out0 + 3 * x0, source0 + 3 * x0, m0, replace0, everyPixel, k[0], k[1],
+                             k[2], gb[0] + at, gb[1] + at, gb[2] + at);
+        const uint32_t left1 =
+            writeMedianChunk(out1 + 3 * x0, source1 + 3 * x0, m1, replace1, everyPixel, k[1], k[2],
+                             k[3], gb[1] + at, gb[2] + at, gb[3] + at);
+        if (left0) appendLanes(s.general, x0, left0);
+        if (left1) appendLanes(s.generalNext, x0, left1);
+    }
+    // Plain code follows: leave the wide registers' upper halves clean, so that it does
+    // not pay for their state.
+    _mm256_zeroupper();
+}
+
 #undef PW_AVX2
 #undef PW_AVX512
+#undef PW_AVX512_INLINE
 #endif
 
 // ----- Sobel -----
@@ -853,22 +1004,52 @@ void TFastPicture::Median(int Level) {
 #else
     constexpr bool vectors = false, wide = false;
 #endif
+    // Rows wide enough for a whole vector of interior columns go two at a time.
+    const bool pairs = wide && w - 2 >= 32;
     engine::forEachRowRange(h, w, [&](int y0, int y1) {
         MedianScratch s(w);
-        auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 3)]; };
-        auto keys = [&](int y) {
+        auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 4)]; };
+        int nextKeys = std::max(y0 - 1, 0); // the first row whose keys are not made yet
+        auto keysUpTo = [&](int last) {
+            for (; nextKeys <= std::min(last, h - 1); ++nextKeys) {
+                MedianRow& row = slot(nextKeys);
 #ifdef PW_MEDIAN_AVX2
-            if (wide) return computeKeysAvx512(src, y, slot(y));
-            if (vectors) return computeKeysAvx2(src, y, slot(y));
+                if (wide) {
+                    computeKeysAvx512(src, nextKeys, row);
+                    continue;
+                }
+                if (vectors) {
+                    computeKeysAvx2(src, nextKeys, row);
+                    continue;
+                }
 #endif
-            computeKeys(src, y, slot(y), everyPixel);
+                computeKeys(src, nextKeys, row, everyPixel);
+            }
         };
-        if (y0 > 0) keys(y0 - 1);
-        keys(y0);
-        for (int y = y0; y < y1; ++y) {
-            if (y + 1 < h) keys(y + 1);
-            uint8_t* out = result.scanLine(y);
+        for (int y = y0; y < y1;) {
             const bool interior = y > 0 && y < h - 1 && w >= 3;
+#ifdef PW_MEDIAN_AVX2
+            if (pairs && interior && y + 1 < y1 && y + 1 < h - 1) {
+                keysUpTo(y + 2);
+                uint8_t* out0 = result.scanLine(y);
+                uint8_t* out1 = result.scanLine(y + 1);
+                const MedianRow* const rows[4] = {&slot(y - 1), &slot(y), &slot(y + 1),
+                                                  &slot(y + 2)};
+                medianRowPairAvx512(src, out0, out1, y, threshold, rows, s);
+                for (int x : s.general)
+                    medianPixelGeneral(src, out0, x, y, threshold);
+                for (int x : s.generalNext)
+                    medianPixelGeneral(src, out1, x, y + 1, threshold);
+                for (int x : {0, w - 1}) {
+                    medianPixelGeneral(src, out0, x, y, threshold);
+                    medianPixelGeneral(src, out1, x, y + 1, threshold);
+                }
+                y += 2;
+                continue;
+            }
+#endif
+            keysUpTo(y + 1);
+            uint8_t* out = result.scanLine(y);
             // Level 100 writes every interior pixel, as does the AVX-512 kernel at any level;
             // otherwise unreplaced pixels stay as copied here.
             if (!interior || !(everyPixel || wide))
@@ -890,6 +1071,7 @@ void TFastPicture::Median(int Level) {
                 for (int x = 0; x < w; ++x)
                     medianPixelGeneral(src, out, x, y, threshold);
             }
+            ++y;
         }
     });
     f.commit(&result);
