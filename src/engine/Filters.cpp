@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -575,18 +576,17 @@ medianInteriorRowAvx2(const Bitmap& src, uint8_t* out, int y, uint32_t threshold
 }
 
 // Byte permutes for 32 pixels on AVX-512: from 96 bytes of pixels (two registers) to
-// sixteen-bit lanes of one channel (the odd bytes are cleared by a mask) or of blue and
-// green together, and back from blue and green (first register) and red (second one,
-// low bytes) to 96 bytes of pixels, with a one-byte-per-pixel mask spread alike.
+// sixteen-bit lanes of red (the high bytes are cleared by a mask) or of blue and green
+// together, and back from blue and green (first register) and red (second one, low
+// bytes) to 96 bytes of pixels, with a one-byte-per-pixel mask spread alike.
 struct WideMedianPermutes {
-    uint8_t channel[3][64];
+    uint8_t red[64];
     uint8_t blueGreen[64];
     uint8_t join[2][64];
     uint8_t spread[2][64];
-    constexpr WideMedianPermutes() : channel{}, blueGreen{}, join{}, spread{} {
+    constexpr WideMedianPermutes() : red{}, blueGreen{}, join{}, spread{} {
         for (int i = 0; i < 32; ++i) {
-            for (int c = 0; c < 3; ++c)
-                channel[c][2 * i] = uint8_t(3 * i + c);
+            red[2 * i] = uint8_t(3 * i + 2);
             blueGreen[2 * i] = uint8_t(3 * i);
             blueGreen[2 * i + 1] = uint8_t(3 * i + 1);
         }
@@ -618,15 +618,13 @@ PW_AVX512 void computeKeysAvx512(const Bitmap& src, int y, MedianRow& out) {
         const uint8_t* p = row + 3 * x;
         const __m512i a = _mm512_loadu_si512(p);
         const __m512i b = _mm512_maskz_loadu_epi8(0xffffffffull, p + 64);
-        const __m512i blue =
-            _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.channel[0]), b);
-        const __m512i green =
-            _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.channel[1]), b);
-        const __m512i red =
-            _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.channel[2]), b);
-        _mm512_storeu_si512(key + x, _mm512_add_epi16(_mm512_add_epi16(blue, green), red));
-        _mm512_storeu_si512(gb + x,
-                            _mm512_permutex2var_epi8(a, wideIndex(kWideMedian.blueGreen), b));
+        // Blue and green side by side in each lane; their sum by one multiply-add of
+        // bytes, then the red.
+        const __m512i blueGreen = _mm512_permutex2var_epi8(a, wideIndex(kWideMedian.blueGreen), b);
+        const __m512i red = _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.red), b);
+        _mm512_storeu_si512(
+            key + x, _mm512_add_epi16(_mm512_maddubs_epi16(blueGreen, _mm512_set1_epi8(1)), red));
+        _mm512_storeu_si512(gb + x, blueGreen);
     }
     // Plain code follows: leave the wide registers' upper halves clean, so that it does
     // not pay for their state.
@@ -841,6 +839,11 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
     }
     const uint8_t* source0 = src.scanLine(y);
     const uint8_t* source1 = src.scanLine(y + 1);
+    // The source rows whose keys the next pair needs are fetched while this pair is
+    // computed, so that reading them later does not wait on memory.
+    const int h = src.height();
+    const uint8_t* ahead0 = src.scanLine(std::min(y + 3, h - 1));
+    const uint8_t* ahead1 = src.scanLine(std::min(y + 4, h - 1));
     const bool everyPixel = threshold == 0;
     const __m512i limit = _mm512_set1_epi16(int16_t(threshold));
     s.general.clear();
@@ -849,6 +852,10 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
     // column, so it may repeat a few columns, which gives the same bytes again.
     for (int x = 1; x < w - 1; x += 32) {
         const int x0 = std::min(x, w - 1 - 32);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x0), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x0 + 64), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x0), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x0 + 64), _MM_HINT_T0);
         __m512i k[4][3];
 #pragma GCC unroll 4
         for (int r = 0; r < 4; ++r)
@@ -886,6 +893,111 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
     // not pay for their state.
     _mm256_zeroupper();
 }
+
+// ----- the general rule for many pixels at once, on AVX-512 -----
+//
+// Each pixel's window entries (key × 16 + window position, gathered in row-major order)
+// go into one sixteen-bit lane of N entry vectors; the partial selection sort then runs
+// on 32 pixels at once, with the same comparisons and swaps as for one pixel.
+template <int N> class GeneralRuleBatch {
+public:
+    explicit GeneralRuleBatch(uint32_t threshold) : threshold_(threshold) {}
+    GeneralRuleBatch(const GeneralRuleBatch&) = delete;
+    GeneralRuleBatch& operator=(const GeneralRuleBatch&) = delete;
+
+    // Queues the pixel whose result goes to out, whose own colour is at centre and whose
+    // N window entries, in gathering order, are the pixels at entry.
+    void add(uint8_t* out, const uint8_t* centre, const uint8_t* const* entry) {
+        const int lane = count_;
+        for (int i = 0; i < N; ++i) {
+            entries_[i][lane] = uint16_t(keyOf(entry[i]) << 4 | uint32_t(i));
+            pixel_[lane][i] = entry[i];
+        }
+        out_[lane] = out;
+        centre_[lane] = centre;
+        if (++count_ == kLanes) flush();
+    }
+    // Writes the results of every queued pixel.
+    PW_AVX512 void flush();
+
+private:
+    static constexpr int kLanes = 32;
+    uint32_t threshold_;
+    int count_ = 0;
+    alignas(64) uint16_t entries_[N][kLanes];
+    const uint8_t* pixel_[kLanes][N];
+    uint8_t* out_[kLanes];
+    const uint8_t* centre_[kLanes];
+};
+
+template <int N> PW_AVX512 void GeneralRuleBatch<N>::flush() {
+    if (count_ == 0) return;
+    constexpr int m = N / 2;
+    __m512i e[N];
+    for (int i = 0; i < N; ++i)
+        e[i] = _mm512_load_si512(entries_[i]);
+    // Entry q goes before entry p exactly when its key is smaller: q < p with p's
+    // position bits cleared.
+    const __m512i keyBits = _mm512_set1_epi16(int16_t(0xfff0));
+#pragma GCC unroll 16
+    for (int p = 0; p <= m; ++p)
+#pragma GCC unroll 16
+        for (int q = p + 1; q < N; ++q) {
+            const __mmask32 flip = _mm512_cmplt_epu16_mask(e[q], _mm512_and_si512(e[p], keyBits));
+            const __m512i a = e[p];
+            e[p] = _mm512_mask_blend_epi16(flip, a, e[q]);
+            e[q] = _mm512_mask_blend_epi16(flip, e[q], a);
+        }
+    alignas(64) uint16_t middle[kLanes];
+    _mm512_store_si512(middle, e[m]);
+    _mm256_zeroupper();
+    for (int lane = 0; lane < count_; ++lane) {
+        const uint8_t* mid = pixel_[lane][middle[lane] & 15];
+        const uint32_t kc = keyOf(centre_[lane]), km = middle[lane] >> 4;
+        const uint32_t dist = kc > km ? kc - km : km - kc;
+        std::memcpy(out_[lane], dist >= threshold_ ? mid : centre_[lane], 3);
+    }
+    count_ = 0;
+}
+
+// The general rule for pixels of any row: those with six window entries (edges) and nine
+// go to their batches, the rest (corners, pictures one pixel wide or high) by themselves.
+struct GeneralRuleBatches {
+    GeneralRuleBatch<9> inner;
+    GeneralRuleBatch<6> edge;
+    explicit GeneralRuleBatches(uint32_t threshold) : inner(threshold), edge(threshold) {}
+
+    // Pixel x of interior row y, whose window rows are rows[0..2].
+    void addInterior(uint8_t* out, const uint8_t* const (&rows)[3], int x) {
+        const uint8_t* entry[9];
+        for (int r = 0; r < 3; ++r)
+            for (int o = 0; o < 3; ++o)
+                entry[3 * r + o] = rows[r] + 3 * (x - 1 + o);
+        inner.add(out + 3 * x, rows[1] + 3 * x, entry);
+    }
+    void add(const Bitmap& src, uint8_t* out, int x, int y, uint32_t threshold) {
+        const int w = src.width(), h = src.height();
+        const uint8_t* entry[9];
+        int n = 0;
+        for (int yy = y - 1; yy <= y + 1; ++yy) {
+            if (yy < 0 || yy >= h) continue;
+            const uint8_t* row = src.scanLine(yy);
+            for (int xx = x - 1; xx <= x + 1; ++xx)
+                if (xx >= 0 && xx < w) entry[n++] = row + 3 * xx;
+        }
+        const uint8_t* centre = src.scanLine(y) + 3 * x;
+        if (n == 9)
+            inner.add(out + 3 * x, centre, entry);
+        else if (n == 6)
+            edge.add(out + 3 * x, centre, entry);
+        else
+            medianPixelGeneral(src, out, x, y, threshold);
+    }
+    void flush() {
+        inner.flush();
+        edge.flush();
+    }
+};
 
 #undef PW_AVX2
 #undef PW_AVX512
@@ -1009,6 +1121,12 @@ void TFastPicture::Median(int Level) {
     engine::forEachRowRange(h, w, [&](int y0, int y1) {
         MedianScratch s(w);
         auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 4)]; };
+#ifdef PW_MEDIAN_AVX2
+        // With AVX-512 the general rule runs on many pixels at once, once enough of them
+        // are queued; every queued pixel is written before the range ends.
+        std::unique_ptr<GeneralRuleBatches> batches;
+        if (wide) batches = std::make_unique<GeneralRuleBatches>(threshold);
+#endif
         int nextKeys = std::max(y0 - 1, 0); // the first row whose keys are not made yet
         auto keysUpTo = [&](int last) {
             for (; nextKeys <= std::min(last, h - 1); ++nextKeys) {
@@ -1036,13 +1154,16 @@ void TFastPicture::Median(int Level) {
                 const MedianRow* const rows[4] = {&slot(y - 1), &slot(y), &slot(y + 1),
                                                   &slot(y + 2)};
                 medianRowPairAvx512(src, out0, out1, y, threshold, rows, s);
+                const uint8_t* const upper[3] = {src.scanLine(y - 1), src.scanLine(y),
+                                                 src.scanLine(y + 1)};
+                const uint8_t* const lower[3] = {upper[1], upper[2], src.scanLine(y + 2)};
                 for (int x : s.general)
-                    medianPixelGeneral(src, out0, x, y, threshold);
+                    batches->addInterior(out0, upper, x);
                 for (int x : s.generalNext)
-                    medianPixelGeneral(src, out1, x, y + 1, threshold);
+                    batches->addInterior(out1, lower, x);
                 for (int x : {0, w - 1}) {
-                    medianPixelGeneral(src, out0, x, y, threshold);
-                    medianPixelGeneral(src, out1, x, y + 1, threshold);
+                    batches->add(src, out0, x, y, threshold);
+                    batches->add(src, out1, x, y + 1, threshold);
                 }
                 y += 2;
                 continue;
@@ -1068,11 +1189,22 @@ void TFastPicture::Median(int Level) {
                 medianPixelGeneral(src, out, 0, y, threshold);
                 medianPixelGeneral(src, out, w - 1, y, threshold);
             } else {
+#ifdef PW_MEDIAN_AVX2
+                if (batches) {
+                    for (int x = 0; x < w; ++x)
+                        batches->add(src, out, x, y, threshold);
+                    ++y;
+                    continue;
+                }
+#endif
                 for (int x = 0; x < w; ++x)
                     medianPixelGeneral(src, out, x, y, threshold);
             }
             ++y;
         }
+#ifdef PW_MEDIAN_AVX2
+        if (batches) batches->flush();
+#endif
     });
     f.commit(&result);
 }
