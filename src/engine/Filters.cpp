@@ -245,8 +245,27 @@ inline uint16_t med3(uint16_t a, uint16_t b, uint16_t c) {
 // blue bytes packed into sixteen bits (with the key they give the colour). The arrays
 // run 32 entries past the row so that vector steps may read a whole vector.
 constexpr size_t kMedianPad = 32;
+
+// Sixteen-bit words whose first one starts a 64-byte line, so that vector steps over
+// whole lines of them do not straddle two; zero at first.
+class AlignedWords {
+public:
+    explicit AlignedWords(size_t n) : storage_(n + 32) {
+        const auto at = reinterpret_cast<uintptr_t>(storage_.data());
+        data_ = storage_.data() + ((64 - at % 64) % 64) / sizeof(uint16_t);
+    }
+    AlignedWords(AlignedWords&& other) noexcept = default;
+    uint16_t* data() { return data_; }
+    const uint16_t* data() const { return data_; }
+    uint16_t operator[](size_t i) const { return data_[i]; }
+
+private:
+    std::vector<uint16_t> storage_;
+    uint16_t* data_;
+};
+
 struct MedianRow {
-    std::vector<uint16_t> key, gb;
+    AlignedWords key, gb;
     std::vector<uint32_t> colour;
     explicit MedianRow(int w)
         : key(size_t(w) + kMedianPad), gb(size_t(w) + kMedianPad), colour(size_t(w) + kMedianPad) {}
@@ -765,37 +784,22 @@ PW_AVX512_INLINE __m512i windowMedianKey(const __m512i (&low)[3], const __m512i 
     return med3w(maxLo, med3w(mi[0], mi[1], mi[2]), minHi);
 }
 
-// Writes 32 result pixels from x0 on: where replace is set, the colour of the window
-// entries that hold the median key m (keys k, blue|green at gb, rows top to bottom, at
-// offset x0 − 1); elsewhere the source pixel. Returns the replaced lanes whose entries
-// with the median key disagree in colour: the general rule decides them.
-PW_AVX512_INLINE __mmask32 writeMedianChunk(uint8_t* out, const uint8_t* source, __m512i m,
-                                            __mmask32 replace, bool everyPixel,
-                                            const __m512i (&k0)[3], const __m512i (&k1)[3],
-                                            const __m512i (&k2)[3], const uint16_t* gb0,
-                                            const uint16_t* gb1, const uint16_t* gb2) {
+// Writes 32 result pixels: where replace is set, the colour of the window entries that
+// hold the median key m, whose blue|green are least (smallest) and most (largest) among
+// them; elsewhere the source pixel. Returns the replaced lanes whose entries with the
+// median key disagree in colour: the general rule decides them.
+PW_AVX512_INLINE __mmask32 storeMedianChunk(uint8_t* out, const uint8_t* source, __m512i m,
+                                            __m512i least, __m512i most, __mmask32 replace,
+                                            bool everyPixel) {
     if (!everyPixel && !replace) {
         _mm512_storeu_si512(out, _mm512_loadu_si512(source));
         _mm512_mask_storeu_epi8(out + 64, 0xffffffffu,
                                 _mm512_maskz_loadu_epi8(0xffffffffu, source + 64));
         return 0;
     }
-    __m512i least = _mm512_set1_epi16(-1), most = _mm512_setzero_si512();
-    const __m512i* keys[3] = {k0, k1, k2};
-    const uint16_t* gb[3] = {gb0, gb1, gb2};
-#pragma GCC unroll 9
-    for (int e = 0; e < 9; ++e) {
-        const int r = e / 3, o = e % 3;
-        const __mmask32 match = _mm512_cmpeq_epi16_mask(keys[r][o], m);
-        const __m512i g = _mm512_loadu_si512(gb[r] + o);
-        least = _mm512_mask_min_epu16(least, match, least, g);
-        most = _mm512_mask_max_epu16(most, match, most, g);
-    }
     const __mmask32 agree = _mm512_cmpeq_epi16_mask(least, most);
-    // least holds blue and green as bytes already; red = key − blue − green.
-    const __m512i red =
-        _mm512_sub_epi16(_mm512_sub_epi16(m, _mm512_and_si512(least, _mm512_set1_epi16(0xff))),
-                         _mm512_srli_epi16(least, 8));
+    // least holds blue and green as bytes already; red = key − (blue + green).
+    const __m512i red = _mm512_sub_epi16(m, _mm512_maddubs_epi16(least, _mm512_set1_epi8(1)));
     const __m512i first = _mm512_permutex2var_epi8(least, wideIndex(kWideMedian.join[0]), red);
     const __m512i second = _mm512_permutex2var_epi8(least, wideIndex(kWideMedian.join[1]), red);
     if (everyPixel) {
@@ -827,6 +831,7 @@ inline void appendLanes(std::vector<int>& list, int x0, uint32_t bits) {
 // The interior pixels of rows y and y + 1 (1 ≤ y, y + 1 ≤ h − 2, at least 34 columns),
 // from the keys and colours of rows y − 1 .. y + 2 (window rows top to bottom). Pixels
 // left to the general rule go to s.general (row y) and s.generalNext (row y + 1).
+template <bool EveryPixel>
 PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* out1, int y,
                                    uint32_t threshold, const MedianRow* const (&rows)[4],
                                    MedianScratch& s) {
@@ -844,7 +849,7 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
     const int h = src.height();
     const uint8_t* ahead0 = src.scanLine(std::min(y + 3, h - 1));
     const uint8_t* ahead1 = src.scanLine(std::min(y + 4, h - 1));
-    const bool everyPixel = threshold == 0;
+    constexpr bool everyPixel = EveryPixel;
     const __m512i limit = _mm512_set1_epi16(int16_t(threshold));
     s.general.clear();
     s.generalNext.clear();
@@ -871,7 +876,7 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
         const __m512i m0 = windowMedianKey(low, high, k[0]);
         const __m512i m1 = windowMedianKey(low, high, k[3]);
         __mmask32 replace0 = ~__mmask32(0), replace1 = ~__mmask32(0);
-        if (!everyPixel) {
+        if constexpr (!everyPixel) {
             const __m512i d0 =
                 _mm512_or_si512(_mm512_subs_epu16(k[1][1], m0), _mm512_subs_epu16(m0, k[1][1]));
             const __m512i d1 =
@@ -879,13 +884,33 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
             replace0 = _mm512_cmpge_epu16_mask(d0, limit);
             replace1 = _mm512_cmpge_epu16_mask(d1, limit);
         }
-        const int at = x0 - 1;
-        const uint32_t left0 =
-            writeMedianChunk(out0 + 3 * x0, source0 + 3 * x0, m0, replace0, everyPixel, k[0], k[1],
-                             k[2], gb[0] + at, gb[1] + at, gb[2] + at);
-        const uint32_t left1 =
-            writeMedianChunk(out1 + 3 * x0, source1 + 3 * x0, m1, replace1, everyPixel, k[1], k[2],
-                             k[3], gb[1] + at, gb[2] + at, gb[3] + at);
+        // The smallest and largest blue|green of the entries holding each row's median
+        // key. Each of the four rows' colours is read once and serves both result rows
+        // where it is in both windows.
+        const __m512i ones = _mm512_set1_epi16(-1), zero = _mm512_setzero_si512();
+        __m512i least0 = ones, most0 = zero, least1 = ones, most1 = zero;
+        if (everyPixel || (replace0 | replace1)) {
+#pragma GCC unroll 4
+            for (int r = 0; r < 4; ++r)
+#pragma GCC unroll 3
+                for (int o = 0; o < 3; ++o) {
+                    const __m512i g = _mm512_loadu_si512(gb[r] + x0 - 1 + o);
+                    if (r <= 2) {
+                        const __mmask32 match = _mm512_cmpeq_epi16_mask(k[r][o], m0);
+                        least0 = _mm512_mask_min_epu16(least0, match, least0, g);
+                        most0 = _mm512_mask_max_epu16(most0, match, most0, g);
+                    }
+                    if (r >= 1) {
+                        const __mmask32 match = _mm512_cmpeq_epi16_mask(k[r][o], m1);
+                        least1 = _mm512_mask_min_epu16(least1, match, least1, g);
+                        most1 = _mm512_mask_max_epu16(most1, match, most1, g);
+                    }
+                }
+        }
+        const uint32_t left0 = storeMedianChunk(out0 + 3 * x0, source0 + 3 * x0, m0, least0, most0,
+                                                replace0, everyPixel);
+        const uint32_t left1 = storeMedianChunk(out1 + 3 * x0, source1 + 3 * x0, m1, least1, most1,
+                                                replace1, everyPixel);
         if (left0) appendLanes(s.general, x0, left0);
         if (left1) appendLanes(s.generalNext, x0, left1);
     }
@@ -1153,7 +1178,10 @@ void TFastPicture::Median(int Level) {
                 uint8_t* out1 = result.scanLine(y + 1);
                 const MedianRow* const rows[4] = {&slot(y - 1), &slot(y), &slot(y + 1),
                                                   &slot(y + 2)};
-                medianRowPairAvx512(src, out0, out1, y, threshold, rows, s);
+                if (everyPixel)
+                    medianRowPairAvx512<true>(src, out0, out1, y, threshold, rows, s);
+                else
+                    medianRowPairAvx512<false>(src, out0, out1, y, threshold, rows, s);
                 const uint8_t* const upper[3] = {src.scanLine(y - 1), src.scanLine(y),
                                                  src.scanLine(y + 1)};
                 const uint8_t* const lower[3] = {upper[1], upper[2], src.scanLine(y + 2)};
