@@ -951,16 +951,19 @@ private:
     int count_ = 0;
     alignas(64) uint16_t entries_[N][kLanes];
     const uint8_t* pixel_[kLanes][N];
+    static_assert(kLanes == 32);
     uint8_t* out_[kLanes];
     const uint8_t* centre_[kLanes];
 };
 
-template <int N> PW_AVX512 void GeneralRuleBatch<N>::flush() {
-    if (count_ == 0) return;
+// The partial selection sort for the pixels of 32 lanes: entries[i][lane] is entry i of
+// the lane's window, its key × 16 + its window position. Stores each lane's middle entry.
+template <int N>
+PW_AVX512 void selectMiddleLanes(const uint16_t (&entries)[N][32], uint16_t* middle) {
     constexpr int m = N / 2;
     __m512i e[N];
     for (int i = 0; i < N; ++i)
-        e[i] = _mm512_load_si512(entries_[i]);
+        e[i] = _mm512_load_si512(entries[i]);
     // Entry q goes before entry p exactly when its key is smaller: q < p with p's
     // position bits cleared.
     const __m512i keyBits = _mm512_set1_epi16(int16_t(0xfff0));
@@ -973,9 +976,14 @@ template <int N> PW_AVX512 void GeneralRuleBatch<N>::flush() {
             e[p] = _mm512_mask_blend_epi16(flip, a, e[q]);
             e[q] = _mm512_mask_blend_epi16(flip, e[q], a);
         }
-    alignas(64) uint16_t middle[kLanes];
-    _mm512_store_si512(middle, e[m]);
+    _mm512_storeu_si512(middle, e[m]);
     _mm256_zeroupper();
+}
+
+template <int N> PW_AVX512 void GeneralRuleBatch<N>::flush() {
+    if (count_ == 0) return;
+    alignas(64) uint16_t middle[kLanes];
+    selectMiddleLanes<N>(entries_, middle);
     for (int lane = 0; lane < count_; ++lane) {
         const uint8_t* mid = pixel_[lane][middle[lane] & 15];
         const uint32_t kc = keyOf(centre_[lane]), km = middle[lane] >> 4;
@@ -985,6 +993,50 @@ template <int N> PW_AVX512 void GeneralRuleBatch<N>::flush() {
     count_ = 0;
 }
 
+// The interior pixels of a row pair that the kernel left to the general rule, 32 at a
+// time, from the pair's key rows (window rows 0..2 for the upper result row, 1..3 for the
+// lower one). Each of them is replaced: the kernel found its key far enough from the
+// median's, and the middle entry holds the median key whichever entry it is.
+class PairGeneralRule {
+public:
+    PairGeneralRule(uint8_t* out0, uint8_t* out1, const MedianRow* const (&rows)[4])
+        : out_{out0, out1}, rows_(rows) {}
+    void add(int x, int lower) {
+        const int n = count_;
+        for (int r = 0; r < 3; ++r) {
+            const uint16_t* key = rows_[r + lower]->key.data() + x - 1;
+            for (int o = 0; o < 3; ++o)
+                entries_[3 * r + o][n] = uint16_t(key[o] << 4 | (3 * r + o));
+        }
+        x_[n] = x;
+        lower_[n] = uint8_t(lower);
+        if (++count_ == 32) flush();
+    }
+    void flush() {
+        if (count_ == 0) return;
+        alignas(64) uint16_t middle[32];
+        selectMiddleLanes<9>(entries_, middle);
+        for (int lane = 0; lane < count_; ++lane) {
+            const int pos = middle[lane] & 15, x = x_[lane], lower = lower_[lane];
+            const uint32_t g = rows_[pos / 3 + lower]->gb[size_t(x - 1 + pos % 3)];
+            const uint32_t blue = g & 0xff, green = g >> 8;
+            uint8_t* o = out_[lower] + 3 * x;
+            o[0] = uint8_t(blue);
+            o[1] = uint8_t(green);
+            o[2] = uint8_t((middle[lane] >> 4) - blue - green);
+        }
+        count_ = 0;
+    }
+
+private:
+    uint8_t* out_[2];
+    const MedianRow* const (&rows_)[4];
+    int count_ = 0;
+    alignas(64) uint16_t entries_[9][32];
+    int x_[32];
+    uint8_t lower_[32];
+};
+
 // The general rule for pixels of any row: those with six window entries (edges) and nine
 // go to their batches, the rest (corners, pictures one pixel wide or high) by themselves.
 struct GeneralRuleBatches {
@@ -992,14 +1044,6 @@ struct GeneralRuleBatches {
     GeneralRuleBatch<6> edge;
     explicit GeneralRuleBatches(uint32_t threshold) : inner(threshold), edge(threshold) {}
 
-    // Pixel x of interior row y, whose window rows are rows[0..2].
-    void addInterior(uint8_t* out, const uint8_t* const (&rows)[3], int x) {
-        const uint8_t* entry[9];
-        for (int r = 0; r < 3; ++r)
-            for (int o = 0; o < 3; ++o)
-                entry[3 * r + o] = rows[r] + 3 * (x - 1 + o);
-        inner.add(out + 3 * x, rows[1] + 3 * x, entry);
-    }
     void add(const Bitmap& src, uint8_t* out, int x, int y, uint32_t threshold) {
         const int w = src.width(), h = src.height();
         const uint8_t* entry[9];
@@ -1182,13 +1226,12 @@ void TFastPicture::Median(int Level) {
                     medianRowPairAvx512<true>(src, out0, out1, y, threshold, rows, s);
                 else
                     medianRowPairAvx512<false>(src, out0, out1, y, threshold, rows, s);
-                const uint8_t* const upper[3] = {src.scanLine(y - 1), src.scanLine(y),
-                                                 src.scanLine(y + 1)};
-                const uint8_t* const lower[3] = {upper[1], upper[2], src.scanLine(y + 2)};
+                PairGeneralRule general(out0, out1, rows);
                 for (int x : s.general)
-                    batches->addInterior(out0, upper, x);
+                    general.add(x, 0);
                 for (int x : s.generalNext)
-                    batches->addInterior(out1, lower, x);
+                    general.add(x, 1);
+                general.flush();
                 for (int x : {0, w - 1}) {
                     batches->add(src, out0, x, y, threshold);
                     batches->add(src, out1, x, y + 1, threshold);
