@@ -275,13 +275,12 @@ struct MedianScratch {
     MedianRow rows[4]; // rows y − 1 .. y + 2, rolling: slot y mod 4 holds row y
     std::vector<uint16_t> lo, mi, hi, med;
     std::vector<uint32_t> candidate, ambiguous;
-    std::vector<int> general, generalNext; // columns left to the general rule
+    std::vector<int> general; // columns left to the general rule
     explicit MedianScratch(int w)
         : rows{MedianRow(w), MedianRow(w), MedianRow(w), MedianRow(w)}, lo(size_t(w) + kMedianPad),
           mi(size_t(w) + kMedianPad), hi(size_t(w) + kMedianPad), med(size_t(w)),
           candidate(size_t(w)), ambiguous(size_t(w)) {
         general.reserve(size_t(w));
-        generalNext.reserve(size_t(w));
     }
 };
 
@@ -820,21 +819,93 @@ PW_AVX512_INLINE __mmask32 storeMedianChunk(uint8_t* out, const uint8_t* source,
     return replace & __mmask32(~agree);
 }
 
-// Appends the lanes set in bits, as columns from x0, to list.
-inline void appendLanes(std::vector<int>& list, int x0, uint32_t bits) {
-    while (bits) {
-        list.push_back(x0 + __builtin_ctz(bits));
-        bits &= bits - 1;
-    }
+// The partial selection sort for the pixels of 32 lanes: entries[i][lane] is entry i of
+// the lane's window, its key × 16 + its window position. Stores each lane's middle entry.
+template <int N>
+PW_AVX512 void selectMiddleLanes(const uint16_t (&entries)[N][32], uint16_t* middle) {
+    constexpr int m = N / 2;
+    __m512i e[N];
+    for (int i = 0; i < N; ++i)
+        e[i] = _mm512_load_si512(entries[i]);
+    // Entry q goes before entry p exactly when its key is smaller: q < p with p's
+    // position bits cleared.
+    const __m512i keyBits = _mm512_set1_epi16(int16_t(0xfff0));
+#pragma GCC unroll 16
+    for (int p = 0; p <= m; ++p)
+#pragma GCC unroll 16
+        for (int q = p + 1; q < N; ++q) {
+            const __mmask32 flip = _mm512_cmplt_epu16_mask(e[q], _mm512_and_si512(e[p], keyBits));
+            const __m512i a = e[p];
+            e[p] = _mm512_mask_blend_epi16(flip, a, e[q]);
+            e[q] = _mm512_mask_blend_epi16(flip, e[q], a);
+        }
+    _mm512_storeu_si512(middle, e[m]);
+    _mm256_zeroupper();
 }
+
+// The interior pixels of a row pair that the kernel left to the general rule, 32 at a
+// time, from the pair's key rows (window rows 0..2 for the upper result row, 1..3 for the
+// lower one). Each of them is replaced: the kernel found its key far enough from the
+// median's, and the middle entry holds the median key whichever entry it is.
+class PairGeneralRule {
+public:
+    PairGeneralRule(uint8_t* out0, uint8_t* out1, const MedianRow* const (&rows)[4])
+        : out_{out0, out1}, rows_(rows) {}
+    void add(int x, int lower) {
+        const int n = count_;
+        const uint16_t* k0 = rows_[lower]->key.data() + x - 1;
+        const uint16_t* k1 = rows_[lower + 1]->key.data() + x - 1;
+        const uint16_t* k2 = rows_[lower + 2]->key.data() + x - 1;
+        entries_[0][n] = uint16_t(k0[0] << 4);
+        entries_[1][n] = uint16_t(k0[1] << 4 | 1);
+        entries_[2][n] = uint16_t(k0[2] << 4 | 2);
+        entries_[3][n] = uint16_t(k1[0] << 4 | 3);
+        entries_[4][n] = uint16_t(k1[1] << 4 | 4);
+        entries_[5][n] = uint16_t(k1[2] << 4 | 5);
+        entries_[6][n] = uint16_t(k2[0] << 4 | 6);
+        entries_[7][n] = uint16_t(k2[1] << 4 | 7);
+        entries_[8][n] = uint16_t(k2[2] << 4 | 8);
+        x_[n] = x;
+        lower_[n] = uint8_t(lower);
+        if (++count_ == 32) flush();
+    }
+    // Queues the lanes set in bits, as columns from x0.
+    void addLanes(int x0, uint32_t bits, int lower) {
+        for (; bits; bits &= bits - 1)
+            add(x0 + __builtin_ctz(bits), lower);
+    }
+    PW_AVX512 void flush() {
+        if (count_ == 0) return;
+        alignas(64) uint16_t middle[32];
+        selectMiddleLanes<9>(entries_, middle);
+        for (int lane = 0; lane < count_; ++lane) {
+            const int pos = middle[lane] & 15, x = x_[lane], lower = lower_[lane];
+            const uint32_t g = rows_[pos / 3 + lower]->gb[size_t(x - 1 + pos % 3)];
+            const uint32_t blue = g & 0xff, green = g >> 8;
+            uint8_t* o = out_[lower] + 3 * x;
+            o[0] = uint8_t(blue);
+            o[1] = uint8_t(green);
+            o[2] = uint8_t((middle[lane] >> 4) - blue - green);
+        }
+        count_ = 0;
+    }
+
+private:
+    uint8_t* out_[2];
+    const MedianRow* const (&rows_)[4];
+    int count_ = 0;
+    alignas(64) uint16_t entries_[9][32];
+    int x_[32];
+    uint8_t lower_[32];
+};
 
 // The interior pixels of rows y and y + 1 (1 ≤ y, y + 1 ≤ h − 2, at least 34 columns),
 // from the keys and colours of rows y − 1 .. y + 2 (window rows top to bottom). Pixels
-// left to the general rule go to s.general (row y) and s.generalNext (row y + 1).
+// left to the general rule go to general.
 template <bool EveryPixel>
 PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* out1, int y,
                                    uint32_t threshold, const MedianRow* const (&rows)[4],
-                                   MedianScratch& s) {
+                                   PairGeneralRule& general) {
     const int w = src.width();
     const uint16_t* key[4];
     const uint16_t* gb[4];
@@ -851,8 +922,6 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
     const uint8_t* ahead1 = src.scanLine(std::min(y + 4, h - 1));
     constexpr bool everyPixel = EveryPixel;
     const __m512i limit = _mm512_set1_epi16(int16_t(threshold));
-    s.general.clear();
-    s.generalNext.clear();
     // Whole vectors of columns; the last one is moved left to end at the last interior
     // column, so it may repeat a few columns, which gives the same bytes again.
     for (int x = 1; x < w - 1; x += 32) {
@@ -911,8 +980,8 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
                                                 replace0, everyPixel);
         const uint32_t left1 = storeMedianChunk(out1 + 3 * x0, source1 + 3 * x0, m1, least1, most1,
                                                 replace1, everyPixel);
-        if (left0) appendLanes(s.general, x0, left0);
-        if (left1) appendLanes(s.generalNext, x0, left1);
+        if (left0) general.addLanes(x0, left0, 0);
+        if (left1) general.addLanes(x0, left1, 1);
     }
     // Plain code follows: leave the wide registers' upper halves clean, so that it does
     // not pay for their state.
@@ -956,30 +1025,6 @@ private:
     const uint8_t* centre_[kLanes];
 };
 
-// The partial selection sort for the pixels of 32 lanes: entries[i][lane] is entry i of
-// the lane's window, its key × 16 + its window position. Stores each lane's middle entry.
-template <int N>
-PW_AVX512 void selectMiddleLanes(const uint16_t (&entries)[N][32], uint16_t* middle) {
-    constexpr int m = N / 2;
-    __m512i e[N];
-    for (int i = 0; i < N; ++i)
-        e[i] = _mm512_load_si512(entries[i]);
-    // Entry q goes before entry p exactly when its key is smaller: q < p with p's
-    // position bits cleared.
-    const __m512i keyBits = _mm512_set1_epi16(int16_t(0xfff0));
-#pragma GCC unroll 16
-    for (int p = 0; p <= m; ++p)
-#pragma GCC unroll 16
-        for (int q = p + 1; q < N; ++q) {
-            const __mmask32 flip = _mm512_cmplt_epu16_mask(e[q], _mm512_and_si512(e[p], keyBits));
-            const __m512i a = e[p];
-            e[p] = _mm512_mask_blend_epi16(flip, a, e[q]);
-            e[q] = _mm512_mask_blend_epi16(flip, e[q], a);
-        }
-    _mm512_storeu_si512(middle, e[m]);
-    _mm256_zeroupper();
-}
-
 template <int N> PW_AVX512 void GeneralRuleBatch<N>::flush() {
     if (count_ == 0) return;
     alignas(64) uint16_t middle[kLanes];
@@ -992,50 +1037,6 @@ template <int N> PW_AVX512 void GeneralRuleBatch<N>::flush() {
     }
     count_ = 0;
 }
-
-// The interior pixels of a row pair that the kernel left to the general rule, 32 at a
-// time, from the pair's key rows (window rows 0..2 for the upper result row, 1..3 for the
-// lower one). Each of them is replaced: the kernel found its key far enough from the
-// median's, and the middle entry holds the median key whichever entry it is.
-class PairGeneralRule {
-public:
-    PairGeneralRule(uint8_t* out0, uint8_t* out1, const MedianRow* const (&rows)[4])
-        : out_{out0, out1}, rows_(rows) {}
-    void add(int x, int lower) {
-        const int n = count_;
-        for (int r = 0; r < 3; ++r) {
-            const uint16_t* key = rows_[r + lower]->key.data() + x - 1;
-            for (int o = 0; o < 3; ++o)
-                entries_[3 * r + o][n] = uint16_t(key[o] << 4 | (3 * r + o));
-        }
-        x_[n] = x;
-        lower_[n] = uint8_t(lower);
-        if (++count_ == 32) flush();
-    }
-    void flush() {
-        if (count_ == 0) return;
-        alignas(64) uint16_t middle[32];
-        selectMiddleLanes<9>(entries_, middle);
-        for (int lane = 0; lane < count_; ++lane) {
-            const int pos = middle[lane] & 15, x = x_[lane], lower = lower_[lane];
-            const uint32_t g = rows_[pos / 3 + lower]->gb[size_t(x - 1 + pos % 3)];
-            const uint32_t blue = g & 0xff, green = g >> 8;
-            uint8_t* o = out_[lower] + 3 * x;
-            o[0] = uint8_t(blue);
-            o[1] = uint8_t(green);
-            o[2] = uint8_t((middle[lane] >> 4) - blue - green);
-        }
-        count_ = 0;
-    }
-
-private:
-    uint8_t* out_[2];
-    const MedianRow* const (&rows_)[4];
-    int count_ = 0;
-    alignas(64) uint16_t entries_[9][32];
-    int x_[32];
-    uint8_t lower_[32];
-};
 
 // The general rule for pixels of any row: those with six window entries (edges) and nine
 // go to their batches, the rest (corners, pictures one pixel wide or high) by themselves.
@@ -1222,15 +1223,11 @@ void TFastPicture::Median(int Level) {
                 uint8_t* out1 = result.scanLine(y + 1);
                 const MedianRow* const rows[4] = {&slot(y - 1), &slot(y), &slot(y + 1),
                                                   &slot(y + 2)};
-                if (everyPixel)
-                    medianRowPairAvx512<true>(src, out0, out1, y, threshold, rows, s);
-                else
-                    medianRowPairAvx512<false>(src, out0, out1, y, threshold, rows, s);
                 PairGeneralRule general(out0, out1, rows);
-                for (int x : s.general)
-                    general.add(x, 0);
-                for (int x : s.generalNext)
-                    general.add(x, 1);
+                if (everyPixel)
+                    medianRowPairAvx512<true>(src, out0, out1, y, threshold, rows, general);
+                else
+                    medianRowPairAvx512<false>(src, out0, out1, y, threshold, rows, general);
                 general.flush();
                 for (int x : {0, w - 1}) {
                     batches->add(src, out0, x, y, threshold);
