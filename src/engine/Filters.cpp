@@ -899,6 +899,51 @@ private:
     uint8_t lower_[32];
 };
 
+// The first and last pixels of the two rows of a pair: six window entries each, gathered
+// row by row from the pair's key rows, then the threshold as for any pixel.
+class PairEdgeRule {
+public:
+    PairEdgeRule(uint8_t* out0, uint8_t* out1, const MedianRow* const (&rows)[4], int w)
+        : out_{out0, out1}, rows_(rows), w_(w) {}
+    PW_AVX512 void run(uint32_t threshold) {
+        int n = 0;
+        for (int lower = 0; lower < 2; ++lower)
+            for (int first : {0, w_ - 2}) {
+                for (int r = 0; r < 3; ++r) {
+                    const uint16_t* key = rows_[r + lower]->key.data() + first;
+                    entries_[2 * r][n] = uint16_t(key[0] << 4 | (2 * r));
+                    entries_[2 * r + 1][n] = uint16_t(key[1] << 4 | (2 * r + 1));
+                }
+                ++n;
+            }
+        alignas(64) uint16_t middle[32];
+        selectMiddleLanes<6>(entries_, middle);
+        for (int lane = 0; lane < 4; ++lane) {
+            const int lower = lane / 2, first = lane % 2 ? w_ - 2 : 0, x = lane % 2 ? w_ - 1 : 0;
+            const MedianRow& centre = *rows_[1 + lower];
+            const uint32_t kc = centre.key[size_t(x)], km = middle[lane] >> 4u;
+            const uint32_t dist = kc > km ? kc - km : km - kc;
+            uint32_t key = kc, g = centre.gb[size_t(x)];
+            if (dist >= threshold) {
+                const int pos = middle[lane] & 15;
+                key = km;
+                g = rows_[pos / 2 + lower]->gb[size_t(first + pos % 2)];
+            }
+            const uint32_t blue = g & 0xff, green = g >> 8;
+            uint8_t* o = out_[lower] + 3 * x;
+            o[0] = uint8_t(blue);
+            o[1] = uint8_t(green);
+            o[2] = uint8_t(key - blue - green);
+        }
+    }
+
+private:
+    uint8_t* out_[2];
+    const MedianRow* const (&rows_)[4];
+    int w_;
+    alignas(64) uint16_t entries_[6][32] = {};
+};
+
 // The interior pixels of rows y and y + 1 (1 ≤ y, y + 1 ≤ h − 2, at least 34 columns),
 // from the keys and colours of rows y − 1 .. y + 2 (window rows top to bottom). Pixels
 // left to the general rule go to general.
@@ -1229,10 +1274,7 @@ void TFastPicture::Median(int Level) {
                 else
                     medianRowPairAvx512<false>(src, out0, out1, y, threshold, rows, general);
                 general.flush();
-                for (int x : {0, w - 1}) {
-                    batches->add(src, out0, x, y, threshold);
-                    batches->add(src, out1, x, y + 1, threshold);
-                }
+                PairEdgeRule(out0, out1, rows, w).run(threshold);
                 y += 2;
                 continue;
             }
