@@ -894,7 +894,7 @@ private:
     uint8_t* out_[2];
     const MedianRow* const (&rows_)[4];
     int count_ = 0;
-    alignas(64) uint16_t entries_[9][32];
+    alignas(64) uint16_t entries_[9][32] = {}; // lanes past count_ are sorted too, unused
     int x_[32];
     uint8_t lower_[32];
 };
@@ -1063,7 +1063,7 @@ private:
     static constexpr int kLanes = 32;
     uint32_t threshold_;
     int count_ = 0;
-    alignas(64) uint16_t entries_[N][kLanes];
+    alignas(64) uint16_t entries_[N][kLanes] = {}; // lanes past count_ are sorted too, unused
     const uint8_t* pixel_[kLanes][N];
     static_assert(kLanes == 32);
     uint8_t* out_[kLanes];
