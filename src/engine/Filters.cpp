@@ -944,89 +944,180 @@ private:
     alignas(64) uint16_t entries_[6][32] = {};
 };
 
+// What the steps of a row pair share: the key and colour rows, the result and source
+// rows, and where the pixels left to the general rule go.
+struct PairRows {
+    const uint16_t* key[4];
+    const uint16_t* gb[4];
+    uint8_t* out[2];
+    const uint8_t* source[2];
+    __m512i limit;
+    PairGeneralRule* general;
+};
+
+// The 32 result pixels from x0 of both rows of a pair, given their median keys and the
+// keys of their window rows at the column offsets −1, 0, +1.
+template <bool EveryPixel>
+PW_AVX512_INLINE void finishPairChunk(const PairRows& p, int x0, __m512i m0, __m512i m1,
+                                      const __m512i (&k)[4][3]) {
+    __mmask32 replace0 = ~__mmask32(0), replace1 = ~__mmask32(0);
+    if constexpr (!EveryPixel) {
+        const __m512i d0 =
+            _mm512_or_si512(_mm512_subs_epu16(k[1][1], m0), _mm512_subs_epu16(m0, k[1][1]));
+        const __m512i d1 =
+            _mm512_or_si512(_mm512_subs_epu16(k[2][1], m1), _mm512_subs_epu16(m1, k[2][1]));
+        replace0 = _mm512_cmpge_epu16_mask(d0, p.limit);
+        replace1 = _mm512_cmpge_epu16_mask(d1, p.limit);
+    }
+    // The smallest and largest blue|green of the entries holding each row's median key.
+    // Each of the four rows' colours is read once and serves both result rows where it
+    // is in both windows.
+    const __m512i ones = _mm512_set1_epi16(-1), zero = _mm512_setzero_si512();
+    __m512i least0 = ones, most0 = zero, least1 = ones, most1 = zero;
+    if (EveryPixel || (replace0 | replace1)) {
+#pragma GCC unroll 4
+        for (int r = 0; r < 4; ++r)
+#pragma GCC unroll 3
+            for (int o = 0; o < 3; ++o) {
+                const __m512i g = _mm512_loadu_si512(p.gb[r] + x0 - 1 + o);
+                if (r <= 2) {
+                    const __mmask32 match = _mm512_cmpeq_epi16_mask(k[r][o], m0);
+                    least0 = _mm512_mask_min_epu16(least0, match, least0, g);
+                    most0 = _mm512_mask_max_epu16(most0, match, most0, g);
+                }
+                if (r >= 1) {
+                    const __mmask32 match = _mm512_cmpeq_epi16_mask(k[r][o], m1);
+                    least1 = _mm512_mask_min_epu16(least1, match, least1, g);
+                    most1 = _mm512_mask_max_epu16(most1, match, most1, g);
+                }
+            }
+    }
+    const uint32_t left0 = storeMedianChunk(p.out[0] + 3 * x0, p.source[0] + 3 * x0, m0, least0,
+                                            most0, replace0, EveryPixel);
+    const uint32_t left1 = storeMedianChunk(p.out[1] + 3 * x0, p.source[1] + 3 * x0, m1, least1,
+                                            most1, replace1, EveryPixel);
+    if (left0) p.general->addLanes(x0, left0, 0);
+    if (left1) p.general->addLanes(x0, left1, 1);
+}
+
+// The keys of the pair's four window rows at the column offsets −1, 0, +1 from x0.
+PW_AVX512_INLINE void loadPairKeys(const PairRows& p, int x0, __m512i (&k)[4][3]) {
+#pragma GCC unroll 4
+    for (int r = 0; r < 4; ++r)
+#pragma GCC unroll 3
+        for (int o = 0; o < 3; ++o)
+            k[r][o] = _mm512_loadu_si512(p.key[r] + x0 - 1 + o);
+}
+
+// The window columns of a row pair at the 32 columns from x (a multiple of 32), sorted:
+// low, middle, high for the upper result row's windows (key rows 0..2), then for the
+// lower one's (key rows 1..3). The two rows both windows hold are sorted once.
+PW_AVX512_INLINE void sortPairColumns(const uint16_t* const (&key)[4], int x, __m512i (&c)[6]) {
+    const __m512i top = _mm512_load_si512(key[0] + x), bottom = _mm512_load_si512(key[3] + x);
+    const __m512i b = _mm512_load_si512(key[1] + x), d = _mm512_load_si512(key[2] + x);
+    const __m512i low = _mm512_min_epu16(b, d), high = _mm512_max_epu16(b, d);
+    c[0] = _mm512_min_epu16(low, top);
+    c[1] = _mm512_max_epu16(low, _mm512_min_epu16(high, top));
+    c[2] = _mm512_max_epu16(high, top);
+    c[3] = _mm512_min_epu16(low, bottom);
+    c[4] = _mm512_max_epu16(low, _mm512_min_epu16(high, bottom));
+    c[5] = _mm512_max_epu16(high, bottom);
+}
+
+// Sixteen-bit lane indices that take 32 consecutive words starting one or two past the
+// first of two registers.
+struct WordShifts {
+    uint16_t by1[32], by2[32];
+    constexpr WordShifts() : by1{}, by2{} {
+        for (int i = 0; i < 32; ++i) {
+            by1[i] = uint16_t(i + 1);
+            by2[i] = uint16_t(i + 2);
+        }
+    }
+};
+alignas(64) constexpr WordShifts kWordShifts;
+
 // The interior pixels of rows y and y + 1 (1 ≤ y, y + 1 ≤ h − 2, at least 34 columns),
 // from the keys and colours of rows y − 1 .. y + 2 (window rows top to bottom). Pixels
 // left to the general rule go to general.
+//
+// The window columns are sorted once per column, 32 at a time from column 0, and the
+// windows of the 32 pixels from x take them at the column offsets −1, 0, +1 from two
+// neighbouring registers. The last pixels of the row, fewer than 32, go by a vector moved
+// left to end at the last interior column: it repeats a few columns, which gives the
+// same bytes again, and sorts its columns at each offset by itself.
 template <bool EveryPixel>
 PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* out1, int y,
                                    uint32_t threshold, const MedianRow* const (&rows)[4],
                                    PairGeneralRule& general) {
     const int w = src.width();
-    const uint16_t* key[4];
-    const uint16_t* gb[4];
+    PairRows p;
     for (int r = 0; r < 4; ++r) {
-        key[r] = rows[r]->key.data();
-        gb[r] = rows[r]->gb.data();
+        p.key[r] = rows[r]->key.data();
+        p.gb[r] = rows[r]->gb.data();
     }
-    const uint8_t* source0 = src.scanLine(y);
-    const uint8_t* source1 = src.scanLine(y + 1);
+    p.out[0] = out0;
+    p.out[1] = out1;
+    p.source[0] = src.scanLine(y);
+    p.source[1] = src.scanLine(y + 1);
+    p.limit = _mm512_set1_epi16(int16_t(threshold));
+    p.general = &general;
     // The source rows whose keys the next pair needs are fetched while this pair is
     // computed, so that reading them later does not wait on memory.
     const int h = src.height();
     const uint8_t* ahead0 = src.scanLine(std::min(y + 3, h - 1));
     const uint8_t* ahead1 = src.scanLine(std::min(y + 4, h - 1));
-    constexpr bool everyPixel = EveryPixel;
-    const __m512i limit = _mm512_set1_epi16(int16_t(threshold));
-    // Whole vectors of columns; the last one is moved left to end at the last interior
-    // column, so it may repeat a few columns, which gives the same bytes again.
-    for (int x = 1; x < w - 1; x += 32) {
+    const __m512i by1 = _mm512_load_si512(kWordShifts.by1);
+    const __m512i by2 = _mm512_load_si512(kWordShifts.by2);
+    __m512i columns[6];
+    sortPairColumns(p.key, 0, columns);
+    int x = 1;
+    for (; EveryPixel && x + 32 <= w - 1; x += 32) {
+        _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x + 64), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x + 64), _MM_HINT_T0);
+        // columns holds the sorted columns from x − 1, following those from x + 31.
+        __m512i following[6], at0[6], at1[6];
+        sortPairColumns(p.key, x + 31, following);
+#pragma GCC unroll 6
+        for (int q = 0; q < 6; ++q) {
+            at0[q] = _mm512_permutex2var_epi16(columns[q], by1, following[q]);
+            at1[q] = _mm512_permutex2var_epi16(columns[q], by2, following[q]);
+        }
+        __m512i m[2];
+#pragma GCC unroll 2
+        for (int r = 0; r < 2; ++r) {
+            const __m512i* lo = &columns[3 * r];
+            const __m512i maxLo = _mm512_max_epu16(_mm512_max_epu16(lo[0], at0[3 * r]), at1[3 * r]);
+            const __m512i medMi = med3w(columns[3 * r + 1], at0[3 * r + 1], at1[3 * r + 1]);
+            const __m512i minHi = _mm512_min_epu16(
+                _mm512_min_epu16(columns[3 * r + 2], at0[3 * r + 2]), at1[3 * r + 2]);
+            m[r] = med3w(maxLo, medMi, minHi);
+        }
+        __m512i k[4][3];
+        loadPairKeys(p, x, k);
+        finishPairChunk<EveryPixel>(p, x, m[0], m[1], k);
+#pragma GCC unroll 6
+        for (int q = 0; q < 6; ++q)
+            columns[q] = following[q];
+    }
+    for (; x < w - 1; x += 32) {
         const int x0 = std::min(x, w - 1 - 32);
         _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x0), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x0 + 64), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x0), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x0 + 64), _MM_HINT_T0);
         __m512i k[4][3];
-#pragma GCC unroll 4
-        for (int r = 0; r < 4; ++r)
-#pragma GCC unroll 3
-            for (int o = 0; o < 3; ++o)
-                k[r][o] = _mm512_loadu_si512(key[r] + x0 - 1 + o);
+        loadPairKeys(p, x0, k);
         __m512i low[3], high[3];
 #pragma GCC unroll 3
         for (int o = 0; o < 3; ++o) {
             low[o] = _mm512_min_epu16(k[1][o], k[2][o]);
             high[o] = _mm512_max_epu16(k[1][o], k[2][o]);
         }
-        const __m512i m0 = windowMedianKey(low, high, k[0]);
-        const __m512i m1 = windowMedianKey(low, high, k[3]);
-        __mmask32 replace0 = ~__mmask32(0), replace1 = ~__mmask32(0);
-        if constexpr (!everyPixel) {
-            const __m512i d0 =
-                _mm512_or_si512(_mm512_subs_epu16(k[1][1], m0), _mm512_subs_epu16(m0, k[1][1]));
-            const __m512i d1 =
-                _mm512_or_si512(_mm512_subs_epu16(k[2][1], m1), _mm512_subs_epu16(m1, k[2][1]));
-            replace0 = _mm512_cmpge_epu16_mask(d0, limit);
-            replace1 = _mm512_cmpge_epu16_mask(d1, limit);
-        }
-        // The smallest and largest blue|green of the entries holding each row's median
-        // key. Each of the four rows' colours is read once and serves both result rows
-        // where it is in both windows.
-        const __m512i ones = _mm512_set1_epi16(-1), zero = _mm512_setzero_si512();
-        __m512i least0 = ones, most0 = zero, least1 = ones, most1 = zero;
-        if (everyPixel || (replace0 | replace1)) {
-#pragma GCC unroll 4
-            for (int r = 0; r < 4; ++r)
-#pragma GCC unroll 3
-                for (int o = 0; o < 3; ++o) {
-                    const __m512i g = _mm512_loadu_si512(gb[r] + x0 - 1 + o);
-                    if (r <= 2) {
-                        const __mmask32 match = _mm512_cmpeq_epi16_mask(k[r][o], m0);
-                        least0 = _mm512_mask_min_epu16(least0, match, least0, g);
-                        most0 = _mm512_mask_max_epu16(most0, match, most0, g);
-                    }
-                    if (r >= 1) {
-                        const __mmask32 match = _mm512_cmpeq_epi16_mask(k[r][o], m1);
-                        least1 = _mm512_mask_min_epu16(least1, match, least1, g);
-                        most1 = _mm512_mask_max_epu16(most1, match, most1, g);
-                    }
-                }
-        }
-        const uint32_t left0 = storeMedianChunk(out0 + 3 * x0, source0 + 3 * x0, m0, least0, most0,
-                                                replace0, everyPixel);
-        const uint32_t left1 = storeMedianChunk(out1 + 3 * x0, source1 + 3 * x0, m1, least1, most1,
-                                                replace1, everyPixel);
-        if (left0) general.addLanes(x0, left0, 0);
-        if (left1) general.addLanes(x0, left1, 1);
+        finishPairChunk<EveryPixel>(p, x0, windowMedianKey(low, high, k[0]),
+                                    windowMedianKey(low, high, k[3]), k);
     }
     // Plain code follows: leave the wide registers' upper halves clean, so that it does
     // not pay for their state.
