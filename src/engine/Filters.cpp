@@ -1041,11 +1041,12 @@ alignas(64) constexpr WordShifts kWordShifts;
 // from the keys and colours of rows y − 1 .. y + 2 (window rows top to bottom). Pixels
 // left to the general rule go to general.
 //
-// The window columns are sorted once per column, 32 at a time from column 0, and the
-// windows of the 32 pixels from x take them at the column offsets −1, 0, +1 from two
-// neighbouring registers. The last pixels of the row, fewer than 32, go by a vector moved
-// left to end at the last interior column: it repeats a few columns, which gives the
-// same bytes again, and sorts its columns at each offset by itself.
+// At level 100 the window columns are sorted once per column, 32 at a time from column
+// 0, and the windows of the 32 pixels from x take them at the column offsets −1, 0, +1
+// from two neighbouring registers. Below level 100, and for the last pixels of the row
+// (fewer than 32), each vector sorts its columns at each offset by itself (measured
+// faster there); the last vector is moved left to end at the last interior column, so it
+// repeats a few columns, which gives the same bytes again.
 template <bool EveryPixel>
 PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* out1, int y,
                                    uint32_t threshold, const MedianRow* const (&rows)[4],
