@@ -272,14 +272,14 @@ struct MedianRow {
 };
 
 struct MedianScratch {
-    MedianRow rows[4]; // rows y − 1 .. y + 2, rolling: slot y mod 4 holds row y
+    MedianRow rows[6]; // rows y − 1 .. y + 4, rolling: slot y mod 6 holds row y
     std::vector<uint16_t> lo, mi, hi, med;
     std::vector<uint32_t> candidate, ambiguous;
     std::vector<int> general; // columns left to the general rule
     explicit MedianScratch(int w)
-        : rows{MedianRow(w), MedianRow(w), MedianRow(w), MedianRow(w)}, lo(size_t(w) + kMedianPad),
-          mi(size_t(w) + kMedianPad), hi(size_t(w) + kMedianPad), med(size_t(w)),
-          candidate(size_t(w)), ambiguous(size_t(w)) {
+        : rows{MedianRow(w), MedianRow(w), MedianRow(w), MedianRow(w), MedianRow(w), MedianRow(w)},
+          lo(size_t(w) + kMedianPad), mi(size_t(w) + kMedianPad), hi(size_t(w) + kMedianPad),
+          med(size_t(w)), candidate(size_t(w)), ambiguous(size_t(w)) {
         general.reserve(size_t(w));
     }
 };
@@ -625,25 +625,31 @@ PW_AVX512 inline __m512i wideIndex(const uint8_t* table) {
     return _mm512_loadu_si512(table);
 }
 
-PW_AVX512 void computeKeysAvx512(const Bitmap& src, int y, MedianRow& out) {
+// The keys and blue|green of the 32 pixels from x of a source row.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"), always_inline)) inline void
+keysOf32(const uint8_t* row, int x, uint16_t* key, uint16_t* gb) {
+    constexpr __mmask64 even = 0x5555555555555555ull;
+    const uint8_t* p = row + 3 * x;
+    const __m512i a = _mm512_loadu_si512(p);
+    const __m512i b = _mm512_maskz_loadu_epi8(0xffffffffull, p + 64);
+    // Blue and green side by side in each lane; their sum by one multiply-add of bytes,
+    // then the red.
+    const __m512i blueGreen = _mm512_permutex2var_epi8(a, wideIndex(kWideMedian.blueGreen), b);
+    const __m512i red = _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.red), b);
+    _mm512_storeu_si512(
+        key + x, _mm512_add_epi16(_mm512_maddubs_epi16(blueGreen, _mm512_set1_epi8(1)), red));
+    _mm512_storeu_si512(gb + x, blueGreen);
+}
+
+// The keys and blue|green of source row y from column x0 (a multiple of 32) on.
+PW_AVX512 void computeKeysAvx512(const Bitmap& src, int y, MedianRow& out, int x0 = 0) {
     const uint8_t* row = src.scanLine(y);
     const int w = src.width();
     uint16_t* key = out.key.data();
     uint16_t* gb = out.gb.data();
-    constexpr __mmask64 even = 0x5555555555555555ull;
-    int x = 0;
-    for (; x + 32 <= w; x += 32) {
-        const uint8_t* p = row + 3 * x;
-        const __m512i a = _mm512_loadu_si512(p);
-        const __m512i b = _mm512_maskz_loadu_epi8(0xffffffffull, p + 64);
-        // Blue and green side by side in each lane; their sum by one multiply-add of
-        // bytes, then the red.
-        const __m512i blueGreen = _mm512_permutex2var_epi8(a, wideIndex(kWideMedian.blueGreen), b);
-        const __m512i red = _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.red), b);
-        _mm512_storeu_si512(
-            key + x, _mm512_add_epi16(_mm512_maddubs_epi16(blueGreen, _mm512_set1_epi8(1)), red));
-        _mm512_storeu_si512(gb + x, blueGreen);
-    }
+    int x = x0;
+    for (; x + 32 <= w; x += 32)
+        keysOf32(row, x, key, gb);
     // Plain code follows: leave the wide registers' upper halves clean, so that it does
     // not pay for their state.
     _mm256_zeroupper();
@@ -1050,7 +1056,7 @@ alignas(64) constexpr WordShifts kWordShifts;
 template <bool EveryPixel>
 PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* out1, int y,
                                    uint32_t threshold, const MedianRow* const (&rows)[4],
-                                   PairGeneralRule& general) {
+                                   MedianRow* const (&next)[2], PairGeneralRule& general) {
     const int w = src.width();
     PairRows p;
     for (int r = 0; r < 4; ++r) {
@@ -1066,8 +1072,11 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
     // The source rows whose keys the next pair needs are fetched while this pair is
     // computed, so that reading them later does not wait on memory.
     const int h = src.height();
-    const uint8_t* ahead0 = src.scanLine(std::min(y + 3, h - 1));
-    const uint8_t* ahead1 = src.scanLine(std::min(y + 4, h - 1));
+    const uint8_t* const nextSource[2] = {src.scanLine(std::min(y + 3, h - 1)),
+                                          src.scanLine(std::min(y + 4, h - 1))};
+    const int aheadRow = EveryPixel ? y + 5 : y + 3;
+    const uint8_t* ahead0 = src.scanLine(std::min(aheadRow, h - 1));
+    const uint8_t* ahead1 = src.scanLine(std::min(aheadRow + 1, h - 1));
     const __m512i by1 = _mm512_load_si512(kWordShifts.by1);
     const __m512i by2 = _mm512_load_si512(kWordShifts.by2);
     __m512i columns[6];
@@ -1078,6 +1087,8 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
         _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x + 64), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x + 64), _MM_HINT_T0);
+        for (int i = 0; i < 2; ++i)
+            if (next[i]) keysOf32(nextSource[i], x - 1, next[i]->key.data(), next[i]->gb.data());
         // columns holds the sorted columns from x − 1, following those from x + 31.
         __m512i following[6], at0[6], at1[6];
         sortPairColumns(p.key, x + 31, following);
@@ -1103,6 +1114,8 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
         for (int q = 0; q < 6; ++q)
             columns[q] = following[q];
     }
+    for (int i = 0; i < 2; ++i)
+        if (next[i]) computeKeysAvx512(src, y + 3 + i, *next[i], x - 1);
     for (; x < w - 1; x += 32) {
         const int x0 = std::min(x, w - 1 - 32);
         _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x0), _MM_HINT_T0);
@@ -1327,7 +1340,7 @@ void TFastPicture::Median(int Level) {
     const bool pairs = wide && w - 2 >= 32;
     engine::forEachRowRange(h, w, [&](int y0, int y1) {
         MedianScratch s(w);
-        auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 4)]; };
+        auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 6)]; };
 #ifdef PW_MEDIAN_AVX2
         // With AVX-512 the general rule runs on many pixels at once, once enough of them
         // are queued; every queued pixel is written before the range ends.
@@ -1360,11 +1373,17 @@ void TFastPicture::Median(int Level) {
                 uint8_t* out1 = result.scanLine(y + 1);
                 const MedianRow* const rows[4] = {&slot(y - 1), &slot(y), &slot(y + 1),
                                                   &slot(y + 2)};
+                // At level 100 the keys of rows y + 3 and y + 4 come with the pair, as far
+                // as this range needs them (up to its last row's lower neighbour).
+                const int keysEnd = std::min(h, y1 + 1);
+                MedianRow* const next[2] = {everyPixel && y + 3 < keysEnd ? &slot(y + 3) : nullptr,
+                                            everyPixel && y + 4 < keysEnd ? &slot(y + 4) : nullptr};
                 PairGeneralRule general(out0, out1, rows);
                 if (everyPixel)
-                    medianRowPairAvx512<true>(src, out0, out1, y, threshold, rows, general);
+                    medianRowPairAvx512<true>(src, out0, out1, y, threshold, rows, next, general);
                 else
-                    medianRowPairAvx512<false>(src, out0, out1, y, threshold, rows, general);
+                    medianRowPairAvx512<false>(src, out0, out1, y, threshold, rows, next, general);
+                if (everyPixel) nextKeys = std::max(nextKeys, std::min(y + 5, keysEnd));
                 general.flush();
                 PairEdgeRule(out0, out1, rows, w).run(threshold);
                 y += 2;
