@@ -1015,44 +1015,16 @@ PW_AVX512_INLINE void loadPairKeys(const PairRows& p, int x0, __m512i (&k)[4][3]
             k[r][o] = _mm512_loadu_si512(p.key[r] + x0 - 1 + o);
 }
 
-// The window columns of a row pair at the 32 columns from x (a multiple of 32), sorted:
-// low, middle, high for the upper result row's windows (key rows 0..2), then for the
-// lower one's (key rows 1..3). The two rows both windows hold are sorted once.
-PW_AVX512_INLINE void sortPairColumns(const uint16_t* const (&key)[4], int x, __m512i (&c)[6]) {
-    const __m512i top = _mm512_load_si512(key[0] + x), bottom = _mm512_load_si512(key[3] + x);
-    const __m512i b = _mm512_load_si512(key[1] + x), d = _mm512_load_si512(key[2] + x);
-    const __m512i low = _mm512_min_epu16(b, d), high = _mm512_max_epu16(b, d);
-    c[0] = _mm512_min_epu16(low, top);
-    c[1] = _mm512_max_epu16(low, _mm512_min_epu16(high, top));
-    c[2] = _mm512_max_epu16(high, top);
-    c[3] = _mm512_min_epu16(low, bottom);
-    c[4] = _mm512_max_epu16(low, _mm512_min_epu16(high, bottom));
-    c[5] = _mm512_max_epu16(high, bottom);
-}
-
-// Sixteen-bit lane indices that take 32 consecutive words starting one or two past the
-// first of two registers.
-struct WordShifts {
-    uint16_t by1[32], by2[32];
-    constexpr WordShifts() : by1{}, by2{} {
-        for (int i = 0; i < 32; ++i) {
-            by1[i] = uint16_t(i + 1);
-            by2[i] = uint16_t(i + 2);
-        }
-    }
-};
-alignas(64) constexpr WordShifts kWordShifts;
-
 // The interior pixels of rows y and y + 1 (1 ≤ y, y + 1 ≤ h − 2, at least 34 columns),
 // from the keys and colours of rows y − 1 .. y + 2 (window rows top to bottom). Pixels
 // left to the general rule go to general.
 //
-// At level 100 the window columns are sorted once per column, 32 at a time from column
-// 0, and the windows of the 32 pixels from x take them at the column offsets −1, 0, +1
-// from two neighbouring registers. Below level 100, and for the last pixels of the row
-// (fewer than 32), each vector sorts its columns at each offset by itself (measured
-// faster there); the last vector is moved left to end at the last interior column, so it
-// repeats a few columns, which gives the same bytes again.
+// Each vector of 32 pixels sorts its window columns at the three column offsets by
+// itself, in registers. The last vector is moved left to end at the last interior column:
+// it repeats a few columns, which gives the same bytes again.
+//
+// At level 100 the keys of the next pair's new rows (next, where given) are made along
+// the way, 32 columns a step, where their work overlaps this pair's.
 template <bool EveryPixel>
 PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* out1, int y,
                                    uint32_t threshold, const MedianRow* const (&rows)[4],
@@ -1069,55 +1041,25 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
     p.source[1] = src.scanLine(y + 1);
     p.limit = _mm512_set1_epi16(int16_t(threshold));
     p.general = &general;
-    // The source rows whose keys the next pair needs are fetched while this pair is
-    // computed, so that reading them later does not wait on memory.
+    // Source rows are fetched a pair before their keys are made, so that reading them
+    // does not wait on memory: at level 100 this pair makes the keys of rows y + 3 and
+    // y + 4 and fetches rows y + 5 and y + 6; below it the keys of rows y + 3 and y + 4
+    // are made before the next pair, and those rows are fetched now.
     const int h = src.height();
     const uint8_t* const nextSource[2] = {src.scanLine(std::min(y + 3, h - 1)),
                                           src.scanLine(std::min(y + 4, h - 1))};
     const int aheadRow = EveryPixel ? y + 5 : y + 3;
     const uint8_t* ahead0 = src.scanLine(std::min(aheadRow, h - 1));
     const uint8_t* ahead1 = src.scanLine(std::min(aheadRow + 1, h - 1));
-    const __m512i by1 = _mm512_load_si512(kWordShifts.by1);
-    const __m512i by2 = _mm512_load_si512(kWordShifts.by2);
-    __m512i columns[6];
-    sortPairColumns(p.key, 0, columns);
-    int x = 1;
-    for (; EveryPixel && x + 32 <= w - 1; x += 32) {
-        _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x + 64), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x + 64), _MM_HINT_T0);
-        for (int i = 0; i < 2; ++i)
-            if (next[i]) keysOf32(nextSource[i], x - 1, next[i]->key.data(), next[i]->gb.data());
-        // columns holds the sorted columns from x − 1, following those from x + 31.
-        __m512i following[6], at0[6], at1[6];
-        sortPairColumns(p.key, x + 31, following);
-#pragma GCC unroll 6
-        for (int q = 0; q < 6; ++q) {
-            at0[q] = _mm512_permutex2var_epi16(columns[q], by1, following[q]);
-            at1[q] = _mm512_permutex2var_epi16(columns[q], by2, following[q]);
-        }
-        __m512i m[2];
-#pragma GCC unroll 2
-        for (int r = 0; r < 2; ++r) {
-            const __m512i* lo = &columns[3 * r];
-            const __m512i maxLo = _mm512_max_epu16(_mm512_max_epu16(lo[0], at0[3 * r]), at1[3 * r]);
-            const __m512i medMi = med3w(columns[3 * r + 1], at0[3 * r + 1], at1[3 * r + 1]);
-            const __m512i minHi = _mm512_min_epu16(
-                _mm512_min_epu16(columns[3 * r + 2], at0[3 * r + 2]), at1[3 * r + 2]);
-            m[r] = med3w(maxLo, medMi, minHi);
-        }
-        __m512i k[4][3];
-        loadPairKeys(p, x, k);
-        finishPairChunk<EveryPixel>(p, x, m[0], m[1], k);
-#pragma GCC unroll 6
-        for (int q = 0; q < 6; ++q)
-            columns[q] = following[q];
-    }
-    for (int i = 0; i < 2; ++i)
-        if (next[i]) computeKeysAvx512(src, y + 3 + i, *next[i], x - 1);
-    for (; x < w - 1; x += 32) {
+    int keysTo = 0; // the next rows' keys are made up to here
+    for (int x = 1; x < w - 1; x += 32) {
         const int x0 = std::min(x, w - 1 - 32);
+        if (keysTo + 32 <= w) {
+            for (int i = 0; i < 2; ++i)
+                if (next[i])
+                    keysOf32(nextSource[i], keysTo, next[i]->key.data(), next[i]->gb.data());
+            keysTo += 32;
+        }
         _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x0), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x0 + 64), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x0), _MM_HINT_T0);
@@ -1133,6 +1075,8 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
         finishPairChunk<EveryPixel>(p, x0, windowMedianKey(low, high, k[0]),
                                     windowMedianKey(low, high, k[3]), k);
     }
+    for (int i = 0; i < 2; ++i)
+        if (next[i]) computeKeysAvx512(src, y + 3 + i, *next[i], keysTo);
     // Plain code follows: leave the wide registers' upper halves clean, so that it does
     // not pay for their state.
     _mm256_zeroupper();
