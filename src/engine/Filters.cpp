@@ -1023,8 +1023,8 @@ PW_AVX512_INLINE void loadPairKeys(const PairRows& p, int x0, __m512i (&k)[4][3]
 // itself, in registers. The last vector is moved left to end at the last interior column:
 // it repeats a few columns, which gives the same bytes again.
 //
-// At level 100 the keys of the next pair's new rows (next, where given) are made along
-// the way, 32 columns a step, where their work overlaps this pair's.
+// The keys of the next pair's new rows (next, where given) are made along the way, 32
+// columns a step, where their work overlaps this pair's.
 template <bool EveryPixel>
 PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* out1, int y,
                                    uint32_t threshold, const MedianRow* const (&rows)[4],
@@ -1042,15 +1042,13 @@ PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* ou
     p.limit = _mm512_set1_epi16(int16_t(threshold));
     p.general = &general;
     // Source rows are fetched a pair before their keys are made, so that reading them
-    // does not wait on memory: at level 100 this pair makes the keys of rows y + 3 and
-    // y + 4 and fetches rows y + 5 and y + 6; below it the keys of rows y + 3 and y + 4
-    // are made before the next pair, and those rows are fetched now.
+    // does not wait on memory: this pair makes the keys of rows y + 3 and y + 4 and
+    // fetches rows y + 5 and y + 6.
     const int h = src.height();
     const uint8_t* const nextSource[2] = {src.scanLine(std::min(y + 3, h - 1)),
                                           src.scanLine(std::min(y + 4, h - 1))};
-    const int aheadRow = EveryPixel ? y + 5 : y + 3;
-    const uint8_t* ahead0 = src.scanLine(std::min(aheadRow, h - 1));
-    const uint8_t* ahead1 = src.scanLine(std::min(aheadRow + 1, h - 1));
+    const uint8_t* ahead0 = src.scanLine(std::min(y + 5, h - 1));
+    const uint8_t* ahead1 = src.scanLine(std::min(y + 6, h - 1));
     int keysTo = 0; // the next rows' keys are made up to here
     for (int x = 1; x < w - 1; x += 32) {
         const int x0 = std::min(x, w - 1 - 32);
@@ -1317,17 +1315,17 @@ void TFastPicture::Median(int Level) {
                 uint8_t* out1 = result.scanLine(y + 1);
                 const MedianRow* const rows[4] = {&slot(y - 1), &slot(y), &slot(y + 1),
                                                   &slot(y + 2)};
-                // At level 100 the keys of rows y + 3 and y + 4 come with the pair, as far
-                // as this range needs them (up to its last row's lower neighbour).
+                // The keys of rows y + 3 and y + 4 come with the pair, as far as this range
+                // needs them (up to its last row's lower neighbour).
                 const int keysEnd = std::min(h, y1 + 1);
-                MedianRow* const next[2] = {everyPixel && y + 3 < keysEnd ? &slot(y + 3) : nullptr,
-                                            everyPixel && y + 4 < keysEnd ? &slot(y + 4) : nullptr};
+                MedianRow* const next[2] = {y + 3 < keysEnd ? &slot(y + 3) : nullptr,
+                                            y + 4 < keysEnd ? &slot(y + 4) : nullptr};
                 PairGeneralRule general(out0, out1, rows);
                 if (everyPixel)
                     medianRowPairAvx512<true>(src, out0, out1, y, threshold, rows, next, general);
                 else
                     medianRowPairAvx512<false>(src, out0, out1, y, threshold, rows, next, general);
-                if (everyPixel) nextKeys = std::max(nextKeys, std::min(y + 5, keysEnd));
+                nextKeys = std::max(nextKeys, std::min(y + 5, keysEnd));
                 general.flush();
                 PairEdgeRule(out0, out1, rows, w).run(threshold);
                 y += 2;
