@@ -272,14 +272,14 @@ struct MedianRow {
 };
 
 struct MedianScratch {
-    MedianRow rows[6]; // rows y − 1 .. y + 4, rolling: slot y mod 6 holds row y
+    MedianRow rows[4]; // rows y − 1 .. y + 2, rolling: slot y mod 4 holds row y
     std::vector<uint16_t> lo, mi, hi, med;
     std::vector<uint32_t> candidate, ambiguous;
     std::vector<int> general; // columns left to the general rule
     explicit MedianScratch(int w)
-        : rows{MedianRow(w), MedianRow(w), MedianRow(w), MedianRow(w), MedianRow(w), MedianRow(w)},
-          lo(size_t(w) + kMedianPad), mi(size_t(w) + kMedianPad), hi(size_t(w) + kMedianPad),
-          med(size_t(w)), candidate(size_t(w)), ambiguous(size_t(w)) {
+        : rows{MedianRow(w), MedianRow(w), MedianRow(w), MedianRow(w)}, lo(size_t(w) + kMedianPad),
+          mi(size_t(w) + kMedianPad), hi(size_t(w) + kMedianPad), med(size_t(w)),
+          candidate(size_t(w)), ambiguous(size_t(w)) {
         general.reserve(size_t(w));
     }
 };
@@ -625,31 +625,25 @@ PW_AVX512 inline __m512i wideIndex(const uint8_t* table) {
     return _mm512_loadu_si512(table);
 }
 
-// The keys and blue|green of the 32 pixels from x of a source row.
-__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"), always_inline)) inline void
-keysOf32(const uint8_t* row, int x, uint16_t* key, uint16_t* gb) {
-    constexpr __mmask64 even = 0x5555555555555555ull;
-    const uint8_t* p = row + 3 * x;
-    const __m512i a = _mm512_loadu_si512(p);
-    const __m512i b = _mm512_maskz_loadu_epi8(0xffffffffull, p + 64);
-    // Blue and green side by side in each lane; their sum by one multiply-add of bytes,
-    // then the red.
-    const __m512i blueGreen = _mm512_permutex2var_epi8(a, wideIndex(kWideMedian.blueGreen), b);
-    const __m512i red = _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.red), b);
-    _mm512_storeu_si512(
-        key + x, _mm512_add_epi16(_mm512_maddubs_epi16(blueGreen, _mm512_set1_epi8(1)), red));
-    _mm512_storeu_si512(gb + x, blueGreen);
-}
-
-// The keys and blue|green of source row y from column x0 (a multiple of 32) on.
-PW_AVX512 void computeKeysAvx512(const Bitmap& src, int y, MedianRow& out, int x0 = 0) {
+PW_AVX512 void computeKeysAvx512(const Bitmap& src, int y, MedianRow& out) {
     const uint8_t* row = src.scanLine(y);
     const int w = src.width();
     uint16_t* key = out.key.data();
     uint16_t* gb = out.gb.data();
-    int x = x0;
-    for (; x + 32 <= w; x += 32)
-        keysOf32(row, x, key, gb);
+    constexpr __mmask64 even = 0x5555555555555555ull;
+    int x = 0;
+    for (; x + 32 <= w; x += 32) {
+        const uint8_t* p = row + 3 * x;
+        const __m512i a = _mm512_loadu_si512(p);
+        const __m512i b = _mm512_maskz_loadu_epi8(0xffffffffull, p + 64);
+        // Blue and green side by side in each lane; their sum by one multiply-add of
+        // bytes, then the red.
+        const __m512i blueGreen = _mm512_permutex2var_epi8(a, wideIndex(kWideMedian.blueGreen), b);
+        const __m512i red = _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.red), b);
+        _mm512_storeu_si512(
+            key + x, _mm512_add_epi16(_mm512_maddubs_epi16(blueGreen, _mm512_set1_epi8(1)), red));
+        _mm512_storeu_si512(gb + x, blueGreen);
+    }
     // Plain code follows: leave the wide registers' upper halves clean, so that it does
     // not pay for their state.
     _mm256_zeroupper();
@@ -950,131 +944,90 @@ private:
     alignas(64) uint16_t entries_[6][32] = {};
 };
 
-// What the steps of a row pair share: the key and colour rows, the result and source
-// rows, and where the pixels left to the general rule go.
-struct PairRows {
-    const uint16_t* key[4];
-    const uint16_t* gb[4];
-    uint8_t* out[2];
-    const uint8_t* source[2];
-    __m512i limit;
-    PairGeneralRule* general;
-};
-
-// The 32 result pixels from x0 of both rows of a pair, given their median keys and the
-// keys of their window rows at the column offsets −1, 0, +1.
-template <bool EveryPixel>
-PW_AVX512_INLINE void finishPairChunk(const PairRows& p, int x0, __m512i m0, __m512i m1,
-                                      const __m512i (&k)[4][3]) {
-    __mmask32 replace0 = ~__mmask32(0), replace1 = ~__mmask32(0);
-    if constexpr (!EveryPixel) {
-        const __m512i d0 =
-            _mm512_or_si512(_mm512_subs_epu16(k[1][1], m0), _mm512_subs_epu16(m0, k[1][1]));
-        const __m512i d1 =
-            _mm512_or_si512(_mm512_subs_epu16(k[2][1], m1), _mm512_subs_epu16(m1, k[2][1]));
-        replace0 = _mm512_cmpge_epu16_mask(d0, p.limit);
-        replace1 = _mm512_cmpge_epu16_mask(d1, p.limit);
-    }
-    // The smallest and largest blue|green of the entries holding each row's median key.
-    // Each of the four rows' colours is read once and serves both result rows where it
-    // is in both windows.
-    const __m512i ones = _mm512_set1_epi16(-1), zero = _mm512_setzero_si512();
-    __m512i least0 = ones, most0 = zero, least1 = ones, most1 = zero;
-    if (EveryPixel || (replace0 | replace1)) {
-#pragma GCC unroll 4
-        for (int r = 0; r < 4; ++r)
-#pragma GCC unroll 3
-            for (int o = 0; o < 3; ++o) {
-                const __m512i g = _mm512_loadu_si512(p.gb[r] + x0 - 1 + o);
-                if (r <= 2) {
-                    const __mmask32 match = _mm512_cmpeq_epi16_mask(k[r][o], m0);
-                    least0 = _mm512_mask_min_epu16(least0, match, least0, g);
-                    most0 = _mm512_mask_max_epu16(most0, match, most0, g);
-                }
-                if (r >= 1) {
-                    const __mmask32 match = _mm512_cmpeq_epi16_mask(k[r][o], m1);
-                    least1 = _mm512_mask_min_epu16(least1, match, least1, g);
-                    most1 = _mm512_mask_max_epu16(most1, match, most1, g);
-                }
-            }
-    }
-    const uint32_t left0 = storeMedianChunk(p.out[0] + 3 * x0, p.source[0] + 3 * x0, m0, least0,
-                                            most0, replace0, EveryPixel);
-    const uint32_t left1 = storeMedianChunk(p.out[1] + 3 * x0, p.source[1] + 3 * x0, m1, least1,
-                                            most1, replace1, EveryPixel);
-    if (left0) p.general->addLanes(x0, left0, 0);
-    if (left1) p.general->addLanes(x0, left1, 1);
-}
-
-// The keys of the pair's four window rows at the column offsets −1, 0, +1 from x0.
-PW_AVX512_INLINE void loadPairKeys(const PairRows& p, int x0, __m512i (&k)[4][3]) {
-#pragma GCC unroll 4
-    for (int r = 0; r < 4; ++r)
-#pragma GCC unroll 3
-        for (int o = 0; o < 3; ++o)
-            k[r][o] = _mm512_loadu_si512(p.key[r] + x0 - 1 + o);
-}
-
 // The interior pixels of rows y and y + 1 (1 ≤ y, y + 1 ≤ h − 2, at least 34 columns),
 // from the keys and colours of rows y − 1 .. y + 2 (window rows top to bottom). Pixels
 // left to the general rule go to general.
-//
-// Each vector of 32 pixels sorts its window columns at the three column offsets by
-// itself, in registers. The last vector is moved left to end at the last interior column:
-// it repeats a few columns, which gives the same bytes again.
-//
-// The keys of the next pair's new rows (next, where given) are made along the way, 32
-// columns a step, where their work overlaps this pair's.
 template <bool EveryPixel>
 PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* out1, int y,
                                    uint32_t threshold, const MedianRow* const (&rows)[4],
-                                   MedianRow* const (&next)[2], PairGeneralRule& general) {
+                                   PairGeneralRule& general) {
     const int w = src.width();
-    PairRows p;
+    const uint16_t* key[4];
+    const uint16_t* gb[4];
     for (int r = 0; r < 4; ++r) {
-        p.key[r] = rows[r]->key.data();
-        p.gb[r] = rows[r]->gb.data();
+        key[r] = rows[r]->key.data();
+        gb[r] = rows[r]->gb.data();
     }
-    p.out[0] = out0;
-    p.out[1] = out1;
-    p.source[0] = src.scanLine(y);
-    p.source[1] = src.scanLine(y + 1);
-    p.limit = _mm512_set1_epi16(int16_t(threshold));
-    p.general = &general;
-    // Source rows are fetched a pair before their keys are made, so that reading them
-    // does not wait on memory: this pair makes the keys of rows y + 3 and y + 4 and
-    // fetches rows y + 5 and y + 6.
+    const uint8_t* source0 = src.scanLine(y);
+    const uint8_t* source1 = src.scanLine(y + 1);
+    // The source rows whose keys the next pair needs are fetched while this pair is
+    // computed, so that reading them later does not wait on memory.
     const int h = src.height();
-    const uint8_t* const nextSource[2] = {src.scanLine(std::min(y + 3, h - 1)),
-                                          src.scanLine(std::min(y + 4, h - 1))};
-    const uint8_t* ahead0 = src.scanLine(std::min(y + 5, h - 1));
-    const uint8_t* ahead1 = src.scanLine(std::min(y + 6, h - 1));
-    int keysTo = 0; // the next rows' keys are made up to here
+    const uint8_t* ahead0 = src.scanLine(std::min(y + 3, h - 1));
+    const uint8_t* ahead1 = src.scanLine(std::min(y + 4, h - 1));
+    constexpr bool everyPixel = EveryPixel;
+    const __m512i limit = _mm512_set1_epi16(int16_t(threshold));
+    // Whole vectors of columns; the last one is moved left to end at the last interior
+    // column, so it may repeat a few columns, which gives the same bytes again.
     for (int x = 1; x < w - 1; x += 32) {
         const int x0 = std::min(x, w - 1 - 32);
-        if (keysTo + 32 <= w) {
-            for (int i = 0; i < 2; ++i)
-                if (next[i])
-                    keysOf32(nextSource[i], keysTo, next[i]->key.data(), next[i]->gb.data());
-            keysTo += 32;
-        }
         _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x0), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x0 + 64), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x0), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x0 + 64), _MM_HINT_T0);
         __m512i k[4][3];
-        loadPairKeys(p, x0, k);
+#pragma GCC unroll 4
+        for (int r = 0; r < 4; ++r)
+#pragma GCC unroll 3
+            for (int o = 0; o < 3; ++o)
+                k[r][o] = _mm512_loadu_si512(key[r] + x0 - 1 + o);
         __m512i low[3], high[3];
 #pragma GCC unroll 3
         for (int o = 0; o < 3; ++o) {
             low[o] = _mm512_min_epu16(k[1][o], k[2][o]);
             high[o] = _mm512_max_epu16(k[1][o], k[2][o]);
         }
-        finishPairChunk<EveryPixel>(p, x0, windowMedianKey(low, high, k[0]),
-                                    windowMedianKey(low, high, k[3]), k);
+        const __m512i m0 = windowMedianKey(low, high, k[0]);
+        const __m512i m1 = windowMedianKey(low, high, k[3]);
+        __mmask32 replace0 = ~__mmask32(0), replace1 = ~__mmask32(0);
+        if constexpr (!everyPixel) {
+            const __m512i d0 =
+                _mm512_or_si512(_mm512_subs_epu16(k[1][1], m0), _mm512_subs_epu16(m0, k[1][1]));
+            const __m512i d1 =
+                _mm512_or_si512(_mm512_subs_epu16(k[2][1], m1), _mm512_subs_epu16(m1, k[2][1]));
+            replace0 = _mm512_cmpge_epu16_mask(d0, limit);
+            replace1 = _mm512_cmpge_epu16_mask(d1, limit);
+        }
+        // The smallest and largest blue|green of the entries holding each row's median
+        // key. Each of the four rows' colours is read once and serves both result rows
+        // where it is in both windows.
+        const __m512i ones = _mm512_set1_epi16(-1), zero = _mm512_setzero_si512();
+        __m512i least0 = ones, most0 = zero, least1 = ones, most1 = zero;
+        if (everyPixel || (replace0 | replace1)) {
+#pragma GCC unroll 4
+            for (int r = 0; r < 4; ++r)
+#pragma GCC unroll 3
+                for (int o = 0; o < 3; ++o) {
+                    const __m512i g = _mm512_loadu_si512(gb[r] + x0 - 1 + o);
+                    if (r <= 2) {
+                        const __mmask32 match = _mm512_cmpeq_epi16_mask(k[r][o], m0);
+                        least0 = _mm512_mask_min_epu16(least0, match, least0, g);
+                        most0 = _mm512_mask_max_epu16(most0, match, most0, g);
+                    }
+                    if (r >= 1) {
+                        const __mmask32 match = _mm512_cmpeq_epi16_mask(k[r][o], m1);
+                        least1 = _mm512_mask_min_epu16(least1, match, least1, g);
+                        most1 = _mm512_mask_max_epu16(most1, match, most1, g);
+                    }
+                }
+        }
+        const uint32_t left0 = storeMedianChunk(out0 + 3 * x0, source0 + 3 * x0, m0, least0, most0,
+                                                replace0, everyPixel);
+        const uint32_t left1 = storeMedianChunk(out1 + 3 * x0, source1 + 3 * x0, m1, least1, most1,
+                                                replace1, everyPixel);
+        if (left0) general.addLanes(x0, left0, 0);
+        if (left1) general.addLanes(x0, left1, 1);
     }
-    for (int i = 0; i < 2; ++i)
-        if (next[i]) computeKeysAvx512(src, y + 3 + i, *next[i], keysTo);
     // Plain code follows: leave the wide registers' upper halves clean, so that it does
     // not pay for their state.
     _mm256_zeroupper();
@@ -1282,7 +1235,7 @@ void TFastPicture::Median(int Level) {
     const bool pairs = wide && w - 2 >= 32;
     engine::forEachRowRange(h, w, [&](int y0, int y1) {
         MedianScratch s(w);
-        auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 6)]; };
+        auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 4)]; };
 #ifdef PW_MEDIAN_AVX2
         // With AVX-512 the general rule runs on many pixels at once, once enough of them
         // are queued; every queued pixel is written before the range ends.
@@ -1315,17 +1268,11 @@ void TFastPicture::Median(int Level) {
                 uint8_t* out1 = result.scanLine(y + 1);
                 const MedianRow* const rows[4] = {&slot(y - 1), &slot(y), &slot(y + 1),
                                                   &slot(y + 2)};
-                // The keys of rows y + 3 and y + 4 come with the pair, as far as this range
-                // needs them (up to its last row's lower neighbour).
-                const int keysEnd = std::min(h, y1 + 1);
-                MedianRow* const next[2] = {y + 3 < keysEnd ? &slot(y + 3) : nullptr,
-                                            y + 4 < keysEnd ? &slot(y + 4) : nullptr};
                 PairGeneralRule general(out0, out1, rows);
                 if (everyPixel)
-                    medianRowPairAvx512<true>(src, out0, out1, y, threshold, rows, next, general);
+                    medianRowPairAvx512<true>(src, out0, out1, y, threshold, rows, general);
                 else
-                    medianRowPairAvx512<false>(src, out0, out1, y, threshold, rows, next, general);
-                nextKeys = std::max(nextKeys, std::min(y + 5, keysEnd));
+                    medianRowPairAvx512<false>(src, out0, out1, y, threshold, rows, general);
                 general.flush();
                 PairEdgeRule(out0, out1, rows, w).run(threshold);
                 y += 2;
