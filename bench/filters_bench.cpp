@@ -69,6 +69,9 @@ PW_FILTER_BENCH(Blur, p.Blur());
 PW_FILTER_BENCH(Edge, p.Edge(50));
 PW_FILTER_BENCH(Median50, p.Median(50));
 PW_FILTER_BENCH(Median100, p.Median(100));
+// Most pixels lie farther than the threshold from their window's median: the kernels'
+// path that both copies and replaces.
+PW_FILTER_BENCH(Median90, p.Median(90));
 PW_FILTER_BENCH(SobelOverlay, p.Sobel(50, true));
 PW_FILTER_BENCH(SobelExtract, p.Sobel(100, false));
 PW_FILTER_BENCH(Mosaic10, p.Mosaic(10));

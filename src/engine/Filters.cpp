@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -244,20 +245,39 @@ inline uint16_t med3(uint16_t a, uint16_t b, uint16_t c) {
 // blue bytes packed into sixteen bits (with the key they give the colour). The arrays
 // run 32 entries past the row so that vector steps may read a whole vector.
 constexpr size_t kMedianPad = 32;
+
+// Sixteen-bit words whose first one starts a 64-byte line, so that vector steps over
+// whole lines of them do not straddle two; zero at first.
+class AlignedWords {
+public:
+    explicit AlignedWords(size_t n) : storage_(n + 32) {
+        const auto at = reinterpret_cast<uintptr_t>(storage_.data());
+        data_ = storage_.data() + ((64 - at % 64) % 64) / sizeof(uint16_t);
+    }
+    AlignedWords(AlignedWords&& other) noexcept = default;
+    uint16_t* data() { return data_; }
+    const uint16_t* data() const { return data_; }
+    uint16_t operator[](size_t i) const { return data_[i]; }
+
+private:
+    std::vector<uint16_t> storage_;
+    uint16_t* data_;
+};
+
 struct MedianRow {
-    std::vector<uint16_t> key, gb;
+    AlignedWords key, gb;
     std::vector<uint32_t> colour;
     explicit MedianRow(int w)
         : key(size_t(w) + kMedianPad), gb(size_t(w) + kMedianPad), colour(size_t(w) + kMedianPad) {}
 };
 
 struct MedianScratch {
-    MedianRow rows[3]; // rows y − 1, y, y + 1, rolling: slot y mod 3 holds row y
+    MedianRow rows[4]; // rows y − 1 .. y + 2, rolling: slot y mod 4 holds row y
     std::vector<uint16_t> lo, mi, hi, med;
     std::vector<uint32_t> candidate, ambiguous;
     std::vector<int> general; // columns left to the general rule
     explicit MedianScratch(int w)
-        : rows{MedianRow(w), MedianRow(w), MedianRow(w)}, lo(size_t(w) + kMedianPad),
+        : rows{MedianRow(w), MedianRow(w), MedianRow(w), MedianRow(w)}, lo(size_t(w) + kMedianPad),
           mi(size_t(w) + kMedianPad), hi(size_t(w) + kMedianPad), med(size_t(w)),
           candidate(size_t(w)), ambiguous(size_t(w)) {
         general.reserve(size_t(w));
@@ -574,18 +594,17 @@ medianInteriorRowAvx2(const Bitmap& src, uint8_t* out, int y, uint32_t threshold
 }
 
 // Byte permutes for 32 pixels on AVX-512: from 96 bytes of pixels (two registers) to
-// sixteen-bit lanes of one channel (the odd bytes are cleared by a mask) or of blue and
-// green together, and back from blue and green (first register) and red (second one,
-// low bytes) to 96 bytes of pixels, with a one-byte-per-pixel mask spread alike.
+// sixteen-bit lanes of red (the high bytes are cleared by a mask) or of blue and green
+// together, and back from blue and green (first register) and red (second one, low
+// bytes) to 96 bytes of pixels, with a one-byte-per-pixel mask spread alike.
 struct WideMedianPermutes {
-    uint8_t channel[3][64];
+    uint8_t red[64];
     uint8_t blueGreen[64];
     uint8_t join[2][64];
     uint8_t spread[2][64];
-    constexpr WideMedianPermutes() : channel{}, blueGreen{}, join{}, spread{} {
+    constexpr WideMedianPermutes() : red{}, blueGreen{}, join{}, spread{} {
         for (int i = 0; i < 32; ++i) {
-            for (int c = 0; c < 3; ++c)
-                channel[c][2 * i] = uint8_t(3 * i + c);
+            red[2 * i] = uint8_t(3 * i + 2);
             blueGreen[2 * i] = uint8_t(3 * i);
             blueGreen[2 * i + 1] = uint8_t(3 * i + 1);
         }
@@ -617,15 +636,13 @@ PW_AVX512 void computeKeysAvx512(const Bitmap& src, int y, MedianRow& out) {
         const uint8_t* p = row + 3 * x;
         const __m512i a = _mm512_loadu_si512(p);
         const __m512i b = _mm512_maskz_loadu_epi8(0xffffffffull, p + 64);
-        const __m512i blue =
-            _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.channel[0]), b);
-        const __m512i green =
-            _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.channel[1]), b);
-        const __m512i red =
-            _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.channel[2]), b);
-        _mm512_storeu_si512(key + x, _mm512_add_epi16(_mm512_add_epi16(blue, green), red));
-        _mm512_storeu_si512(gb + x,
-                            _mm512_permutex2var_epi8(a, wideIndex(kWideMedian.blueGreen), b));
+        // Blue and green side by side in each lane; their sum by one multiply-add of
+        // bytes, then the red.
+        const __m512i blueGreen = _mm512_permutex2var_epi8(a, wideIndex(kWideMedian.blueGreen), b);
+        const __m512i red = _mm512_maskz_permutex2var_epi8(even, a, wideIndex(kWideMedian.red), b);
+        _mm512_storeu_si512(
+            key + x, _mm512_add_epi16(_mm512_maddubs_epi16(blueGreen, _mm512_set1_epi8(1)), red));
+        _mm512_storeu_si512(gb + x, blueGreen);
     }
     // Plain code follows: leave the wide registers' upper halves clean, so that it does
     // not pay for their state.
@@ -737,8 +754,369 @@ PW_AVX512 void medianInteriorRowAvx512(const Bitmap& src, uint8_t* out, int y, u
     finishMedianRow(src, out, y, threshold, vectorEnd, above, centre, below, s);
 }
 
+// ----- two result rows per pass on AVX-512 -----
+//
+// Rows y and y + 1 share the window rows y and y + 1: their keys and colours are loaded
+// once, and their keys sorted as a pair once, for both result rows. Every vector of keys
+// is loaded at the three column offsets −1, 0, +1 and sorted there in registers, so that
+// no sorted column is stored and read back.
+#define PW_AVX512_INLINE                                                                           \
+    __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"), always_inline)) inline
+
+PW_AVX512_INLINE __m512i med3w(__m512i a, __m512i b, __m512i c) {
+    return _mm512_max_epu16(_mm512_min_epu16(a, b), _mm512_min_epu16(_mm512_max_epu16(a, b), c));
+}
+
+// The median keys of 32 windows whose rows are the sorted pair (low ≤ high) and the third
+// row k, each at the column offsets −1, 0, +1.
+PW_AVX512_INLINE __m512i windowMedianKey(const __m512i (&low)[3], const __m512i (&high)[3],
+                                         const __m512i (&k)[3]) {
+    __m512i lo[3], mi[3], hi[3];
+#pragma GCC unroll 3
+    for (int o = 0; o < 3; ++o) {
+        lo[o] = _mm512_min_epu16(low[o], k[o]);
+        hi[o] = _mm512_max_epu16(high[o], k[o]);
+        mi[o] = _mm512_max_epu16(low[o], _mm512_min_epu16(high[o], k[o]));
+    }
+    const __m512i maxLo = _mm512_max_epu16(_mm512_max_epu16(lo[0], lo[1]), lo[2]);
+    const __m512i minHi = _mm512_min_epu16(_mm512_min_epu16(hi[0], hi[1]), hi[2]);
+    return med3w(maxLo, med3w(mi[0], mi[1], mi[2]), minHi);
+}
+
+// Writes 32 result pixels: where replace is set, the colour of the window entries that
+// hold the median key m, whose blue|green are least (smallest) and most (largest) among
+// them; elsewhere the source pixel. Returns the replaced lanes whose entries with the
+// median key disagree in colour: the general rule decides them.
+PW_AVX512_INLINE __mmask32 storeMedianChunk(uint8_t* out, const uint8_t* source, __m512i m,
+                                            __m512i least, __m512i most, __mmask32 replace,
+                                            bool everyPixel) {
+    if (!everyPixel && !replace) {
+        _mm512_storeu_si512(out, _mm512_loadu_si512(source));
+        _mm512_mask_storeu_epi8(out + 64, 0xffffffffu,
+                                _mm512_maskz_loadu_epi8(0xffffffffu, source + 64));
+        return 0;
+    }
+    const __mmask32 agree = _mm512_cmpeq_epi16_mask(least, most);
+    // least holds blue and green as bytes already; red = key − (blue + green).
+    const __m512i red = _mm512_sub_epi16(m, _mm512_maddubs_epi16(least, _mm512_set1_epi8(1)));
+    const __m512i first = _mm512_permutex2var_epi8(least, wideIndex(kWideMedian.join[0]), red);
+    const __m512i second = _mm512_permutex2var_epi8(least, wideIndex(kWideMedian.join[1]), red);
+    if (everyPixel) {
+        _mm512_storeu_si512(out, first);
+        _mm512_mask_storeu_epi8(out + 64, 0xffffffffu, second);
+        return __mmask32(~agree);
+    }
+    const __m512i take = _mm512_movm_epi8(replace);
+    const __mmask64 takeFirst = _mm512_movepi8_mask(
+        _mm512_maskz_permutexvar_epi8(~__mmask64(0), wideIndex(kWideMedian.spread[0]), take));
+    const __mmask64 takeSecond = _mm512_movepi8_mask(
+        _mm512_maskz_permutexvar_epi8(~__mmask64(0), wideIndex(kWideMedian.spread[1]), take));
+    _mm512_storeu_si512(out, _mm512_mask_blend_epi8(takeFirst, _mm512_loadu_si512(source), first));
+    _mm512_mask_storeu_epi8(
+        out + 64, 0xffffffffu,
+        _mm512_mask_blend_epi8(takeSecond, _mm512_maskz_loadu_epi8(0xffffffffu, source + 64),
+                               second));
+    return replace & __mmask32(~agree);
+}
+
+// The partial selection sort for the pixels of 32 lanes: entries[i][lane] is entry i of
+// the lane's window, its key × 16 + its window position. Stores each lane's middle entry.
+template <int N>
+PW_AVX512 void selectMiddleLanes(const uint16_t (&entries)[N][32], uint16_t* middle) {
+    constexpr int m = N / 2;
+    __m512i e[N];
+    for (int i = 0; i < N; ++i)
+        e[i] = _mm512_load_si512(entries[i]);
+    // Entry q goes before entry p exactly when its key is smaller: q < p with p's
+    // position bits cleared.
+    const __m512i keyBits = _mm512_set1_epi16(int16_t(0xfff0));
+#pragma GCC unroll 16
+    for (int p = 0; p <= m; ++p)
+#pragma GCC unroll 16
+        for (int q = p + 1; q < N; ++q) {
+            const __mmask32 flip = _mm512_cmplt_epu16_mask(e[q], _mm512_and_si512(e[p], keyBits));
+            const __m512i a = e[p];
+            e[p] = _mm512_mask_blend_epi16(flip, a, e[q]);
+            e[q] = _mm512_mask_blend_epi16(flip, e[q], a);
+        }
+    _mm512_storeu_si512(middle, e[m]);
+    _mm256_zeroupper();
+}
+
+// The interior pixels of a row pair that the kernel left to the general rule, 32 at a
+// time, from the pair's key rows (window rows 0..2 for the upper result row, 1..3 for the
+// lower one). Each of them is replaced: the kernel found its key far enough from the
+// median's, and the middle entry holds the median key whichever entry it is.
+class PairGeneralRule {
+public:
+    PairGeneralRule(uint8_t* out0, uint8_t* out1, const MedianRow* const (&rows)[4])
+        : out_{out0, out1}, rows_(rows) {}
+    void add(int x, int lower) {
+        const int n = count_;
+        const uint16_t* k0 = rows_[lower]->key.data() + x - 1;
+        const uint16_t* k1 = rows_[lower + 1]->key.data() + x - 1;
+        const uint16_t* k2 = rows_[lower + 2]->key.data() + x - 1;
+        entries_[0][n] = uint16_t(k0[0] << 4);
+        entries_[1][n] = uint16_t(k0[1] << 4 | 1);
+        entries_[2][n] = uint16_t(k0[2] << 4 | 2);
+        entries_[3][n] = uint16_t(k1[0] << 4 | 3);
+        entries_[4][n] = uint16_t(k1[1] << 4 | 4);
+        entries_[5][n] = uint16_t(k1[2] << 4 | 5);
+        entries_[6][n] = uint16_t(k2[0] << 4 | 6);
+        entries_[7][n] = uint16_t(k2[1] << 4 | 7);
+        entries_[8][n] = uint16_t(k2[2] << 4 | 8);
+        x_[n] = x;
+        lower_[n] = uint8_t(lower);
+        if (++count_ == 32) flush();
+    }
+    // Queues the lanes set in bits, as columns from x0.
+    void addLanes(int x0, uint32_t bits, int lower) {
+        for (; bits; bits &= bits - 1)
+            add(x0 + __builtin_ctz(bits), lower);
+    }
+    PW_AVX512 void flush() {
+        if (count_ == 0) return;
+        alignas(64) uint16_t middle[32];
+        selectMiddleLanes<9>(entries_, middle);
+        for (int lane = 0; lane < count_; ++lane) {
+            const int pos = middle[lane] & 15, x = x_[lane], lower = lower_[lane];
+            const uint32_t g = rows_[pos / 3 + lower]->gb[size_t(x - 1 + pos % 3)];
+            const uint32_t blue = g & 0xff, green = g >> 8;
+            uint8_t* o = out_[lower] + 3 * x;
+            o[0] = uint8_t(blue);
+            o[1] = uint8_t(green);
+            o[2] = uint8_t((middle[lane] >> 4) - blue - green);
+        }
+        count_ = 0;
+    }
+
+private:
+    uint8_t* out_[2];
+    const MedianRow* const (&rows_)[4];
+    int count_ = 0;
+    alignas(64) uint16_t entries_[9][32] = {}; // lanes past count_ are sorted too, unused
+    int x_[32];
+    uint8_t lower_[32];
+};
+
+// The first and last pixels of the two rows of a pair: six window entries each, gathered
+// row by row from the pair's key rows, then the threshold as for any pixel.
+class PairEdgeRule {
+public:
+    PairEdgeRule(uint8_t* out0, uint8_t* out1, const MedianRow* const (&rows)[4], int w)
+        : out_{out0, out1}, rows_(rows), w_(w) {}
+    PW_AVX512 void run(uint32_t threshold) {
+        int n = 0;
+        for (int lower = 0; lower < 2; ++lower)
+            for (int first : {0, w_ - 2}) {
+                for (int r = 0; r < 3; ++r) {
+                    const uint16_t* key = rows_[r + lower]->key.data() + first;
+                    entries_[2 * r][n] = uint16_t(key[0] << 4 | (2 * r));
+                    entries_[2 * r + 1][n] = uint16_t(key[1] << 4 | (2 * r + 1));
+                }
+                ++n;
+            }
+        alignas(64) uint16_t middle[32];
+        selectMiddleLanes<6>(entries_, middle);
+        for (int lane = 0; lane < 4; ++lane) {
+            const int lower = lane / 2, first = lane % 2 ? w_ - 2 : 0, x = lane % 2 ? w_ - 1 : 0;
+            const MedianRow& centre = *rows_[1 + lower];
+            const uint32_t kc = centre.key[size_t(x)], km = middle[lane] >> 4u;
+            const uint32_t dist = kc > km ? kc - km : km - kc;
+            uint32_t key = kc, g = centre.gb[size_t(x)];
+            if (dist >= threshold) {
+                const int pos = middle[lane] & 15;
+                key = km;
+                g = rows_[pos / 2 + lower]->gb[size_t(first + pos % 2)];
+            }
+            const uint32_t blue = g & 0xff, green = g >> 8;
+            uint8_t* o = out_[lower] + 3 * x;
+            o[0] = uint8_t(blue);
+            o[1] = uint8_t(green);
+            o[2] = uint8_t(key - blue - green);
+        }
+    }
+
+private:
+    uint8_t* out_[2];
+    const MedianRow* const (&rows_)[4];
+    int w_;
+    alignas(64) uint16_t entries_[6][32] = {};
+};
+
+// The interior pixels of rows y and y + 1 (1 ≤ y, y + 1 ≤ h − 2, at least 34 columns),
+// from the keys and colours of rows y − 1 .. y + 2 (window rows top to bottom). Pixels
+// left to the general rule go to general.
+template <bool EveryPixel>
+PW_AVX512 void medianRowPairAvx512(const Bitmap& src, uint8_t* out0, uint8_t* out1, int y,
+                                   uint32_t threshold, const MedianRow* const (&rows)[4],
+                                   PairGeneralRule& general) {
+    const int w = src.width();
+    const uint16_t* key[4];
+    const uint16_t* gb[4];
+    for (int r = 0; r < 4; ++r) {
+        key[r] = rows[r]->key.data();
+        gb[r] = rows[r]->gb.data();
+    }
+    const uint8_t* source0 = src.scanLine(y);
+    const uint8_t* source1 = src.scanLine(y + 1);
+    // The source rows whose keys the next pair needs are fetched while this pair is
+    // computed, so that reading them later does not wait on memory.
+    const int h = src.height();
+    const uint8_t* ahead0 = src.scanLine(std::min(y + 3, h - 1));
+    const uint8_t* ahead1 = src.scanLine(std::min(y + 4, h - 1));
+    constexpr bool everyPixel = EveryPixel;
+    const __m512i limit = _mm512_set1_epi16(int16_t(threshold));
+    // Whole vectors of columns; the last one is moved left to end at the last interior
+    // column, so it may repeat a few columns, which gives the same bytes again.
+    for (int x = 1; x < w - 1; x += 32) {
+        const int x0 = std::min(x, w - 1 - 32);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x0), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead0 + 3 * x0 + 64), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x0), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead1 + 3 * x0 + 64), _MM_HINT_T0);
+        __m512i k[4][3];
+#pragma GCC unroll 4
+        for (int r = 0; r < 4; ++r)
+#pragma GCC unroll 3
+            for (int o = 0; o < 3; ++o)
+                k[r][o] = _mm512_loadu_si512(key[r] + x0 - 1 + o);
+        __m512i low[3], high[3];
+#pragma GCC unroll 3
+        for (int o = 0; o < 3; ++o) {
+            low[o] = _mm512_min_epu16(k[1][o], k[2][o]);
+            high[o] = _mm512_max_epu16(k[1][o], k[2][o]);
+        }
+        const __m512i m0 = windowMedianKey(low, high, k[0]);
+        const __m512i m1 = windowMedianKey(low, high, k[3]);
+        __mmask32 replace0 = ~__mmask32(0), replace1 = ~__mmask32(0);
+        if constexpr (!everyPixel) {
+            const __m512i d0 =
+                _mm512_or_si512(_mm512_subs_epu16(k[1][1], m0), _mm512_subs_epu16(m0, k[1][1]));
+            const __m512i d1 =
+                _mm512_or_si512(_mm512_subs_epu16(k[2][1], m1), _mm512_subs_epu16(m1, k[2][1]));
+            replace0 = _mm512_cmpge_epu16_mask(d0, limit);
+            replace1 = _mm512_cmpge_epu16_mask(d1, limit);
+        }
+        // The smallest and largest blue|green of the entries holding each row's median
+        // key. Each of the four rows' colours is read once and serves both result rows
+        // where it is in both windows.
+        const __m512i ones = _mm512_set1_epi16(-1), zero = _mm512_setzero_si512();
+        __m512i least0 = ones, most0 = zero, least1 = ones, most1 = zero;
+        if (everyPixel || (replace0 | replace1)) {
+#pragma GCC unroll 4
+            for (int r = 0; r < 4; ++r)
+#pragma GCC unroll 3
+                for (int o = 0; o < 3; ++o) {
+                    const __m512i g = _mm512_loadu_si512(gb[r] + x0 - 1 + o);
+                    if (r <= 2) {
+                        const __mmask32 match = _mm512_cmpeq_epi16_mask(k[r][o], m0);
+                        least0 = _mm512_mask_min_epu16(least0, match, least0, g);
+                        most0 = _mm512_mask_max_epu16(most0, match, most0, g);
+                    }
+                    if (r >= 1) {
+                        const __mmask32 match = _mm512_cmpeq_epi16_mask(k[r][o], m1);
+                        least1 = _mm512_mask_min_epu16(least1, match, least1, g);
+                        most1 = _mm512_mask_max_epu16(most1, match, most1, g);
+                    }
+                }
+        }
+        const uint32_t left0 = storeMedianChunk(out0 + 3 * x0, source0 + 3 * x0, m0, least0, most0,
+                                                replace0, everyPixel);
+        const uint32_t left1 = storeMedianChunk(out1 + 3 * x0, source1 + 3 * x0, m1, least1, most1,
+                                                replace1, everyPixel);
+        if (left0) general.addLanes(x0, left0, 0);
+        if (left1) general.addLanes(x0, left1, 1);
+    }
+    // Plain code follows: leave the wide registers' upper halves clean, so that it does
+    // not pay for their state.
+    _mm256_zeroupper();
+}
+
+// ----- the general rule for many pixels at once, on AVX-512 -----
+//
+// Each pixel's window entries (key × 16 + window position, gathered in row-major order)
+// go into one sixteen-bit lane of N entry vectors; the partial selection sort then runs
+// on 32 pixels at once, with the same comparisons and swaps as for one pixel.
+template <int N> class GeneralRuleBatch {
+public:
+    explicit GeneralRuleBatch(uint32_t threshold) : threshold_(threshold) {}
+    GeneralRuleBatch(const GeneralRuleBatch&) = delete;
+    GeneralRuleBatch& operator=(const GeneralRuleBatch&) = delete;
+
+    // Queues the pixel whose result goes to out, whose own colour is at centre and whose
+    // N window entries, in gathering order, are the pixels at entry.
+    void add(uint8_t* out, const uint8_t* centre, const uint8_t* const* entry) {
+        const int lane = count_;
+        for (int i = 0; i < N; ++i) {
+            entries_[i][lane] = uint16_t(keyOf(entry[i]) << 4 | uint32_t(i));
+            pixel_[lane][i] = entry[i];
+        }
+        out_[lane] = out;
+        centre_[lane] = centre;
+        if (++count_ == kLanes) flush();
+    }
+    // Writes the results of every queued pixel.
+    PW_AVX512 void flush();
+
+private:
+    static constexpr int kLanes = 32;
+    uint32_t threshold_;
+    int count_ = 0;
+    alignas(64) uint16_t entries_[N][kLanes] = {}; // lanes past count_ are sorted too, unused
+    const uint8_t* pixel_[kLanes][N];
+    static_assert(kLanes == 32);
+    uint8_t* out_[kLanes];
+    const uint8_t* centre_[kLanes];
+};
+
+template <int N> PW_AVX512 void GeneralRuleBatch<N>::flush() {
+    if (count_ == 0) return;
+    alignas(64) uint16_t middle[kLanes];
+    selectMiddleLanes<N>(entries_, middle);
+    for (int lane = 0; lane < count_; ++lane) {
+        const uint8_t* mid = pixel_[lane][middle[lane] & 15];
+        const uint32_t kc = keyOf(centre_[lane]), km = middle[lane] >> 4;
+        const uint32_t dist = kc > km ? kc - km : km - kc;
+        std::memcpy(out_[lane], dist >= threshold_ ? mid : centre_[lane], 3);
+    }
+    count_ = 0;
+}
+
+// The general rule for pixels of any row: those with six window entries (edges) and nine
+// go to their batches, the rest (corners, pictures one pixel wide or high) by themselves.
+struct GeneralRuleBatches {
+    GeneralRuleBatch<9> inner;
+    GeneralRuleBatch<6> edge;
+    explicit GeneralRuleBatches(uint32_t threshold) : inner(threshold), edge(threshold) {}
+
+    void add(const Bitmap& src, uint8_t* out, int x, int y, uint32_t threshold) {
+        const int w = src.width(), h = src.height();
+        const uint8_t* entry[9];
+        int n = 0;
+        for (int yy = y - 1; yy <= y + 1; ++yy) {
+            if (yy < 0 || yy >= h) continue;
+            const uint8_t* row = src.scanLine(yy);
+            for (int xx = x - 1; xx <= x + 1; ++xx)
+                if (xx >= 0 && xx < w) entry[n++] = row + 3 * xx;
+        }
+        const uint8_t* centre = src.scanLine(y) + 3 * x;
+        if (n == 9)
+            inner.add(out + 3 * x, centre, entry);
+        else if (n == 6)
+            edge.add(out + 3 * x, centre, entry);
+        else
+            medianPixelGeneral(src, out, x, y, threshold);
+    }
+    void flush() {
+        inner.flush();
+        edge.flush();
+    }
+};
+
 #undef PW_AVX2
 #undef PW_AVX512
+#undef PW_AVX512_INLINE
 #endif
 
 // ----- Sobel -----
@@ -853,22 +1231,56 @@ void TFastPicture::Median(int Level) {
 #else
     constexpr bool vectors = false, wide = false;
 #endif
+    // Rows wide enough for a whole vector of interior columns go two at a time.
+    const bool pairs = wide && w - 2 >= 32;
     engine::forEachRowRange(h, w, [&](int y0, int y1) {
         MedianScratch s(w);
-        auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 3)]; };
-        auto keys = [&](int y) {
+        auto slot = [&](int y) -> MedianRow& { return s.rows[size_t(y % 4)]; };
 #ifdef PW_MEDIAN_AVX2
-            if (wide) return computeKeysAvx512(src, y, slot(y));
-            if (vectors) return computeKeysAvx2(src, y, slot(y));
+        // With AVX-512 the general rule runs on many pixels at once, once enough of them
+        // are queued; every queued pixel is written before the range ends.
+        std::unique_ptr<GeneralRuleBatches> batches;
+        if (wide) batches = std::make_unique<GeneralRuleBatches>(threshold);
 #endif
-            computeKeys(src, y, slot(y), everyPixel);
+        int nextKeys = std::max(y0 - 1, 0); // the first row whose keys are not made yet
+        auto keysUpTo = [&](int last) {
+            for (; nextKeys <= std::min(last, h - 1); ++nextKeys) {
+                MedianRow& row = slot(nextKeys);
+#ifdef PW_MEDIAN_AVX2
+                if (wide) {
+                    computeKeysAvx512(src, nextKeys, row);
+                    continue;
+                }
+                if (vectors) {
+                    computeKeysAvx2(src, nextKeys, row);
+                    continue;
+                }
+#endif
+                computeKeys(src, nextKeys, row, everyPixel);
+            }
         };
-        if (y0 > 0) keys(y0 - 1);
-        keys(y0);
-        for (int y = y0; y < y1; ++y) {
-            if (y + 1 < h) keys(y + 1);
-            uint8_t* out = result.scanLine(y);
+        for (int y = y0; y < y1;) {
             const bool interior = y > 0 && y < h - 1 && w >= 3;
+#ifdef PW_MEDIAN_AVX2
+            if (pairs && interior && y + 1 < y1 && y + 1 < h - 1) {
+                keysUpTo(y + 2);
+                uint8_t* out0 = result.scanLine(y);
+                uint8_t* out1 = result.scanLine(y + 1);
+                const MedianRow* const rows[4] = {&slot(y - 1), &slot(y), &slot(y + 1),
+                                                  &slot(y + 2)};
+                PairGeneralRule general(out0, out1, rows);
+                if (everyPixel)
+                    medianRowPairAvx512<true>(src, out0, out1, y, threshold, rows, general);
+                else
+                    medianRowPairAvx512<false>(src, out0, out1, y, threshold, rows, general);
+                general.flush();
+                PairEdgeRule(out0, out1, rows, w).run(threshold);
+                y += 2;
+                continue;
+            }
+#endif
+            keysUpTo(y + 1);
+            uint8_t* out = result.scanLine(y);
             // Level 100 writes every interior pixel, as does the AVX-512 kernel at any level;
             // otherwise unreplaced pixels stay as copied here.
             if (!interior || !(everyPixel || wide))
@@ -887,10 +1299,22 @@ void TFastPicture::Median(int Level) {
                 medianPixelGeneral(src, out, 0, y, threshold);
                 medianPixelGeneral(src, out, w - 1, y, threshold);
             } else {
+#ifdef PW_MEDIAN_AVX2
+                if (batches) {
+                    for (int x = 0; x < w; ++x)
+                        batches->add(src, out, x, y, threshold);
+                    ++y;
+                    continue;
+                }
+#endif
                 for (int x = 0; x < w; ++x)
                     medianPixelGeneral(src, out, x, y, threshold);
             }
+            ++y;
         }
+#ifdef PW_MEDIAN_AVX2
+        if (batches) batches->flush();
+#endif
     });
     f.commit(&result);
 }

@@ -52,6 +52,24 @@ Bitmap fewColours(int w, int h, uint32_t seed) {
     return bmp;
 }
 
+// A picture whose colours share a handful of brightness sums (60, 63, 66), so that nearly
+// every window holds its median sum in several entries of different colours, with a
+// white or black pixel now and then that lies far from its window's median.
+Bitmap equalSums(int w, int h, uint32_t seed) {
+    static const Px palette[] = {{10, 20, 30}, {30, 20, 10}, {20, 20, 20}, {0, 30, 30},
+                                 {60, 0, 0},   {40, 20, 3},  {3, 40, 20},  {21, 21, 21},
+                                 {66, 0, 0},   {0, 0, 66},   {22, 22, 22}, {255, 255, 255},
+                                 {0, 0, 0}};
+    Bitmap bmp(w, h, pf24bit);
+    std::mt19937 rng(seed);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint32_t pick = rng() % 24;
+            put(bmp, x, y, palette[pick < 22 ? pick % 11 : 11 + pick % 2]);
+        }
+    return bmp;
+}
+
 // ----- literal versions of the rules -----
 
 Bitmap refBlur(const Bitmap& s) {
@@ -316,6 +334,87 @@ TEST(Filters, MedianAtEveryLevelMatchesTheLiteralRule) {
                 auto op = [level](TFastPicture& p) { p.Median(level); };
                 EXPECT_TRUE(pwtest::sameBitmap(run(ties, op), refMedian(ties, level)));
                 EXPECT_TRUE(pwtest::sameBitmap(run(smooth, op), refMedian(smooth, level)));
+            }
+        }
+    }
+}
+
+// Every picture size from one pixel to a little over two AVX-512 vectors wide and up to
+// five rows high, so that each kernel meets rows shorter than its vector, its last vector
+// moved left, single rows, row pairs and a pair followed by a single row.
+TEST(Filters, MedianMatchesTheLiteralRuleOnEverySmallSize) {
+    using engine::VectorLevel;
+    for (VectorLevel vectors : {VectorLevel::Portable, VectorLevel::Avx2, VectorLevel::Avx512}) {
+        const engine::VectorLevelCap cap(vectors);
+        for (int w = 1; w <= 70; ++w)
+            for (int h = 1; h <= 5; ++h) {
+                const Bitmap ties = equalSums(w, h, uint32_t(w * 8 + h));
+                const Bitmap few = fewColours(w, h, uint32_t(w * 5 + h));
+                for (int level : {0, 60, 80, 100}) {
+                    SCOPED_TRACE("vector level " + std::to_string(int(vectors)) + ", " +
+                                 std::to_string(w) + "x" + std::to_string(h) + ", level " +
+                                 std::to_string(level));
+                    auto op = [level](TFastPicture& p) { p.Median(level); };
+                    EXPECT_TRUE(pwtest::sameBitmap(run(ties, op), refMedian(ties, level)));
+                    EXPECT_TRUE(pwtest::sameBitmap(run(few, op), refMedian(few, level)));
+                }
+            }
+    }
+}
+
+// Two entries of one window hold the median sum with different colours, for every pair
+// of window positions and with the window at every place in a vector of columns: the
+// selection's order among equal sums decides which colour the pixel takes.
+TEST(Filters, MedianTieBetweenAnyTwoWindowPositions) {
+    using engine::VectorLevel;
+    const Px low = {1, 1, 1}, high = {200, 200, 200}, first = {10, 20, 30}, second = {30, 20, 10};
+    std::mt19937 rng(11);
+    for (VectorLevel vectors : {VectorLevel::Portable, VectorLevel::Avx2, VectorLevel::Avx512}) {
+        const engine::VectorLevelCap cap(vectors);
+        for (int i = 0; i < 9; ++i)
+            for (int j = i + 1; j < 9; ++j)
+                for (int centre : {1, 2, 17, 32, 33, 34, 35, 64, 68}) {
+                    // Four entries below the tie and three above, in an order of its own.
+                    std::vector<Px> rest = {low, low, low, low, high, high, high};
+                    std::shuffle(rest.begin(), rest.end(), rng);
+                    Bitmap bmp(70, 4, pf24bit);
+                    for (int y = 0; y < 4; ++y)
+                        for (int x = 0; x < 70; ++x)
+                            put(bmp, x, y, (x + y) % 2 ? high : low);
+                    size_t next = 0;
+                    for (int e = 0; e < 9; ++e) {
+                        const Px v = e == i ? first : e == j ? second : rest[next++];
+                        put(bmp, centre - 1 + e % 3, e / 3, v);
+                    }
+                    SCOPED_TRACE("vector level " + std::to_string(int(vectors)) + ", tie at " +
+                                 std::to_string(i) + " and " + std::to_string(j) +
+                                 ", centre column " + std::to_string(centre));
+                    const Bitmap expected = refMedian(bmp, 100);
+                    // The window was built so that the tie holds its median.
+                    const int taken = at(expected, centre, 1).b;
+                    ASSERT_TRUE(taken == first.b || taken == second.b);
+                    EXPECT_TRUE(pwtest::sameBitmap(run(bmp, [](TFastPicture& p) { p.Median(100); }),
+                                                   expected));
+                }
+    }
+}
+
+// Two threads split a picture's rows at an even or an odd row, so that a range may start
+// or end in the middle of what one thread would take as a pair of rows.
+TEST(Filters, MedianOnTwoThreadsAtEitherRowParity) {
+    using engine::VectorLevel;
+    for (VectorLevel vectors : {VectorLevel::Portable, VectorLevel::Avx2, VectorLevel::Avx512}) {
+        const engine::VectorLevelCap cap(vectors);
+        for (int h : {331, 332}) {
+            const Bitmap ties = equalSums(401, h, uint32_t(h));
+            const Bitmap few = fewColours(401, h, uint32_t(h + 1));
+            for (int level : {60, 100}) {
+                SCOPED_TRACE("vector level " + std::to_string(int(vectors)) + ", height " +
+                             std::to_string(h) + ", level " + std::to_string(level));
+                auto op = [level](TFastPicture& p) { p.Median(level); };
+                ThreadCount tc(2);
+                EXPECT_TRUE(pwtest::sameBitmap(run(ties, op), refMedian(ties, level)));
+                EXPECT_TRUE(pwtest::sameBitmap(run(few, op), refMedian(few, level)));
             }
         }
     }
