@@ -638,10 +638,13 @@ PW_AVX512 int rationalVertical(const int16_t* H0, const int16_t* H1, const int16
 }
 // Two destination rows between the same two source rows (a and b), sharing the loads and
 // the differences of those rows; otherwise as rationalVertical, the stores unaligned.
-PW_AVX512 void rationalVerticalPair(const RationalLanes& a, const RationalLanes& b,
+PW_AVX512 void rationalVerticalPair(const int16_t* H0, const int16_t* H1, const int16_t* G0,
+                                    const int16_t* G1, const RationalRow& rowA,
+                                    const RationalRow& rowB, const RationalStretch& r,
                                     uint8_t* __restrict outA, uint8_t* __restrict outB,
                                     int* __restrict tiesA, int* __restrict tiesB, int& foundA,
                                     int& foundB, int n) {
+    const RationalLanes a(H0, H1, G0, G1, r, rowA), b(H0, H1, G0, G1, r, rowB);
     const __m512i lowBytes = _mm512_loadu_si512(kLowBytes.data());
     for (int at = 0; at < n; at += 64) {
         const int count = n - at;
@@ -733,12 +736,9 @@ void rationalStretchRows(const std::vector<const uint8_t*>& rows, int w, int h, 
             line[k].exactRow = res.ys.e[size_t(yk)] == 0;
         }
         if (pair) {
-            const RationalLanes a(upperH.data(), lowerH.data(), upperG.data(), lowerG.data(), r,
-                                  line[0]);
-            const RationalLanes b(upperH.data(), lowerH.data(), upperG.data(), lowerG.data(), r,
-                                  line[1]);
-            rationalVerticalPair(a, b, result.scanLine(y), result.scanLine(y + 1), ties.data(),
-                                 tiesNext.data(), found[0], found[1], n);
+            rationalVerticalPair(upperH.data(), lowerH.data(), upperG.data(), lowerG.data(),
+                                 line[0], line[1], r, result.scanLine(y), result.scanLine(y + 1),
+                                 ties.data(), tiesNext.data(), found[0], found[1], n);
         } else {
             found[0] = rationalVertical(upperH.data(), lowerH.data(), upperG.data(), lowerG.data(),
                                         line[0], r, result.scanLine(y), ties.data(), n, stream);
