@@ -325,7 +325,7 @@ struct FractionBits {
 };
 
 // The integer plan of a stretch, or false where the call does not have that shape.
-bool planRationalStretch(int w, int NewWidth, int NewHeight, const StretchColumns& cols,
+bool planRationalStretch(int NewWidth, int NewHeight, const StretchColumns& cols,
                          const TieResolver& res, RationalStretch& r) {
     const int64_t dX = res.xs.denominator, dY = res.ys.denominator;
     if (dX > 127 || dY > 127 || dX * dY > 256) return false;
@@ -405,7 +405,6 @@ bool planRationalStretch(int w, int NewWidth, int NewHeight, const StretchColumn
     r.K =
         float((res.xs.maxDelta * res.ys.maxDelta * 510 * 1.01 * 0x1p40 + 510 * 0x1p-22 + 0x1p-16) *
               (1 + 0x1p-20));
-    (void)w;
     return true;
 }
 
@@ -1319,7 +1318,7 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
     RationalStretch rational;
     const bool byIntegers = engine::vectorLevelUsable(engine::VectorLevel::Avx512) &&
                             !genericKernelsOnly.load(std::memory_order_relaxed) &&
-                            planRationalStretch(w, NewWidth, NewHeight, cols, resolver, rational);
+                            planRationalStretch(NewWidth, NewHeight, cols, resolver, rational);
     if (byIntegers) {
         engine::forEachRowRange(NewHeight, [&](int y0, int y1) {
             rationalStretchRows(rows, w, h, sy, cols, resolver, rational, result, y0, y1);
