@@ -3,8 +3,8 @@
 // pw-bench-photo-lossless.webp) so that scripts/compare-pngwebp.sh can time Pillow and
 // OpenCV on the very same files; the encoded sizes are reported as counters.
 #include <filesystem>
-#include <map>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include <benchmark/benchmark.h>
@@ -28,9 +28,9 @@ const std::vector<uint8_t>& stored(const std::string& name) {
     static std::map<std::string, std::vector<uint8_t>> files;
     auto it = files.find(name);
     if (it != files.end()) return it->second;
-    std::vector<uint8_t> bytes = name == "png"         ? encodePng(photo())
+    std::vector<uint8_t> bytes = name == "png"        ? encodePng(photo())
                                  : name == "q90.webp" ? encodeWebp(photo(), 90)
-                                                       : encodeWebp(photo(), 100);
+                                                      : encodeWebp(photo(), 100);
     auto path = std::filesystem::temp_directory_path() /
                 (name == "png" ? "pw-bench-photo.png" : "pw-bench-photo-" + name);
     std::ofstream(path, std::ios::binary)
