@@ -512,7 +512,7 @@ struct RationalLanes {
         __mmask32 tie;
         const __m512i q = base(h0, h1, valid, tie);
         if (oddD || allExact) return q;
-        const Differences diff(G0, G1, h0, h1, i);
+        const Differences diff(G0, G1, h0, h1, i, !row.exactRow);
         return settle(i, q, tie, diff, ties, found);
     }
 
@@ -532,13 +532,16 @@ struct RationalLanes {
 
     // What the ties of the 32 bytes from i need of the two source rows, the same for every
     // destination row between them.
+    // d as floats only where a row with δy ≠ 0 needs it.
     struct Differences {
         __m512i g0, g1, d;
         __m512 df[2];
         __attribute__((always_inline)) PW_AVX512 Differences(const int16_t* G0, const int16_t* G1,
-                                                             __m512i h0, __m512i h1, int i)
+                                                             __m512i h0, __m512i h1, int i,
+                                                             bool floats)
             : g0(_mm512_loadu_si512(G0 + i)), g1(_mm512_loadu_si512(G1 + i)),
-              d(_mm512_sub_epi16(h1, h0)), df{widen(d, 0), widen(d, 1)} {}
+              d(_mm512_sub_epi16(h1, h0)), df{floats ? widen(d, 0) : _mm512_setzero_ps(),
+                                              floats ? widen(d, 1) : _mm512_setzero_ps()} {}
     };
 
     // Settles the ties of q (t + 1 there) by the sign of c', and the exact ones the sign
@@ -555,11 +558,13 @@ struct RationalLanes {
             const __m512 gf = widen(g, part);
             const __m512 p1 =
                 _mm512_mul_ps(_mm512_loadu_ps(&r.X[size_t(i) + 16 * size_t(part)]), gf);
-            const __m512 p2 = _mm512_mul_ps(Y, diff.df[part]);
-            const __m512 c = _mm512_add_ps(p1, p2);
+            // Where δy = 0, Y = 0 and the second term vanishes: c' = p1 and the bound the same.
+            const __m512 p2 = row.exactRow ? _mm512_setzero_ps() : _mm512_mul_ps(Y, diff.df[part]);
+            const __m512 c = row.exactRow ? p1 : _mm512_add_ps(p1, p2);
             // The bound alone may be a fused multiply-add: it only has to stay above the error.
-            const __m512 bound =
-                _mm512_fmadd_ps(_mm512_add_ps(absolute(p1), absolute(p2)), boundScale, K);
+            const __m512 bound = _mm512_fmadd_ps(
+                row.exactRow ? absolute(p1) : _mm512_add_ps(absolute(p1), absolute(p2)), boundScale,
+                K);
             decided[part] = _mm512_cmp_ps_mask(absolute(c), bound, _CMP_GT_OQ);
             up[part] = _mm512_cmp_ps_mask(c, _mm512_setzero_ps(), _CMP_GT_OQ);
         }
@@ -659,7 +664,8 @@ PW_AVX512 void rationalVerticalPair(const int16_t* H0, const int16_t* H1, const 
             qa[part] = a.base(h0, h1, valid, tieA);
             qb[part] = b.base(h0, h1, valid, tieB);
             if (a.oddD || (a.allExact && b.allExact)) continue;
-            const RationalLanes::Differences diff(a.G0, a.G1, h0, h1, i);
+            const RationalLanes::Differences diff(a.G0, a.G1, h0, h1, i,
+                                                  !(a.row.exactRow && b.row.exactRow));
             if (!a.allExact) qa[part] = a.settle(i, qa[part], tieA, diff, tiesA, foundA);
             if (!b.allExact) qb[part] = b.settle(i, qb[part], tieB, diff, tiesB, foundB);
         }
