@@ -1295,6 +1295,21 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
         for (int k = 0; k < 3; ++k)
             cols.check[3 * size_t(x) + size_t(k)] = exact ? 0 : -1;
     }
+    const std::vector<const uint8_t*> rows = engine::rowTable(src);
+    const TieResolver resolver(w, h, NewWidth, NewHeight);
+#ifdef PW_X86_64
+    RationalStretch rational;
+    const bool byIntegers = engine::vectorLevelUsable(engine::VectorLevel::Avx512) &&
+                            !genericKernelsOnly.load(std::memory_order_relaxed) &&
+                            planRationalStretch(NewWidth, NewHeight, cols, resolver, rational);
+    if (byIntegers) {
+        engine::forEachRowRange(NewHeight, [&](int y0, int y1) {
+            rationalStretchRows(rows, w, h, sy, cols, resolver, rational, result, y0, y1);
+        });
+        return result;
+    }
+#endif
+    // The float kernels' tables.
     const size_t blocks = (n + 7) / 8;
     if (NewWidth >= w) {
         cols.blockBase.resize(blocks);
@@ -1318,20 +1333,6 @@ Bitmap BilinearStretch(const Bitmap& Source, int NewWidth, int NewHeight) {
             }
         }
     }
-    const std::vector<const uint8_t*> rows = engine::rowTable(src);
-    const TieResolver resolver(w, h, NewWidth, NewHeight);
-#ifdef PW_X86_64
-    RationalStretch rational;
-    const bool byIntegers = engine::vectorLevelUsable(engine::VectorLevel::Avx512) &&
-                            !genericKernelsOnly.load(std::memory_order_relaxed) &&
-                            planRationalStretch(NewWidth, NewHeight, cols, resolver, rational);
-    if (byIntegers) {
-        engine::forEachRowRange(NewHeight, [&](int y0, int y1) {
-            rationalStretchRows(rows, w, h, sy, cols, resolver, rational, result, y0, y1);
-        });
-        return result;
-    }
-#endif
     const bool settleInKernel =
         !cols.blockBase.empty() && useAvx2() && resolver.atRq && resolver.xs.maxDelta <= 0x1p-24;
     if (settleInKernel) {
